@@ -1,0 +1,83 @@
+# Project-wide build helpers: warnings, sanitizers, and one function per kind of target.
+
+set(WORKBENCH_WARNINGS -Wall -Wextra)
+option(WORKBENCH_WERROR "Treat warnings as errors" OFF)
+if(WORKBENCH_WERROR)
+  list(APPEND WORKBENCH_WARNINGS -Werror)
+endif()
+
+if(SANITIZE)
+  string(REPLACE "," ";" _sanitizers "${SANITIZE}")
+  foreach(_s IN LISTS _sanitizers)
+    add_compile_options(-fsanitize=${_s})
+    add_link_options(-fsanitize=${_s})
+  endforeach()
+  add_compile_options(-fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+endif()
+
+function(workbench_add_optional_subdirectory dir)
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endfunction()
+
+# workbench_library(NAME SOURCES ... [DEPS ...] [PKG ...])
+#   A static library whose public include root is the repository root, so that
+#   headers are included as "quiltbench/engine/dib.h". PKG names pkg-config modules.
+function(workbench_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PKG" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${WORKBENCH_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  foreach(pkg IN LISTS ARG_PKG)
+    string(MAKE_C_IDENTIFIER "PKG_${pkg}" var)
+    pkg_check_modules(${var} REQUIRED IMPORTED_TARGET ${pkg})
+    target_link_libraries(${name} PUBLIC PkgConfig::${var})
+  endforeach()
+endfunction()
+
+# workbench_program(NAME SOURCES ... [DEPS ...])
+function(workbench_program name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${WORKBENCH_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+endfunction()
+
+# workbench_test(NAME SOURCES ... [DEPS ...])
+#   One GoogleTest executable, its cases registered with CTest one by one.
+function(workbench_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${WORKBENCH_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} workbench_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    PROPERTIES ENVIRONMENT "WORKBENCH_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
+endfunction()
+
+# workbench_benchmark(NAME SOURCES ... [DEPS ...])
+function(workbench_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${WORKBENCH_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
+
+# workbench_fuzzer(NAME SOURCES ... [DEPS ...] CORPUS dir)
+#   With BUILD_FUZZERS a libFuzzer binary; always a replay program that runs every
+#   file of the committed corpus once, registered as a test.
+function(workbench_fuzzer name)
+  cmake_parse_arguments(ARG "" "CORPUS" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name}_replay ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
+  target_compile_options(${name}_replay PRIVATE ${WORKBENCH_WARNINGS})
+  target_link_libraries(${name}_replay PRIVATE ${ARG_DEPS})
+  add_test(NAME ${name}_corpus COMMAND ${name}_replay ${ARG_CORPUS})
+  if(BUILD_FUZZERS)
+    add_executable(${name} ${ARG_SOURCES})
+    target_compile_options(${name} PRIVATE ${WORKBENCH_WARNINGS} -fsanitize=fuzzer,address,undefined)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  endif()
+endfunction()

@@ -1,0 +1,49 @@
+#include "tests/support/test_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace test_support {
+
+TempDir::TempDir() {
+  std::random_device rd;
+  for (;;) {
+    path_ = fs::temp_directory_path() / ("workbench-test-" + std::to_string(rd()));
+    if (fs::create_directory(path_)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+ScopedWorkingDirectory::ScopedWorkingDirectory(const fs::path& dir) : previous_(fs::current_path()) {
+  fs::current_path(dir);
+}
+
+ScopedWorkingDirectory::~ScopedWorkingDirectory() {
+  std::error_code ec;
+  fs::current_path(previous_, ec);
+}
+
+fs::path dataDir() {
+  const char* dir = std::getenv("WORKBENCH_TEST_DATA");
+  return dir ? fs::path(dir) : fs::path("tests/data");
+}
+
+std::vector<unsigned char> readFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace test_support

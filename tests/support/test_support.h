@@ -1,0 +1,42 @@
+// Helpers shared by the test suites: a scratch folder per test and the test data root.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// A fresh folder under the system's temporary folder, removed with everything in it
+// when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Makes `dir` the working directory for the lifetime of the guard.
+class ScopedWorkingDirectory {
+ public:
+  explicit ScopedWorkingDirectory(const std::filesystem::path& dir);
+  ~ScopedWorkingDirectory();
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// tests/data in the source tree (from WORKBENCH_TEST_DATA, set by CTest).
+std::filesystem::path dataDir();
+
+std::vector<unsigned char> readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
+
+}  // namespace test_support
