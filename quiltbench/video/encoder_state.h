@@ -253,4 +253,8 @@ struct EncoderState {
 // The process-wide encoder record.
 inline EncoderState g_encoder;
 
+// Every error of the encoder ends here: prints `text` and a newline to the error
+// stream and exits the process with status 1.
+[[noreturn]] void encoder_fatal(const std::string& text);
+
 }  // namespace quiltbench::encoder
