@@ -1,18 +1,370 @@
+// DIB handles and BMP files. A handle read from a file is checked once, when it is read:
+// its header, colour table and pixel rows must all lie inside the block. The drawing and
+// writing functions check the block again, since handles also arrive from other code.
 #include "quiltbench/engine/dib.h"
 
-int DibPaint(platform::DeviceContext&, const platform::Rect&, platform::HGLOBAL,
-             const platform::Rect&, platform::Palette*) { return 0; }
-bool DibCreatePalette(platform::HGLOBAL, platform::Palette&) { return false; }
-unsigned char* DibBits(void* header) { return static_cast<unsigned char*>(header); }
-const unsigned char* DibBits(const void* header) { return static_cast<const unsigned char*>(header); }
-std::uint32_t DibWidth(const void*) { return 0; }
-std::uint32_t DibHeight(const void*) { return 0; }
-std::uint16_t DibPaletteSize(const void*) { return 0; }
-std::uint16_t DibColorCount(const void*) { return 0; }
-std::uint16_t DibBitCount(const void*) { return 0; }
-platform::HGLOBAL DibCopyHandle(platform::HGLOBAL) { return nullptr; }
-bool DibWriteFile(platform::HGLOBAL, platform::File&) { return false; }
-platform::HGLOBAL DibReadFile(platform::File&) { return nullptr; }
-CDib::HGLOBAL CDib::Load(const std::string&) { return nullptr; }
-bool CDib::SetImageSize(HGLOBAL) { return false; }
-bool CDib::Save(const std::string&, HGLOBAL) { return false; }
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "platform/bitmap_format.h"
+
+using platform::BitmapCoreHeader;
+using platform::BitmapFileHeader;
+using platform::BitmapInfoHeader;
+using platform::GlobalLockGuard;
+using platform::HGLOBAL;
+using platform::loadPacked;
+using platform::storePacked;
+
+namespace {
+
+constexpr const char* kSizeRefused = "BMP Image is too big or too small for loading";
+constexpr const char* kReadFailed = "Reading Image error!\n Maybe the type is not supported!";
+constexpr const char* kSaveRefused = "Cannot save BMP Image!";
+
+// No sample image is anywhere near this wide or high; a header that says so is hostile.
+constexpr std::uint32_t kMaxDimension = 1u << 15;
+
+bool isInfoHeader(const void* header) {
+  return loadPacked<std::uint32_t>(header) == platform::kBitmapInfoHeaderSize;
+}
+
+std::uint32_t headerSize(const void* header) { return loadPacked<std::uint32_t>(header); }
+
+std::uint32_t compressionOf(const void* header) {
+  return isInfoHeader(header) ? loadPacked<BitmapInfoHeader>(header).compression
+                              : static_cast<std::uint32_t>(platform::BI_RGB);
+}
+
+bool isRunLength(std::uint32_t compression) {
+  return compression == platform::BI_RLE8 || compression == platform::BI_RLE4;
+}
+
+// Rows of an uncompressed bitmap, whichever way they are stored.
+std::uint64_t rowCount(const void* header) {
+  if (!isInfoHeader(header)) return loadPacked<BitmapCoreHeader>(header).height;
+  const std::int64_t h = loadPacked<BitmapInfoHeader>(header).height;
+  return static_cast<std::uint64_t>(h < 0 ? -h : h);
+}
+
+// Bytes of the pixel rows as stored uncompressed.
+std::uint64_t uncompressedImageBytes(const void* header) {
+  return platform::dibStride(DibWidth(header), DibBitCount(header)) * rowCount(header);
+}
+
+// Bytes from the header's start to the end of the pixel data that the header describes
+// (for run-length data, its stored image size); 0 when the header cannot be trusted that
+// far or the total exceeds `available`. The caller has checked that 4 bytes are there.
+std::uint64_t describedBytes(const void* header, std::uint64_t available, bool uncompressed) {
+  const std::uint32_t size = headerSize(header);
+  if (size != platform::kBitmapInfoHeaderSize && size != platform::kBitmapCoreHeaderSize) return 0;
+  if (available < size) return 0;
+  const std::uint64_t start = std::uint64_t{size} + DibPaletteSize(header);
+  if (start > available) return 0;
+  const std::uint64_t stride = platform::dibStride(DibWidth(header), DibBitCount(header));
+  const std::uint64_t rows = rowCount(header);
+  std::uint64_t image;
+  if (!uncompressed && isRunLength(compressionOf(header))) {
+    image = loadPacked<BitmapInfoHeader>(header).sizeImage;
+  } else {
+    if (stride != 0 && rows > (available - start) / stride) return 0;
+    image = stride * rows;
+  }
+  if (image > available - start) return 0;
+  return start + image;
+}
+
+// The checks a header from a file must pass before anything trusts it.
+bool headerIsSound(const unsigned char* dib, std::uint64_t available) {
+  if (available < 4) return false;
+  const std::uint32_t size = headerSize(dib);
+  if (size == platform::kBitmapInfoHeaderSize) {
+    if (available < size) return false;
+    const auto info = loadPacked<BitmapInfoHeader>(dib);
+    if (info.width <= 0 || info.height == 0 ||
+        info.height == std::numeric_limits<std::int32_t>::min())
+      return false;
+    if (static_cast<std::uint32_t>(info.width) > kMaxDimension || rowCount(dib) > kMaxDimension)
+      return false;
+    switch (info.bitCount) {
+      case 1: case 4: case 8: case 16: case 24: case 32: break;
+      default: return false;
+    }
+    // Bit-field masks would sit where the rows are taken to start, and other codes are
+    // embedded JPEG or PNG streams.
+    if (info.compression == platform::BI_RLE8 ? info.bitCount != 8
+        : info.compression == platform::BI_RLE4 ? info.bitCount != 4
+        : info.compression != platform::BI_RGB)
+      return false;
+    if (isRunLength(info.compression) && info.sizeImage == 0) return false;
+    // The colour table's byte size is kept in 16 bits.
+    if (info.clrUsed > 0xFFFF / 4) return false;
+  } else if (size == platform::kBitmapCoreHeaderSize) {
+    if (available < size) return false;
+    const auto core = loadPacked<BitmapCoreHeader>(dib);
+    if (core.width == 0 || core.height == 0) return false;
+    if (core.width > kMaxDimension || core.height > kMaxDimension) return false;
+    switch (core.bitCount) {
+      case 1: case 4: case 8: case 24: break;
+      default: return false;
+    }
+  } else {
+    // Later header versions would be misread through the core layout.
+    return false;
+  }
+  return describedBytes(dib, available, false) != 0;
+}
+
+}  // namespace
+
+int DibPaint(platform::DeviceContext& dc, const platform::Rect& dest, HGLOBAL dib,
+             const platform::Rect& source, platform::Palette* palette) {
+  if (!dib) return 0;
+  const std::size_t blockSize = platform::GlobalSize(dib);
+  GlobalLockGuard lock(dib);
+  void* header = lock.data();
+  // The drawing code reads whole uncompressed rows, so they must all be in the block.
+  if (!header || blockSize < 4 || describedBytes(header, blockSize, true) == 0) return 0;
+  const unsigned char* bits = DibBits(header);
+
+  platform::Palette* oldPalette = nullptr;
+  if (palette) oldPalette = dc.selectPalette(palette, true);
+  dc.setStretchBltMode(platform::COLORONCOLOR);
+  int result;
+  if (dest.width() == source.width() && dest.height() == source.height()) {
+    result = dc.setDIBitsToDevice(dest.left, dest.top, dest.width(), dest.height(), 0, 0, 0,
+                                  DibHeight(header) & 0xFFFF, bits, header,
+                                  platform::DIB_RGB_COLORS);
+  } else {
+    result = dc.stretchDIBits(dest.left, dest.top, dest.width(), dest.height(), 0, 0,
+                              source.width(), source.height(), bits, header,
+                              platform::DIB_RGB_COLORS, platform::SRCCOPY);
+  }
+  if (palette) dc.selectPalette(oldPalette, true);
+  return result;
+}
+
+bool DibCreatePalette(HGLOBAL dib, platform::Palette& palette) {
+  if (!dib) return false;
+  const std::size_t blockSize = platform::GlobalSize(dib);
+  GlobalLockGuard lock(dib);
+  const auto* header = lock.as<const unsigned char>();
+  if (!header || blockSize < 4) return false;
+  const std::uint16_t count = DibColorCount(header);
+  if (count == 0) return false;
+  const bool info = isInfoHeader(header);
+  const std::uint64_t tableEnd = std::uint64_t{headerSize(header)} + DibPaletteSize(header);
+  if (tableEnd > blockSize) return false;
+  std::vector<platform::PaletteEntry> entries;
+  try {
+    entries.resize(count);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const unsigned char* table = header + headerSize(header);
+  const int entryBytes = info ? 4 : 3;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const unsigned char* q = table + i * entryBytes;
+    entries[i] = platform::PaletteEntry{q[2], q[1], q[0], 0};
+  }
+  return palette.create(entries);
+}
+
+unsigned char* DibBits(void* header) {
+  return static_cast<unsigned char*>(header) + headerSize(header) + DibPaletteSize(header);
+}
+
+const unsigned char* DibBits(const void* header) {
+  return static_cast<const unsigned char*>(header) + headerSize(header) + DibPaletteSize(header);
+}
+
+std::uint32_t DibWidth(const void* header) {
+  if (isInfoHeader(header))
+    return static_cast<std::uint32_t>(loadPacked<BitmapInfoHeader>(header).width);
+  return loadPacked<BitmapCoreHeader>(header).width;
+}
+
+std::uint32_t DibHeight(const void* header) {
+  if (isInfoHeader(header))
+    return static_cast<std::uint32_t>(loadPacked<BitmapInfoHeader>(header).height);
+  return loadPacked<BitmapCoreHeader>(header).height;
+}
+
+std::uint16_t DibPaletteSize(const void* header) {
+  return static_cast<std::uint16_t>(DibColorCount(header) * (isInfoHeader(header) ? 4 : 3));
+}
+
+std::uint16_t DibColorCount(const void* header) {
+  if (isInfoHeader(header)) {
+    const std::uint32_t used = loadPacked<BitmapInfoHeader>(header).clrUsed;
+    if (used != 0) return static_cast<std::uint16_t>(used & 0xFFFF);
+  }
+  switch (DibBitCount(header)) {
+    case 1: return 2;
+    case 4: return 16;
+    case 8: return 256;
+    default: return 0;
+  }
+}
+
+std::uint16_t DibBitCount(const void* header) {
+  if (isInfoHeader(header)) return loadPacked<BitmapInfoHeader>(header).bitCount;
+  return loadPacked<BitmapCoreHeader>(header).bitCount;
+}
+
+HGLOBAL DibCopyHandle(HGLOBAL block) {
+  if (!block) return nullptr;
+  const std::size_t size = platform::GlobalSize(block);
+  HGLOBAL copy = platform::GlobalAlloc(platform::GMEM_MOVEABLE | platform::GMEM_ZEROINIT, size);
+  if (!copy) return nullptr;
+  GlobalLockGuard from(block);
+  GlobalLockGuard to(copy);
+  if (!from.data() || !to.data()) {
+    platform::GlobalFree(copy);
+    return nullptr;
+  }
+  if (size) std::memcpy(to.data(), from.data(), size);
+  return copy;
+}
+
+namespace {
+
+// Bytes of header, colour table and image that DibWriteFile would write, after bringing
+// the image-size field up to date; 0 when the handle cannot be written.
+std::uint64_t writableBytes(HGLOBAL dib, bool updateHeader) {
+  if (!dib) return 0;
+  const std::size_t blockSize = platform::GlobalSize(dib);
+  GlobalLockGuard lock(dib);
+  void* header = lock.data();
+  if (!header || blockSize < platform::kBitmapInfoHeaderSize || !isInfoHeader(header)) return 0;
+  auto info = loadPacked<BitmapInfoHeader>(header);
+  std::uint64_t image;
+  if (isRunLength(info.compression)) {
+    image = info.sizeImage;
+  } else {
+    image = uncompressedImageBytes(header);
+  }
+  const std::uint64_t total = std::uint64_t{headerSize(header)} + DibPaletteSize(header) + image;
+  // The file's size field has 32 bits, and nothing past the block may be written out.
+  if (total > blockSize || total + sizeof(BitmapFileHeader) > 0xFFFFFFFFu) return 0;
+  if (updateHeader && !isRunLength(info.compression)) {
+    info.sizeImage = static_cast<std::uint32_t>(image);
+    storePacked(header, info);
+  }
+  return total;
+}
+
+}  // namespace
+
+bool DibWriteFile(HGLOBAL dib, platform::File& file) {
+  const std::uint64_t total = writableBytes(dib, true);
+  if (total == 0) return false;
+  GlobalLockGuard lock(dib);
+  const void* header = lock.data();
+  if (!header) return false;
+  BitmapFileHeader fileHeader{};
+  fileHeader.type = platform::kBitmapFileType;
+  fileHeader.fileSize = static_cast<std::uint32_t>(sizeof(BitmapFileHeader) + total);
+  fileHeader.pixelOffset =
+      static_cast<std::uint32_t>(sizeof(BitmapFileHeader) + headerSize(header) + DibPaletteSize(header));
+  // A FileException leaves through here; the guard unlocks the block on the way.
+  file.Write(&fileHeader, sizeof fileHeader);
+  file.Write(header, static_cast<std::uint32_t>(total));
+  return true;
+}
+
+HGLOBAL DibReadFile(platform::File& file) {
+  const std::uint64_t length = file.GetLength();
+  unsigned char fileHeader[sizeof(BitmapFileHeader)];
+  if (file.Read(fileHeader, sizeof fileHeader) != sizeof fileHeader) return nullptr;
+  if (loadPacked<std::uint16_t>(fileHeader) != platform::kBitmapFileType) return nullptr;
+  if (length < sizeof fileHeader || length > platform::kMaxGlobalBlockBytes) return nullptr;
+
+  HGLOBAL dib = platform::GlobalAlloc(platform::GMEM_MOVEABLE | platform::GMEM_ZEROINIT,
+                                      static_cast<std::size_t>(length));
+  if (!dib) return nullptr;
+  const auto wanted = static_cast<std::uint32_t>(length - sizeof fileHeader);
+  bool sound = false;
+  try {
+    GlobalLockGuard lock(dib);
+    auto* bytes = lock.as<unsigned char>();
+    sound = bytes && file.Read(bytes, wanted) == wanted && headerIsSound(bytes, wanted);
+  } catch (...) {
+    platform::GlobalFree(dib);
+    throw;
+  }
+  if (!sound) {
+    platform::GlobalFree(dib);
+    return nullptr;
+  }
+  return dib;
+}
+
+CDib::HGLOBAL CDib::Load(const std::string& path) {
+  m_strLastError.clear();
+  if (!m_loadFile.Open(path, platform::File::modeRead | platform::File::shareDenyWrite))
+    return nullptr;
+  HGLOBAL dib = nullptr;
+  try {
+    dib = DibReadFile(m_loadFile);
+  } catch (...) {
+    m_loadFile.Abort();
+    m_strLastError = kReadFailed;
+    return nullptr;
+  }
+  // Closed at once so that the file can be written again, also as this run's output.
+  m_loadFile.Abort();
+  if (!dib) {
+    m_strLastError = kReadFailed;
+    return nullptr;
+  }
+  if (!SetImageSize(dib)) {
+    platform::GlobalFree(dib);
+    return nullptr;
+  }
+  return dib;
+}
+
+bool CDib::SetImageSize(HGLOBAL handle) {
+  if (!handle) return false;
+  std::uint32_t width = 0, height = 0;
+  {
+    GlobalLockGuard lock(handle);
+    if (!lock.data() || platform::GlobalSize(handle) < 4) return false;
+    width = DibWidth(lock.data());
+    height = DibHeight(lock.data());
+  }
+  if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu || width < 32 || height < 32) {
+    m_strLastError = kSizeRefused;
+    return false;
+  }
+  m_nWidth = static_cast<int>(width);
+  m_nHeight = static_cast<int>(height);
+  return true;
+}
+
+bool CDib::Save(const std::string& path, HGLOBAL handle) {
+  m_strLastError.clear();
+  // Checked before the file is created, so a handle that cannot be saved never
+  // truncates an existing file.
+  if (writableBytes(handle, false) == 0) {
+    m_strLastError = kSaveRefused;
+    return false;
+  }
+  platform::File file;
+  if (!file.Open(path, platform::File::modeCreate | platform::File::modeReadWrite |
+                           platform::File::shareExclusive))
+    return false;
+  bool written = false;
+  try {
+    written = DibWriteFile(handle, file);
+    file.Close();
+  } catch (...) {
+    file.Abort();
+    return false;
+  }
+  if (!written) m_strLastError = kSaveRefused;
+  return written;
+}
