@@ -1,0 +1,258 @@
+// Reading the encoder's source frames.
+#include "quiltbench/video/encoder_frame_input.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace quiltbench::encoder {
+
+namespace {
+
+// Luma weights (red, green, blue) by matrix_coefficients, ISO/IEC 13818-2 table 6-9.
+struct LumaWeights {
+  double red, green, blue;
+};
+constexpr LumaWeights kLumaWeights[8] = {
+    {0.299, 0.587, 0.114},      // (unused)
+    {0.2125, 0.7154, 0.0721},   // 1: ITU-R BT.709
+    {0.299, 0.587, 0.114},      // 2: unspecified
+    {0.299, 0.587, 0.114},      // 3: reserved
+    {0.30, 0.59, 0.11},         // 4: FCC
+    {0.299, 0.587, 0.114},      // 5: ITU-R BT.470-2 B, G
+    {0.299, 0.587, 0.114},      // 6: SMPTE 170M
+    {0.212, 0.701, 0.087},      // 7: SMPTE 240M
+};
+
+const LumaWeights& lumaWeights(int matrixCoefficients) {
+  return kLumaWeights[matrixCoefficients >= 1 && matrixCoefficients <= 7 ? matrixCoefficients : 3];
+}
+
+std::FILE* openSource(const std::string& fileName) {
+  std::FILE* file = platform::openStdFile(fileName, "rb");
+  if (file == nullptr) encoder_fatal("Couldn't open " + fileName + "\n");
+  return file;
+}
+
+// Reads `rows` rows of `columns` bytes into a plane of stride `stride`; what the
+// file does not hold reads as 0.
+void readPlane(std::FILE* file, std::uint8_t* plane, int columns, int rows, int stride) {
+  for (int j = 0; j < rows; ++j) {
+    std::uint8_t* row = plane + static_cast<std::size_t>(j) * static_cast<std::size_t>(stride);
+    const std::size_t got = std::fread(row, 1, static_cast<std::size_t>(columns), file);
+    std::fill(row + got, row + columns, std::uint8_t{0});
+  }
+}
+
+struct ChromaArea {
+  int columns, rows;
+};
+
+ChromaArea chromaArea(const EncoderParameters& p) {
+  return {p.chroma_format == kChroma444 ? p.horizontal_size : p.horizontal_size / 2,
+          p.chroma_format == kChroma420 ? p.vertical_size / 2 : p.vertical_size};
+}
+
+void readRawPlanes(std::FILE* y, std::FILE* u, std::FILE* v, Frame& frame, const EncoderParameters& p,
+                   const Sizes& s) {
+  const ChromaArea chroma = chromaArea(p);
+  readPlane(y, frame[0], p.horizontal_size, p.vertical_size, s.width);
+  border_extend(frame[0], p.horizontal_size, p.vertical_size, s.width, s.height);
+  readPlane(u, frame[1], chroma.columns, chroma.rows, s.chrom_width);
+  border_extend(frame[1], chroma.columns, chroma.rows, s.chrom_width, s.chrom_height);
+  readPlane(v, frame[2], chroma.columns, chroma.rows, s.chrom_width);
+  border_extend(frame[2], chroma.columns, chroma.rows, s.chrom_width, s.chrom_height);
+}
+
+void readSeparateFiles(const std::string& name, Frame& frame, const EncoderParameters& p, const Sizes& s) {
+  std::FILE* y = openSource(name + ".Y");
+  std::FILE* u = openSource(name + ".U");
+  std::FILE* v = openSource(name + ".V");
+  readRawPlanes(y, u, v, frame, p, s);
+  std::fclose(y);
+  std::fclose(u);
+  std::fclose(v);
+}
+
+void readYuvFile(const std::string& name, Frame& frame, const EncoderParameters& p, const Sizes& s) {
+  std::FILE* file = openSource(name + ".yuv");
+  readRawPlanes(file, file, file, frame, p, s);
+  std::fclose(file);
+}
+
+// One PPM header integer: blanks and "#" comments skipped, then decimal digits
+// up to a non-digit, which is consumed.
+void skipPpmInteger(std::FILE* file) {
+  int c = std::fgetc(file);
+  for (;;) {
+    while (c == ' ' || c == '\t' || c == '\r' || c == '\n') c = std::fgetc(file);
+    if (c != '#') break;
+    while (c != EOF && c != '\n' && c != '\r') c = std::fgetc(file);
+  }
+  while (c >= '0' && c <= '9') c = std::fgetc(file);
+}
+
+void ensureScratch(std::vector<std::uint8_t>& plane, std::size_t size) {
+  try {
+    if (plane.size() != size) plane.assign(size, 0);
+  } catch (const std::bad_alloc&) {
+    encoder_fatal("malloc failed");
+  }
+}
+
+void readPpm(const std::string& name, Frame& frame, EncoderState& e) {
+  const EncoderParameters& p = e.params;
+  const Sizes& s = e.sizes;
+  const LumaWeights& w = lumaWeights(p.matrix_coefficients);
+  const double cu = 0.5 / (1.0 - w.blue);
+  const double cv = 0.5 / (1.0 - w.red);
+
+  const std::size_t fullSize = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
+  std::uint8_t* u444;
+  std::uint8_t* v444;
+  if (p.chroma_format == kChroma444) {
+    u444 = frame[1];
+    v444 = frame[2];
+  } else {
+    ensureScratch(e.ppmChroma[0], fullSize);
+    ensureScratch(e.ppmChroma[1], fullSize);
+    u444 = e.ppmChroma[0].data();
+    v444 = e.ppmChroma[1].data();
+    if (p.chroma_format == kChroma420) {
+      ensureScratch(e.ppmHalfChroma[0], fullSize / 2);
+      ensureScratch(e.ppmHalfChroma[1], fullSize / 2);
+    }
+  }
+
+  std::FILE* file = openSource(name + ".ppm");
+  // The magic number, then width, height and maximum value; the frame's size
+  // comes from the parameter file, not from here.
+  std::fgetc(file);
+  std::fgetc(file);
+  for (int k = 0; k < 3; ++k) skipPpmInteger(file);
+
+  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(p.horizontal_size) * 3);
+  for (int j = 0; j < p.vertical_size; ++j) {
+    const std::size_t got = std::fread(rgb.data(), 1, rgb.size(), file);
+    std::fill(rgb.begin() + static_cast<std::ptrdiff_t>(got), rgb.end(), std::uint8_t{0});
+    const std::size_t row = static_cast<std::size_t>(j) * static_cast<std::size_t>(s.width);
+    for (int i = 0; i < p.horizontal_size; ++i) {
+      const double r = rgb[3 * i], g = rgb[3 * i + 1], b = rgb[3 * i + 2];
+      const double y = w.red * r + w.green * g + w.blue * b;
+      const double u = cu * (b - y);
+      const double v = cv * (r - y);
+      frame[0][row + i] = static_cast<std::uint8_t>(static_cast<int>((219.0 / 256.0) * y + 16.5));
+      u444[row + i] = static_cast<std::uint8_t>(static_cast<int>((224.0 / 256.0) * u + 128.5));
+      v444[row + i] = static_cast<std::uint8_t>(static_cast<int>((224.0 / 256.0) * v + 128.5));
+    }
+  }
+  std::fclose(file);
+
+  border_extend(frame[0], p.horizontal_size, p.vertical_size, s.width, s.height);
+  border_extend(u444, p.horizontal_size, p.vertical_size, s.width, s.height);
+  border_extend(v444, p.horizontal_size, p.vertical_size, s.width, s.height);
+
+  const bool mpeg1 = p.mpeg1 != 0;
+  if (p.chroma_format == kChroma422) {
+    filter_horizontal(u444, frame[1], s.width, s.height, mpeg1, e.clip);
+    filter_horizontal(v444, frame[2], s.width, s.height, mpeg1, e.clip);
+  } else if (p.chroma_format == kChroma420) {
+    filter_horizontal(u444, e.ppmHalfChroma[0].data(), s.width, s.height, mpeg1, e.clip);
+    filter_horizontal(v444, e.ppmHalfChroma[1].data(), s.width, s.height, mpeg1, e.clip);
+    filter_vertical(e.ppmHalfChroma[0].data(), frame[1], s.width / 2, s.height, p.progressive_frame != 0, e.clip);
+    filter_vertical(e.ppmHalfChroma[1].data(), frame[2], s.width / 2, s.height, p.progressive_frame != 0, e.clip);
+  }
+}
+
+}  // namespace
+
+void border_extend(std::uint8_t* plane, int columns, int rows, int width, int height) {
+  if (columns <= 0 || rows <= 0) return;
+  for (int j = 0; j < rows; ++j) {
+    std::uint8_t* row = plane + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+    std::fill(row + columns, row + width, row[columns - 1]);
+  }
+  const std::uint8_t* last = plane + static_cast<std::size_t>(rows - 1) * static_cast<std::size_t>(width);
+  for (int j = rows; j < height; ++j) {
+    std::copy(last, last + width, plane + static_cast<std::size_t>(j) * static_cast<std::size_t>(width));
+  }
+}
+
+void filter_horizontal(const std::uint8_t* source, std::uint8_t* destination, int width, int height, bool mpeg1,
+                       const std::uint8_t* clip) {
+  const int half = width / 2;
+  for (int j = 0; j < height; ++j) {
+    const std::uint8_t* s = source + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+    std::uint8_t* d = destination + static_cast<std::size_t>(j) * static_cast<std::size_t>(half);
+    const auto at = [s, width](int i) { return static_cast<int>(s[std::clamp(i, 0, width - 1)]); };
+    for (int i = 0; i + 1 < width; i += 2) {
+      int sum;
+      if (mpeg1) {
+        sum = 228 * (at(i) + at(i + 1)) + 70 * (at(i - 1) + at(i + 2)) - 37 * (at(i - 2) + at(i + 3)) -
+              21 * (at(i - 3) + at(i + 4)) + 11 * (at(i - 4) + at(i + 5)) + 5 * (at(i - 5) + at(i + 6));
+      } else {
+        sum = 22 * (at(i - 5) + at(i + 5)) - 52 * (at(i - 3) + at(i + 3)) + 159 * (at(i - 1) + at(i + 1)) +
+              256 * at(i);
+      }
+      d[i >> 1] = clip[(sum + 256) >> 9];
+    }
+  }
+}
+
+void filter_vertical(const std::uint8_t* source, std::uint8_t* destination, int width, int height,
+                     bool progressiveFrame, const std::uint8_t* clip) {
+  const auto sample = [source, width](int column, int row) {
+    return static_cast<int>(source[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + column]);
+  };
+  const auto put = [destination, width](int column, int row, std::uint8_t value) {
+    destination[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + column] = value;
+  };
+  const int outRows = height / 2;
+  for (int i = 0; i < width; ++i) {
+    if (progressiveFrame) {
+      const auto at = [&](int j) { return sample(i, std::clamp(j, 0, height - 1)); };
+      for (int j = 0; j + 1 < height; j += 2) {
+        const int sum = 228 * (at(j) + at(j + 1)) + 70 * (at(j - 1) + at(j + 2)) - 37 * (at(j - 2) + at(j + 3)) -
+                        21 * (at(j - 3) + at(j + 4)) + 11 * (at(j - 4) + at(j + 5)) + 5 * (at(j - 5) + at(j + 6));
+        put(i, j >> 1, clip[(sum + 256) >> 9]);
+      }
+    } else {
+      // Each field is filtered from its own rows: the top field from the even
+      // rows, the bottom field from the odd ones.
+      static constexpr int kTaps[12] = {8, 5, -30, -18, 113, 242, 192, 35, -38, -10, 11, 2};
+      const int lastEven = height % 2 == 0 ? height - 2 : height - 1;
+      const int lastOdd = height % 2 == 0 ? height - 1 : height - 2;
+      for (int j = 0; j + 1 < height; j += 4) {
+        int top = 0, bottom = 0;
+        for (int k = 0; k < 12; ++k) {
+          top += kTaps[k] * sample(i, std::clamp(j - 10 + 2 * k, 0, lastEven));
+          bottom += kTaps[k] * sample(i, std::clamp(j + 13 - 2 * k, 1, lastOdd));
+        }
+        put(i, j >> 1, clip[(top + 256) >> 9]);
+        if ((j >> 1) + 1 < outRows) put(i, (j >> 1) + 1, clip[(bottom + 256) >> 9]);
+      }
+    }
+  }
+}
+
+void read_frame(const std::string& name, Frame& frame) {
+  EncoderState& e = g_encoder;
+  switch (e.params.input_type) {
+    case kInputSeparateYuv:
+      readSeparateFiles(name, frame, e.params, e.sizes);
+      break;
+    case kInputSingleYuv:
+      readYuvFile(name, frame, e.params, e.sizes);
+      break;
+    case kInputPpm:
+      readPpm(name, frame, e);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace quiltbench::encoder

@@ -1,0 +1,221 @@
+// The encoder's sequence loop.
+#include "quiltbench/video/encoder_sequence.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "quiltbench/video/encoder_frame_input.h"
+#include "quiltbench/video/encoder_parameters.h"
+#include "quiltbench/video/encoder_stages.h"
+#include "quiltbench/video/encoder_statistics.h"
+
+namespace quiltbench::encoder {
+
+namespace {
+
+void useForwardRecord(PictureState& picture, const EncoderMotionData& m) {
+  picture.forw_hor_f_code = m.forw_hor_f_code;
+  picture.forw_vert_f_code = m.forw_vert_f_code;
+  picture.sxf = m.sxf;
+  picture.syf = m.syf;
+}
+
+void useBackwardRecord(PictureState& picture, const EncoderMotionData& m) {
+  picture.back_hor_f_code = m.back_hor_f_code;
+  picture.back_vert_f_code = m.back_vert_f_code;
+  picture.sxb = m.sxb;
+  picture.syb = m.syb;
+}
+
+void clearBackward(PictureState& picture) {
+  picture.back_hor_f_code = kUnusedFCode;
+  picture.back_vert_f_code = kUnusedFCode;
+  picture.sxb = 0;
+  picture.syb = 0;
+}
+
+void clearForward(PictureState& picture) {
+  picture.forw_hor_f_code = kUnusedFCode;
+  picture.forw_vert_f_code = kUnusedFCode;
+  picture.sxf = 0;
+  picture.syf = 0;
+}
+
+void printSearchLines(std::FILE* out, const char* direction, int sx, int sy, int horFCode, int vertFCode) {
+  std::fprintf(out, " %s search window: %d...%d / %d...%d\n", direction, -sx, sx, -sy, sy);
+  std::fprintf(out, " %s vector range: %d...%d.5 / %d...%d.5\n", direction, -(4 << horFCode), (4 << horFCode) - 1,
+               -(4 << vertFCode), (4 << vertFCode) - 1);
+}
+
+// One coded picture (a frame or a field) through every stage, then its statistics.
+void codeOnePicture(EncoderState& e, Frame& source, Frame& reconstruction) {
+  PictureState& picture = e.picture;
+  FrameStores& stores = e.frames;
+  estimateMotion(stores, source, reconstruction, picture, e.sizes, e.macroblocks);
+  predictPicture(stores, reconstruction, picture, e.sizes, e.macroblocks, stores.prediction);
+  chooseDctTypes(source, stores.prediction, picture, e.sizes, e.macroblocks);
+  transformPicture(source, stores.prediction, picture, e.sizes, e.macroblocks, e.blocks);
+  codePicture(e.params, e.matrices, source, picture, e.sizes, e.macroblocks, e.blocks);
+
+  const bool mpeg1 = e.params.mpeg1 != 0;
+  const std::size_t blockCount = static_cast<std::size_t>(e.sizes.block_count);
+  for (std::size_t k = 0; k < e.macroblocks.size(); ++k) {
+    const MacroblockInfo& mb = e.macroblocks[k];
+    for (std::size_t b = 0; b < blockCount; ++b) {
+      Block& block = e.blocks[k * blockCount + b];
+      if (mb.mb_type & kMbIntra) {
+        inverseQuantiseIntra(block, mb.mquant, picture.intra_dc_precision, e.matrices.intra, mpeg1);
+      } else {
+        inverseQuantiseNonIntra(block, mb.mquant, e.matrices.non_intra, mpeg1);
+      }
+    }
+  }
+  inverseTransformPicture(stores.prediction, picture, e.sizes, e.macroblocks, e.blocks, reconstruction);
+
+  print_snr(e.statistics, e.params, e.sizes, source, reconstruction, picture.pict_struct);
+  print_picture_statistics(e.statistics, e.sizes, e.macroblocks);
+}
+
+}  // namespace
+
+PicturePlan plan_picture(int i, int N, int M, int frameCount) {
+  PicturePlan plan;
+  plan.codingIndex = i;
+  plan.groupFirst = std::max(0, N * ((i + M - 1) / N) - (M - 1));
+  const int f0 = plan.groupFirst;
+
+  if (i == 0 || (i - 1) % M == 0) {
+    plan.isReference = true;
+    plan.display = i == 0 ? 0 : std::min(i + M - 1, frameCount - 1);
+    if (i == f0) {
+      plan.type = kPictureI;
+      plan.startsGroup = true;
+      plan.closedGop = i == 0;
+      const int n = std::min(i == 0 ? N - (M - 1) : N, frameCount - f0);
+      plan.groupFrames = n;
+      plan.groupP = i == 0 ? (n + 2 * (M - 1)) / M - 1 : (n + M - 1) / M - 1;
+      plan.groupB = n - plan.groupP - 1;
+    } else {
+      plan.type = kPictureP;
+      plan.motionRecord = 0;
+    }
+  } else {
+    plan.type = kPictureB;
+    plan.display = i - 1;
+    plan.motionRecord = (i - 2) % M + 1;
+  }
+  return plan;
+}
+
+void encode_sequence() {
+  EncoderState& e = g_encoder;
+  const EncoderParameters& params = e.params;
+  PictureState& picture = e.picture;
+  FrameStores& stores = e.frames;
+  std::FILE* stats = e.statistics;
+
+  initRateControlSequence(params);
+  writeSequenceHeader(params, e.matrices);
+  if (!params.mpeg1) {
+    writeSequenceExtension(params);
+    writeSequenceDisplayExtension(params);
+  }
+  if (params.description.size() > 1) writeUserData(params.description);
+
+  for (int i = 0; i < params.frame_count; ++i) {
+    std::fprintf(stderr, "Encoding frame %d ", i);
+    std::fflush(stderr);
+
+    const PicturePlan plan = plan_picture(i, params.N, params.M, params.frame_count);
+    picture = PictureState{};
+    picture.pict_type = plan.type;
+    Frame* source;
+    Frame* reconstruction;
+    if (plan.isReference) {
+      std::swap(stores.oldReference, stores.newReference);
+      std::swap(stores.oldSource, stores.newSource);
+      source = &stores.newSource;
+      reconstruction = &stores.newReference;
+      if (plan.type == kPictureI) {
+        clearForward(picture);
+        clearBackward(picture);
+        initRateControlGroup(plan.groupP, plan.groupB);
+        writeGroupOfPicturesHeader(params, params.start_time_code + plan.groupFirst, plan.closedGop);
+      } else {
+        useForwardRecord(picture, params.motion_data[0]);
+        clearBackward(picture);
+      }
+    } else {
+      source = &stores.auxSource;
+      reconstruction = &stores.auxReconstruction;
+      const EncoderMotionData& m = params.motion_data[static_cast<std::size_t>(plan.motionRecord)];
+      useForwardRecord(picture, m);
+      useBackwardRecord(picture, m);
+    }
+
+    const int f = plan.display;
+    const int typeIndex = plan.type - 1;
+    picture.temporal_reference = f - plan.groupFirst;
+    picture.frame_pred_frame_dct = params.frame_pred_frame_dct_tab[typeIndex];
+    picture.q_scale_type = params.qscale_tab[typeIndex];
+    picture.intra_vlc_format = params.intravlc_tab[typeIndex];
+    picture.alternate_scan = params.altscan_tab[typeIndex];
+    // A field picture's top_field_first is written as 0: it has one field only.
+    picture.top_field_first = params.field_pictures ? 0 : params.top_field_first;
+    picture.repeat_first_field = params.repeat_first_field;
+    picture.progressive_frame = params.progressive_frame;
+    picture.intra_dc_precision = params.intra_dc_precision;
+
+    std::fprintf(stats, "\nFrame %d (#%d in display order):\n", i, f);
+    std::fprintf(stats, " picture_type=%c\n", " IPBD"[plan.type]);
+    std::fprintf(stats, " temporal_reference=%d\n", picture.temporal_reference);
+    std::fprintf(stats, " frame_pred_frame_dct=%d\n", picture.frame_pred_frame_dct);
+    std::fprintf(stats, " q_scale_type=%d\n", picture.q_scale_type);
+    std::fprintf(stats, " intra_vlc_format=%d\n", picture.intra_vlc_format);
+    std::fprintf(stats, " alternate_scan=%d\n", picture.alternate_scan);
+    if (plan.type != kPictureI) {
+      printSearchLines(stats, "forward", picture.sxf, picture.syf, picture.forw_hor_f_code, picture.forw_vert_f_code);
+    }
+    if (plan.type == kPictureB) {
+      printSearchLines(stats, "backward", picture.sxb, picture.syb, picture.back_hor_f_code, picture.back_vert_f_code);
+    }
+
+    read_frame(formatName(params.frame_name_pattern, f + params.first_frame_number), *source);
+
+    if (!params.field_pictures) {
+      picture.pict_struct = kFramePicture;
+      codeOnePicture(e, *source, *reconstruction);
+    } else {
+      const bool topFirst = params.top_field_first != 0;
+      std::fprintf(stderr, "\nfirst field  (%s) ", topFirst ? "top" : "bot");
+      std::fflush(stderr);
+      picture.pict_struct = topFirst ? kTopField : kBottomField;
+      picture.second_field = false;
+      picture.predict_from_first = false;
+      codeOnePicture(e, *source, *reconstruction);
+
+      std::fprintf(stderr, "second field (%s) ", topFirst ? "bot" : "top");
+      std::fflush(stderr);
+      picture.pict_struct = topFirst ? kBottomField : kTopField;
+      picture.second_field = true;
+      if (plan.type == kPictureI) {
+        // The second field of an I frame predicts from the first.
+        picture.pict_type = kPictureP;
+        useForwardRecord(picture, params.motion_data[0]);
+        clearBackward(picture);
+        picture.predict_from_first = true;
+      }
+      codeOnePicture(e, *source, *reconstruction);
+    }
+
+    if (params.recon_name_pattern.empty() || params.recon_name_pattern[0] != '-') {
+      write_reconstructed_frame(formatName(params.recon_name_pattern, f + params.first_frame_number), params, e.sizes,
+                                *reconstruction);
+    }
+  }
+
+  writeSequenceEnd();
+}
+
+}  // namespace quiltbench::encoder

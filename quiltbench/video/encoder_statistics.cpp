@@ -1,0 +1,174 @@
+// Per-picture statistics of the encoder and the reconstructed-frame files.
+#include "quiltbench/video/encoder_statistics.h"
+
+#include <cmath>
+
+#include "platform/file.h"
+
+namespace quiltbench::encoder {
+
+namespace {
+
+struct PictureArea {
+  int columns;
+  int rows;
+};
+
+PictureArea lumaArea(const EncoderParameters& p) { return {p.horizontal_size, p.vertical_size}; }
+
+PictureArea chromaArea(const EncoderParameters& p) {
+  return {p.chroma_format == kChroma444 ? p.horizontal_size : p.horizontal_size / 2,
+          p.chroma_format == kChroma420 ? p.vertical_size / 2 : p.vertical_size};
+}
+
+double percent(int count, int total) { return total > 0 ? 100.0 * count / total : 0.0; }
+
+char motionLetter(const MacroblockInfo& mb) {
+  if (mb.skipped) return 'S';
+  if (mb.mb_type & kMbIntra) return 'I';
+  const int direction = mb.mb_type & (kMbForward | kMbBackward);
+  const bool field = mb.motion_type == kMotionField;
+  switch (direction) {
+    case kMbForward:
+      return mb.motion_type == kMotionDualPrime ? 'p' : field ? 'f' : 'F';
+    case kMbBackward:
+      return field ? 'b' : 'B';
+    case kMbForward | kMbBackward:
+      return field ? 'd' : 'D';
+    default:
+      return '0';
+  }
+}
+
+char quantLetter(const MacroblockInfo& mb) {
+  if (mb.mb_type & kMbQuant) return 'Q';
+  if (mb.mb_type & (kMbPattern | kMbIntra)) return ' ';
+  return 'N';
+}
+
+}  // namespace
+
+PlaneSnr plane_snr(const std::uint8_t* source, const std::uint8_t* reconstruction, int stride, int columns,
+                   int rows, int firstRow, int rowStep) {
+  double sum = 0, sumSquares = 0, errorSquares = 0;
+  for (int j = 0; j < rows; ++j) {
+    const std::size_t row = static_cast<std::size_t>(firstRow + j * rowStep) * static_cast<std::size_t>(stride);
+    for (int i = 0; i < columns; ++i) {
+      const double s = source[row + i];
+      const double d = s - reconstruction[row + i];
+      sum += s;
+      sumSquares += s * s;
+      errorSquares += d * d;
+    }
+  }
+  PlaneSnr result;
+  const double n = static_cast<double>(columns) * rows;
+  if (n <= 0) {
+    result.mse = 0.00001;
+    return result;
+  }
+  const double mean = sum / n;
+  result.variance = sumSquares / n - mean * mean;
+  result.mse = errorSquares / n;
+  if (result.mse == 0.0) result.mse = 0.00001;
+  return result;
+}
+
+void print_snr(std::FILE* out, const EncoderParameters& params, const Sizes& sizes, const Frame& source,
+               const Frame& reconstruction, int pictStruct) {
+  const bool field = pictStruct != kFramePicture;
+  const int firstRow = pictStruct == kBottomField ? 1 : 0;
+  const int rowStep = field ? 2 : 1;
+  for (int c = 0; c < 3; ++c) {
+    const PictureArea area = c == 0 ? lumaArea(params) : chromaArea(params);
+    const int stride = c == 0 ? sizes.width : sizes.chrom_width;
+    const int rows = field ? area.rows / 2 : area.rows;
+    const PlaneSnr snr = plane_snr(source[c], reconstruction[c], stride, area.columns, rows, firstRow, rowStep);
+    std::fprintf(out, "%c: variance=%4.4g, MSE=%3.3g (%3.3g dB), SNR=%3.3g dB\n", "YUV"[c], snr.variance, snr.mse, 10.0 * std::log10(65025.0 / snr.mse),
+                 10.0 * std::log10(snr.variance / snr.mse));
+  }
+}
+
+void print_picture_statistics(std::FILE* out, const Sizes& sizes, const std::vector<MacroblockInfo>& macroblocks) {
+  const int total = sizes.mb_width * sizes.mb_height2;
+  int intra = 0, codedBlocks = 0, notCoded = 0, skipped = 0, forward = 0, backward = 0, interpolated = 0;
+  for (int k = 0; k < total; ++k) {
+    const MacroblockInfo& mb = macroblocks[static_cast<std::size_t>(k)];
+    if (mb.mb_type & kMbIntra) {
+      ++intra;
+    } else if (!(mb.mb_type & kMbPattern)) {
+      ++notCoded;
+    }
+    for (int b = 0; b < sizes.block_count; ++b) {
+      if (mb.cbp & (1 << b)) ++codedBlocks;
+    }
+    if (mb.skipped) ++skipped;
+    switch (mb.mb_type & (kMbForward | kMbBackward)) {
+      case kMbForward:
+        ++forward;
+        break;
+      case kMbBackward:
+        ++backward;
+        break;
+      case kMbForward | kMbBackward:
+        ++interpolated;
+        break;
+      default:
+        break;
+    }
+  }
+
+  std::fprintf(out, "\npicture statistics:\n");
+  std::fprintf(out, " # of intra coded macroblocks:  %4d (%.1f%%)\n", intra, percent(intra, total));
+  std::fprintf(out, " # of coded blocks:             %4d (%.1f%%)\n", codedBlocks,
+               percent(codedBlocks, total * sizes.block_count));
+  std::fprintf(out, " # of not coded macroblocks:    %4d (%.1f%%)\n", notCoded, percent(notCoded, total));
+  std::fprintf(out, " # of skipped macroblocks:      %4d (%.1f%%)\n", skipped, percent(skipped, total));
+  std::fprintf(out, " # of forw. pred. macroblocks:  %4d (%.1f%%)\n", forward, percent(forward, total));
+  std::fprintf(out, " # of backw. pred. macroblocks: %4d (%.1f%%)\n", backward, percent(backward, total));
+  std::fprintf(out, " # of interpolated macroblocks: %4d (%.1f%%)\n", interpolated, percent(interpolated, total));
+
+  std::fprintf(out, "\nmacroblock_type map:\n");
+  for (int j = 0; j < sizes.mb_height2; ++j) {
+    for (int i = 0; i < sizes.mb_width; ++i) {
+      const MacroblockInfo& mb = macroblocks[static_cast<std::size_t>(j * sizes.mb_width + i)];
+      std::fprintf(out, "%c%c ", motionLetter(mb), quantLetter(mb));
+    }
+    std::fprintf(out, "\n");
+  }
+
+  std::fprintf(out, "\nmquant map:\n");
+  for (int j = 0; j < sizes.mb_height2; ++j) {
+    for (int i = 0; i < sizes.mb_width; ++i) {
+      const std::size_t k = static_cast<std::size_t>(j * sizes.mb_width + i);
+      if (i == 0 || macroblocks[k].mquant != macroblocks[k - 1].mquant) {
+        std::fprintf(out, "%3d", macroblocks[k].mquant);
+      } else {
+        std::fprintf(out, "   ");
+      }
+    }
+    std::fprintf(out, "\n");
+  }
+}
+
+void write_reconstructed_frame(const std::string& name, const EncoderParameters& params, const Sizes& sizes,
+                               const Frame& frame) {
+  if (!name.empty() && name[0] == '-') return;
+  static const char* const kExtensions[3] = {".Y", ".U", ".V"};
+  for (int c = 0; c < 3; ++c) {
+    const std::string fileName = name + kExtensions[c];
+    std::FILE* file = platform::openStdFile(fileName, "wb");
+    if (file == nullptr) encoder_fatal("Couldn't create " + fileName + "\n");
+    const PictureArea area = c == 0 ? lumaArea(params) : chromaArea(params);
+    const int stride = c == 0 ? sizes.width : sizes.chrom_width;
+    bool written = true;
+    for (int j = 0; j < area.rows && written; ++j) {
+      const std::uint8_t* row = frame[c] + static_cast<std::size_t>(j) * static_cast<std::size_t>(stride);
+      written = std::fwrite(row, 1, static_cast<std::size_t>(area.columns), file) ==
+                static_cast<std::size_t>(area.columns);
+    }
+    if (std::fclose(file) != 0 || !written) encoder_fatal("Couldn't write " + fileName + "\n");
+  }
+}
+
+}  // namespace quiltbench::encoder
