@@ -4,19 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <vector>
 
 #include "platform/global_memory.h"
 #include "quiltbench/engine/dib.h"
 #include "quiltbench/engine/synthesis_types.h"
-
-// Thrown out of SynthesizeImage when no candidate patch can be found (every offset
-// used, or an unknown search mode). The dialog reports it as "Operation error!".
-class SynthesisError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 class CGraphCutSynthesizer : public CDib {
  public:

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 // Patches are 32x32 on a 24-pixel grid, so neighbours overlap by 8 pixels.
@@ -12,6 +13,13 @@ inline constexpr int kGridStep = 24;
 inline constexpr int kOverlap = kPatchSize - kGridStep;
 
 using BYTE = std::uint8_t;
+
+// Thrown out of a synthesis when no candidate patch can be found (every offset used,
+// or an unknown search mode). The dialog reports it as "Operation error!".
+class SynthesisError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // A source offset or an output position, as the framework's point type holds it.
 struct CPoint {
