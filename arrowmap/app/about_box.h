@@ -1,0 +1,29 @@
+// The About form: the program's name, its version, a short description and the address
+// of its web site.
+#pragma once
+
+#include <string>
+
+#include "platform/forms/forms.h"
+
+namespace arrowmap {
+
+class TFrmAbout : public forms::TForm {
+ public:
+  explicit TFrmAbout(forms::TComponent* AOwner);
+
+  forms::TLabel* LblName;
+  forms::TLabel* LblVersion;
+  forms::TEdit* EdWebAddress;
+  forms::TLabel* LblWebSite;
+  forms::TMemo* MMDescription;
+
+  // Fills the description and the web-site caption in German for "lggerman", else in English.
+  void SetLanguage(const std::string& language);
+  // What the form shows, as one text.
+  std::string Text() const;
+  // Shows the form through the user interface and waits for it to be closed.
+  forms::TModalResult ShowModal();
+};
+
+}  // namespace arrowmap
