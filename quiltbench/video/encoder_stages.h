@@ -77,7 +77,7 @@ void writeGroupOfPicturesHeader(const EncoderParameters& params, int timeCodeFra
                                 bool closedGop);
 void writePictureHeader(const EncoderParameters& params, const PictureState& picture,
                         int vbvDelayValue);
-void writePictureCodingExtension(const PictureState& picture);
+void writePictureCodingExtension(const EncoderParameters& params, const PictureState& picture);
 // Writes the sequence end code and flushes every pending bit to the stream.
 void writeSequenceEnd();
 
@@ -131,6 +131,7 @@ void codePicture(const EncoderParameters& params, const QuantMatrices& matrices,
 // ---- Inverse quantisation (quantisation.cpp) --------------------------------------
 
 // In place, raster order, with mismatch control (MPEG-2) or oddification (MPEG-1).
+// A non-intra block without levels (not coded) stays all zero.
 void inverseQuantiseIntra(Block& block, int mquant, int intraDcPrecision,
                           const std::array<std::uint8_t, 64>& matrix, bool mpeg1);
 void inverseQuantiseNonIntra(Block& block, int mquant, const std::array<std::uint8_t, 64>& matrix,

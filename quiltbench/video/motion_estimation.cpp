@@ -1,0 +1,252 @@
+// Motion estimation: per macroblock, full-pel search on the source pictures,
+// half-pel refinement on the reconstructed references, then the choice between
+// frame and field prediction, the prediction directions and intra coding.
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+#include "quiltbench/video/encoder_stages.h"
+#include "quiltbench/video/motion_search.h"
+#include "quiltbench/video/prediction.h"
+#include "quiltbench/video/sad.h"
+
+namespace quiltbench::encoder {
+namespace {
+
+// A vector found for one block of 16 x h: half-pel vector, the reference field
+// (field predictions) and its SAD against the reconstructed reference.
+struct Match {
+  int mv[2];
+  int fieldSelect;
+  int sad;
+};
+
+PlaneView frameView(const Frame& frame, const Sizes& sizes) {
+  return {frame[0], sizes.width, sizes.width, sizes.height};
+}
+
+PlaneView fieldView(const Frame& frame, const Sizes& sizes, int parity) {
+  return {frame[0] + parity * sizes.width, 2 * sizes.width, sizes.width, sizes.height / 2};
+}
+
+// Full-pel search on `sourceRef`, then the eight half-pel neighbours on
+// `reconRef` (the same picture reconstructed).
+Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneView& sourceRef,
+                  const PlaneView& reconRef, int x, int y, int h, int sx, int sy) {
+  const SearchWindow window = searchWindow(sourceRef, x, y, h, sx, sy);
+  const SearchResult full = fullSearch(current, currentStride, sourceRef, x, y, h, window);
+  Match best{{2 * full.dx, 2 * full.dy}, 0, INT_MAX};
+  std::uint8_t predicted[16 * 16];
+  const int cx = 2 * full.dx, cy = 2 * full.dy;
+  for (int oy = -1; oy <= 1; ++oy) {
+    for (int ox = -1; ox <= 1; ++ox) {
+      const int hx = cx + ox, hy = cy + oy;
+      // Keep every sample the half-pel interpolation reads inside the view,
+      // and within the search width.
+      if (x + (hx >> 1) < 0 || x + (hx >> 1) + 16 + (hx & 1) > reconRef.width) continue;
+      if (y + (hy >> 1) < 0 || y + (hy >> 1) + h + (hy & 1) > reconRef.rows) continue;
+      if (std::abs(hx) > 2 * sx || std::abs(hy) > 2 * sy) continue;
+      predictBlock(reconRef.data, reconRef.stride, x, y, hx, hy, 16, h, predicted, 16, false);
+      const int sad = sad16(current, currentStride, predicted, 16, h, INT_MAX);
+      if (sad < best.sad) best = {{hx, hy}, 0, sad};
+    }
+  }
+  return best;
+}
+
+// Luma prediction of a 16 x h block for one match.
+void predictMatch(const PlaneView& reconRef, int x, int y, int h, const Match& m,
+                  std::uint8_t* out, bool average) {
+  predictBlock(reconRef.data, reconRef.stride, x, y, m.mv[0], m.mv[1], 16, h, out, 16, average);
+}
+
+struct Candidate {
+  int mbType = 0;  // kMbForward / kMbBackward flags
+  int motionType = kMotionFrame;
+  Match m[2][2]{};  // [r][s]
+  int sad = INT_MAX;
+  std::uint8_t prediction[256];
+};
+
+long squaredError(const std::uint8_t* current, int stride, const std::uint8_t* prediction) {
+  long sum = 0;
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const int d = current[y * stride + x] - prediction[y * 16 + x];
+      sum += d * d;
+    }
+  }
+  return sum;
+}
+
+long variance(const std::uint8_t* current, int stride) {
+  long sum = 0, squares = 0;
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const int v = current[y * stride + x];
+      sum += v;
+      squares += v * v;
+    }
+  }
+  return squares - sum * sum / 256;
+}
+
+// Prefers the zero vector when it is nearly as good: it costs fewer bits and
+// lets P macroblocks be skipped.
+constexpr int kZeroVectorBias = 64;
+
+}  // namespace
+
+void estimateMotion(const FrameStores& stores, const Frame& source, const Frame& reconstruction,
+                    const PictureState& picture, const Sizes& sizes,
+                    std::vector<MacroblockInfo>& macroblocks) {
+  const bool framePicture = picture.pict_struct == kFramePicture;
+  const int parity = picture.pict_struct == kBottomField ? 1 : 0;
+  const bool mpeg1 = g_encoder.params.mpeg1 != 0;
+
+  // Search widths, limited so that every vector stays codable.
+  auto limit = [&](int width, int fCode) {
+    if (fCode < 1 || fCode > 9) return 0;
+    return std::max(0, std::min(width, (4 << fCode) - 1));
+  };
+  int sx[2] = {limit(picture.sxf, picture.forw_hor_f_code), limit(picture.sxb, picture.back_hor_f_code)};
+  int sy[2] = {limit(picture.syf, mpeg1 ? picture.forw_hor_f_code : picture.forw_vert_f_code),
+               limit(picture.syb, mpeg1 ? picture.back_hor_f_code : picture.back_vert_f_code)};
+
+  for (int mby = 0; mby < sizes.mb_height2; ++mby) {
+    for (int mbx = 0; mbx < sizes.mb_width; ++mbx) {
+      MacroblockInfo& mb = macroblocks[mby * sizes.mb_width + mbx];
+      mb = MacroblockInfo{};
+      mb.mb_type = kMbIntra;
+      mb.motion_type = framePicture ? kMotionFrame : kMotionField;
+      if (picture.pict_type == kPictureI) continue;
+
+      const int x = mbx * 16;
+      const PlaneView currentView =
+          framePicture ? frameView(source, sizes) : fieldView(source, sizes, parity);
+      const int y = mby * 16;
+      const std::uint8_t* current = currentView.data + y * currentView.stride + x;
+      const int currentStride = currentView.stride;
+
+      Candidate best;
+      const int directions = picture.pict_type == kPictureB ? 2 : 1;
+      Candidate single[2];  // best per direction
+      for (int s = 0; s < directions; ++s) {
+        const Frame& oldSource = s == 0 ? stores.oldSource : stores.newSource;
+        Candidate& c = single[s];
+        c.mbType = s == 0 ? kMbForward : kMbBackward;
+        if (framePicture) {
+          const Frame& ref = s == 0 ? stores.oldReference : stores.newReference;
+          const PlaneView src = frameView(oldSource, sizes);
+          const PlaneView rec = frameView(ref, sizes);
+          Match m = searchBlock(current, currentStride, src, rec, x, y, 16, sx[s], sy[s]);
+          if (s == 0 && picture.pict_type == kPictureP) {
+            std::uint8_t zero[256];
+            predictBlock(rec.data, rec.stride, x, y, 0, 0, 16, 16, zero, 16, false);
+            const int sad0 = sad16Plain(current, currentStride, zero, 16, 16);
+            if (sad0 <= m.sad + kZeroVectorBias) m = {{0, 0}, 0, sad0};
+          }
+          c.motionType = kMotionFrame;
+          c.m[0][s] = m;
+          c.sad = m.sad;
+          predictMatch(rec, x, y, 16, m, c.prediction, false);
+          if (!picture.frame_pred_frame_dct) {
+            // Field prediction: each field of the macroblock from either field.
+            Match fm[2];
+            int total = 0;
+            for (int r = 0; r < 2; ++r) {
+              const std::uint8_t* cur = source[0] + (y + r) * sizes.width + x;
+              fm[r].sad = INT_MAX;
+              for (int sel = 0; sel < 2; ++sel) {
+                Match f = searchBlock(cur, 2 * sizes.width, fieldView(oldSource, sizes, sel),
+                                      fieldView(ref, sizes, sel), x, y / 2, 8, sx[s], sy[s] / 2);
+                f.fieldSelect = sel;
+                if (f.sad < fm[r].sad) fm[r] = f;
+              }
+              total += fm[r].sad;
+            }
+            if (total < c.sad) {
+              c.motionType = kMotionField;
+              c.m[0][s] = fm[0];
+              c.m[1][s] = fm[1];
+              c.sad = total;
+              for (int r = 0; r < 2; ++r) {
+                std::uint8_t half[16 * 8];
+                predictMatch(fieldView(ref, sizes, fm[r].fieldSelect), x, y / 2, 8, fm[r], half,
+                             false);
+                for (int j = 0; j < 8; ++j) {
+                  std::copy(half + j * 16, half + j * 16 + 16, c.prediction + (2 * j + r) * 16);
+                }
+              }
+            }
+          }
+        } else {
+          // Field picture: 16 x 16 field blocks from one of the reference fields.
+          c.motionType = kMotionField;
+          c.sad = INT_MAX;
+          for (int sel = 0; sel < 2; ++sel) {
+            const bool ownFrame = s == 0 && picture.second_field && picture.pict_type == kPictureP &&
+                                  sel != parity;
+            if (picture.predict_from_first && !ownFrame) continue;
+            const Frame& rec = referenceFrame(stores, reconstruction, picture, s, sel);
+            const Frame& src = ownFrame ? source : oldSource;
+            const PlaneView srcView = fieldView(src, sizes, sel);
+            const PlaneView recView = fieldView(rec, sizes, sel);
+            Match m = searchBlock(current, currentStride, srcView, recView, x, y, 16, sx[s], sy[s]);
+            if (s == 0 && picture.pict_type == kPictureP && sel == parity) {
+              std::uint8_t zero[256];
+              predictBlock(recView.data, recView.stride, x, y, 0, 0, 16, 16, zero, 16, false);
+              const int sad0 = sad16Plain(current, currentStride, zero, 16, 16);
+              if (sad0 <= m.sad + kZeroVectorBias) m = {{0, 0}, 0, sad0};
+            }
+            m.fieldSelect = sel;
+            if (m.sad < c.sad) {
+              c.m[0][s] = m;
+              c.sad = m.sad;
+              predictMatch(recView, x, y, 16, m, c.prediction, false);
+            }
+          }
+        }
+      }
+
+      best = single[0];
+      if (directions == 2) {
+        if (single[1].sad < best.sad) best = single[1];
+        // Interpolated prediction from the two best single-direction ones,
+        // when both use the same kind of prediction.
+        if (single[0].motionType == single[1].motionType) {
+          Candidate both;
+          both.mbType = kMbForward | kMbBackward;
+          both.motionType = single[0].motionType;
+          for (int r = 0; r < 2; ++r) {
+            both.m[r][0] = single[0].m[r][0];
+            both.m[r][1] = single[1].m[r][1];
+          }
+          for (int i = 0; i < 256; ++i) {
+            both.prediction[i] =
+                static_cast<std::uint8_t>((single[0].prediction[i] + single[1].prediction[i] + 1) >> 1);
+          }
+          both.sad = sad16Plain(current, currentStride, both.prediction, 16, 16);
+          if (both.sad < best.sad) best = both;
+        }
+      }
+
+      // Intra when the prediction error carries more energy than the
+      // macroblock itself.
+      const long error = squaredError(current, currentStride, best.prediction);
+      if (error > variance(current, currentStride)) continue;
+
+      mb.mb_type = best.mbType;
+      mb.motion_type = best.motionType;
+      for (int r = 0; r < 2; ++r) {
+        for (int s = 0; s < 2; ++s) {
+          mb.MV[r][s][0] = best.m[r][s].mv[0];
+          mb.MV[r][s][1] = best.m[r][s].mv[1];
+          mb.mv_field_sel[r][s] = best.m[r][s].fieldSelect;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace quiltbench::encoder

@@ -1,0 +1,39 @@
+// Full-pel block matching within a search window, the exhaustive core of the
+// motion estimation.
+#pragma once
+
+#include <cstdint>
+
+namespace quiltbench::encoder {
+
+// A plane (or one field of it) seen as rows `stride` apart, `rows` of them,
+// each `width` samples.
+struct PlaneView {
+  const std::uint8_t* data;
+  int stride;
+  int width;
+  int rows;
+};
+
+struct SearchWindow {
+  int xMin, xMax, yMin, yMax;  // full-pel displacements, inclusive
+};
+
+struct SearchResult {
+  int dx, dy;  // full pels
+  int sad;
+};
+
+// The window around (x, y) of a 16 x h block limited to +-sx, +-sy and to the
+// reference view. The zero displacement is always inside.
+SearchWindow searchWindow(const PlaneView& ref, int x, int y, int h, int sx, int sy);
+
+// Displacement with the smallest SAD of the 16 x h block at `current` against
+// `ref` at (x, y); ties go to the smaller |dx| + |dy|, then to the first in
+// raster order. fullSearch returns exactly what fullSearchPlain returns.
+SearchResult fullSearchPlain(const std::uint8_t* current, int currentStride, const PlaneView& ref,
+                             int x, int y, int h, const SearchWindow& window);
+SearchResult fullSearch(const std::uint8_t* current, int currentStride, const PlaneView& ref, int x,
+                        int y, int h, const SearchWindow& window);
+
+}  // namespace quiltbench::encoder

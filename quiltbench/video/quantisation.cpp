@@ -1,0 +1,120 @@
+// Quantisation and inverse quantisation of 8x8 blocks. The inverse rules are
+// the decoder's exactly, so the reconstruction matches any conforming decoder.
+#include "quiltbench/video/quantisation.h"
+
+#include <cstdlib>
+
+#include "quiltbench/video/encoder_stages.h"
+#include "quiltbench/video/vlc_tables.h"
+
+namespace quiltbench::encoder {
+
+int quantiserScale(int code, int qScaleType) {
+  return qScaleType ? kNonLinearQuantiserScale[code] : 2 * code;
+}
+
+int quantiserScaleCode(int scale, int qScaleType) {
+  if (!qScaleType) {
+    const int code = (scale + 1) / 2;
+    return code < 1 ? 1 : (code > 31 ? 31 : code);
+  }
+  int best = 1;
+  for (int code = 2; code < 32; ++code) {
+    if (std::abs(kNonLinearQuantiserScale[code] - scale) <
+        std::abs(kNonLinearQuantiserScale[best] - scale)) {
+      best = code;
+    }
+  }
+  return best;
+}
+
+void quantiseIntra(std::array<std::int16_t, 64>& block, int mquant, int intraDcPrecision,
+                   const std::array<std::uint8_t, 64>& matrix, bool mpeg1) {
+  const int dcMultiplier = 8 >> intraDcPrecision;
+  const int dcMax = (256 << intraDcPrecision) - 1;
+  const int dc = block[0];
+  int dcLevel = dc >= 0 ? (dc + dcMultiplier / 2) / dcMultiplier
+                        : -((-dc + dcMultiplier / 2) / dcMultiplier);
+  // The DC level is coded as a difference from 128 << precision, so it must
+  // stay within the unsigned range of the precision.
+  dcLevel = dcLevel < 0 ? 0 : (dcLevel > dcMax ? dcMax : dcLevel);
+  block[0] = static_cast<std::int16_t>(dcLevel);
+  const int maxLevel = mpeg1 ? 255 : 2047;
+  for (int i = 1; i < 64; ++i) {
+    const int c = block[i];
+    if (c == 0) continue;
+    const int den = matrix[i] * mquant;
+    int level = (16 * std::abs(c) + den / 2) / den;
+    if (level > maxLevel) level = maxLevel;
+    block[i] = static_cast<std::int16_t>(c < 0 ? -level : level);
+  }
+}
+
+bool quantiseNonIntra(std::array<std::int16_t, 64>& block, int mquant,
+                      const std::array<std::uint8_t, 64>& matrix, bool mpeg1) {
+  const int maxLevel = mpeg1 ? 255 : 2047;
+  bool any = false;
+  for (int i = 0; i < 64; ++i) {
+    const int c = block[i];
+    if (c == 0) continue;
+    const int den = matrix[i] * mquant;
+    int level = 16 * std::abs(c) / den;
+    if (level > maxLevel) level = maxLevel;
+    block[i] = static_cast<std::int16_t>(c < 0 ? -level : level);
+    any = any || level != 0;
+  }
+  return any;
+}
+
+namespace {
+
+inline int saturate(int v) { return v < -2048 ? -2048 : (v > 2047 ? 2047 : v); }
+
+// Forces a non-zero even value odd, toward zero (the MPEG-1 rule).
+inline int oddify(int v) {
+  if ((v & 1) == 0 && v != 0) v += v > 0 ? -1 : 1;
+  return v;
+}
+
+void controlMismatch(std::array<std::int16_t, 64>& block, int sum) {
+  if ((sum & 1) == 0) block[63] = static_cast<std::int16_t>(block[63] ^ 1);
+}
+
+}  // namespace
+
+void inverseQuantiseIntra(Block& block, int mquant, int intraDcPrecision,
+                          const std::array<std::uint8_t, 64>& matrix, bool mpeg1) {
+  block[0] = static_cast<std::int16_t>(block[0] * (8 >> intraDcPrecision));
+  int sum = block[0];
+  for (int i = 1; i < 64; ++i) {
+    const int level = block[i];
+    if (level == 0) continue;
+    int v = level * matrix[i] * mquant / 16;
+    if (mpeg1) v = oddify(v);
+    v = saturate(v);
+    block[i] = static_cast<std::int16_t>(v);
+    sum += v;
+  }
+  if (!mpeg1) controlMismatch(block, sum);
+}
+
+void inverseQuantiseNonIntra(Block& block, int mquant, const std::array<std::uint8_t, 64>& matrix,
+                             bool mpeg1) {
+  int sum = 0;
+  bool any = false;
+  for (int i = 0; i < 64; ++i) {
+    const int level = block[i];
+    if (level == 0) continue;
+    any = true;
+    const int sign = level > 0 ? 1 : -1;
+    int v = (2 * level + sign) * matrix[i] * mquant / 32;
+    if (mpeg1) v = oddify(v);
+    v = saturate(v);
+    block[i] = static_cast<std::int16_t>(v);
+    sum += v;
+  }
+  // A block without levels is not coded: the decoder adds nothing for it.
+  if (any && !mpeg1) controlMismatch(block, sum);
+}
+
+}  // namespace quiltbench::encoder

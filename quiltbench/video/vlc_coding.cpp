@@ -1,0 +1,173 @@
+// Variable-length coding of macroblock elements and coefficient blocks, using
+// lookups derived from the tables in vlc_tables.h.
+#include "quiltbench/video/vlc_coding.h"
+
+#include <cstdlib>
+
+#include "quiltbench/video/bit_writer.h"
+#include "quiltbench/video/encoder_state.h"
+#include "quiltbench/video/vlc_tables.h"
+
+namespace quiltbench::encoder {
+namespace {
+
+constexpr int kMaxRun = 32;
+constexpr int kMaxTableLevel = 41;
+
+struct RunLevelLookup {
+  VlcCode code[kMaxRun][kMaxTableLevel]{};
+};
+
+template <std::size_t n>
+RunLevelLookup buildLookup(const std::array<RunLevelCode, n>& table) {
+  RunLevelLookup lookup;
+  for (const RunLevelCode& entry : table) {
+    lookup.code[entry.run][entry.level] = {entry.code, entry.length};
+  }
+  return lookup;
+}
+
+const RunLevelLookup& tableZero() {
+  static const RunLevelLookup lookup = buildLookup(kCoefficientTableZero);
+  return lookup;
+}
+const RunLevelLookup& tableOne() {
+  static const RunLevelLookup lookup = buildLookup(kCoefficientTableOne);
+  return lookup;
+}
+
+void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1) {
+  const int magnitude = std::abs(level);
+  if (magnitude < kMaxTableLevel) {
+    const VlcCode& vlc = table.code[run][magnitude];
+    if (vlc.length != 0) {
+      putBits(vlc.code, vlc.length);
+      putBits(level < 0 ? 1 : 0, 1);
+      return;
+    }
+  }
+  putBits(kCoefficientEscape.code, kCoefficientEscape.length);
+  putBits(static_cast<std::uint32_t>(run), 6);
+  if (!mpeg1) {
+    putBits(static_cast<std::uint32_t>(level) & 0xfff, 12);
+  } else if (magnitude < 128) {
+    putBits(static_cast<std::uint32_t>(level) & 0xff, 8);
+  } else if (level > 0) {
+    putBits(0x00, 8);
+    putBits(static_cast<std::uint32_t>(level), 8);
+  } else {
+    putBits(0x80, 8);
+    putBits(static_cast<std::uint32_t>(level + 256), 8);
+  }
+}
+
+}  // namespace
+
+void putAddressIncrement(int increment) {
+  while (increment > 33) {
+    putBits(kAddressEscapeVlc.code, kAddressEscapeVlc.length);
+    increment -= 33;
+  }
+  putBits(kAddressIncrementVlc[increment].code, kAddressIncrementVlc[increment].length);
+}
+
+void putMacroblockType(int pictureType, int flags) {
+  const std::array<VlcCode, 32>& table = pictureType == kPictureI   ? kMacroblockTypeI
+                                         : pictureType == kPictureP ? kMacroblockTypeP
+                                                                    : kMacroblockTypeB;
+  const VlcCode& vlc = table[flags & 31];
+  if (vlc.length == 0) encoder_fatal("internal error: macroblock type not codable");
+  putBits(vlc.code, vlc.length);
+}
+
+void putCodedBlockPattern(int cbp, int blockCount) {
+  const int extra = blockCount - 6;
+  const int first = cbp >> extra;
+  putBits(kCodedBlockPatternVlc[first].code, kCodedBlockPatternVlc[first].length);
+  if (extra > 0) putBits(static_cast<std::uint32_t>(cbp) & ((1u << extra) - 1), extra);
+}
+
+void putMotionComponent(int vector, int prediction, int fCode) {
+  const int rSize = fCode - 1;
+  const int f = 1 << rSize;
+  const int low = -16 * f;
+  const int high = 16 * f - 1;
+  const int range = 32 * f;
+  int delta = vector - prediction;
+  if (delta < low) delta += range;
+  if (delta > high) delta -= range;
+  if (delta == 0) {
+    putBits(kMotionCodeVlc[0].code, kMotionCodeVlc[0].length);
+    return;
+  }
+  const int magnitude = std::abs(delta) - 1;
+  const int code = (magnitude >> rSize) + 1;
+  const int residual = magnitude & (f - 1);
+  putBits(kMotionCodeVlc[code].code, kMotionCodeVlc[code].length);
+  putBits(delta < 0 ? 1 : 0, 1);
+  if (rSize > 0) putBits(static_cast<std::uint32_t>(residual), rSize);
+}
+
+void putDualPrimeVector(int value) {
+  putBits(kDualPrimeVlc[value + 1].code, kDualPrimeVlc[value + 1].length);
+}
+
+void putIntraBlock(const std::array<std::int16_t, 64>& levels, int component, int& dcPredictor,
+                   const BlockCoding& coding) {
+  const int difference = levels[0] - dcPredictor;
+  dcPredictor = levels[0];
+  int magnitude = std::abs(difference);
+  int size = 0;
+  while (magnitude > 0) {
+    ++size;
+    magnitude >>= 1;
+  }
+  const VlcCode& sizeVlc =
+      component == 0 ? kDcSizeLuminanceVlc[size] : kDcSizeChrominanceVlc[size];
+  putBits(sizeVlc.code, sizeVlc.length);
+  if (size > 0) {
+    const int value = difference > 0 ? difference : difference + (1 << size) - 1;
+    putBits(static_cast<std::uint32_t>(value), size);
+  }
+  const RunLevelLookup& table = coding.intraTableOne ? tableOne() : tableZero();
+  int run = 0;
+  for (int i = 1; i < 64; ++i) {
+    const int level = levels[coding.scan[i]];
+    if (level == 0) {
+      ++run;
+      continue;
+    }
+    putRunLevel(run, level, table, coding.mpeg1);
+    run = 0;
+  }
+  if (coding.intraTableOne) {
+    putBits(kEndOfBlockTableOne.code, kEndOfBlockTableOne.length);
+  } else {
+    putBits(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
+  }
+}
+
+void putNonIntraBlock(const std::array<std::int16_t, 64>& levels, const BlockCoding& coding) {
+  const RunLevelLookup& table = tableZero();
+  int run = 0;
+  bool first = true;
+  for (int i = 0; i < 64; ++i) {
+    const int level = levels[coding.scan[i]];
+    if (level == 0) {
+      ++run;
+      continue;
+    }
+    if (first && run == 0 && (level == 1 || level == -1)) {
+      // The first coefficient of a non-intra block has the short form "1s".
+      putBits(1, 1);
+      putBits(level < 0 ? 1 : 0, 1);
+    } else {
+      putRunLevel(run, level, table, coding.mpeg1);
+    }
+    first = false;
+    run = 0;
+  }
+  putBits(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
+}
+
+}  // namespace quiltbench::encoder
