@@ -1,0 +1,115 @@
+#include "arrowmap/app/console_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/recording_ui.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct CommandResult {
+  int status;
+  std::string out, err;
+  std::vector<std::string> messages;
+};
+
+CommandResult run(const Args& args) {
+  platform::RecordingUi ui;
+  platform::ScopedUi scoped(ui);
+  std::ostringstream out, err;
+  const int status = arrowmap::RunArrowmap(args, out, err);
+  std::vector<std::string> messages;
+  for (const auto& e : ui.events()) {
+    if (e.kind == platform::UiEvent::message) messages.push_back(e.text);
+  }
+  return {status, out.str(), err.str(), messages};
+}
+
+// Width and height from a PNG file's header, or 0 x 0 when it is not a PNG.
+std::pair<int, int> pngSize(const std::string& path) {
+  const auto bytes = test_support::readFileBytes(path);
+  const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (bytes.size() < 24 || !std::equal(signature, signature + 8, bytes.begin())) return {0, 0};
+  auto be32 = [&](int at) { return bytes[at] << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3]; };
+  return {be32(16), be32(20)};
+}
+
+TEST(ConsoleCommandsTest, BadArgumentsAreUsageErrors) {
+  const std::vector<std::pair<Args, std::string>> cases = {
+      {{}, "usage:"},
+      {{"plot", "-o", "x.png"}, "unknown command \"plot\""},
+      {{"field"}, "-o is missing"},
+      {{"field", "-o"}, "-o needs a value"},
+      {{"field", "--preset", "7", "-o", "x.png"}, "--preset takes a number from 0 to 6"},
+      {{"field", "--preset", "1x", "-o", "x.png"}, "--preset takes a number from 0 to 6"},
+      {{"field", "--preset", "1", "--fx", "x", "-o", "x.png"}, "exclude each other"},
+      {{"field", "--range", "5", "-o", "x.png"}, "--range takes a number from 11.449 to 160"},
+      {{"field", "--range", "nan", "-o", "x.png"}, "--range takes"},
+      {{"field", "--ticks", "3", "-o", "x.png"}, "unknown option \"--ticks\" for field"},
+      {{"animate", "-o", "dir"}, "--ticks is missing"},
+      {{"animate", "--ticks", "0", "-o", "dir"}, "--ticks takes a positive number"},
+      {{"animate", "--ticks", "2", "--every", "-1", "-o", "dir"}, "--every takes a positive number"},
+  };
+  for (const auto& [args, text] : cases) {
+    SCOPED_TRACE(text);
+    const CommandResult r = run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("usage: arrowmap field"), std::string::npos);
+  }
+}
+
+TEST(ConsoleCommandsTest, HelpListsTheCommands) {
+  const CommandResult r = run({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("field"), std::string::npos);
+  EXPECT_NE(r.out.find("animate"), std::string::npos);
+  EXPECT_TRUE(r.err.empty());
+}
+
+TEST(ConsoleCommandsTest, FieldWritesTheChart) {
+  test_support::TempDir dir;
+  const std::string path = dir.file("field.png");
+  const CommandResult r = run({"field", "--fx", "x-y*0.1", "--fy", "y+x*0.1", "--range", "20", "-o", path});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(pngSize(path), std::make_pair(640, 640));
+  ASSERT_EQ(r.messages.size(), 1u);  // the About form at start
+  EXPECT_EQ(r.messages[0].rfind("Arrowmap\nVersion 1.0\n", 0), 0u);
+}
+
+TEST(ConsoleCommandsTest, RejectedFormulaIsReportedAndFails) {
+  test_support::TempDir dir;
+  const CommandResult r = run({"field", "--fx", "x*-y", "-o", dir.file("field.png")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.messages.back(), "MSG_formula_right_side");
+
+  const std::string frames = dir.file("frames");
+  const CommandResult a = run({"animate", "--fy", "(y", "--ticks", "5", "-o", frames});
+  EXPECT_EQ(a.status, 1);
+  // The drawing and the one step that ran report it; the step stopped the timer.
+  EXPECT_EQ(std::count(a.messages.begin(), a.messages.end(), "MSG_formula_parantheses"), 2);
+  EXPECT_TRUE(std::filesystem::exists(frames + "/iteration_00001.png"));
+  EXPECT_FALSE(std::filesystem::exists(frames + "/iteration_00002.png"));
+}
+
+TEST(ConsoleCommandsTest, AnimateWritesEveryKthTick) {
+  test_support::TempDir dir;
+  const std::string frames = dir.file("out/frames");
+  const CommandResult r = run({"animate", "--preset", "6", "--ticks", "5", "--every", "2", "-o", frames});
+  EXPECT_EQ(r.status, 0);
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(frames)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"iteration_00002.png", "iteration_00004.png"}));
+  EXPECT_EQ(pngSize(frames + "/iteration_00004.png"), std::make_pair(640, 664));
+}
+
+}  // namespace
