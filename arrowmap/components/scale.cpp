@@ -295,9 +295,11 @@ void TScale::linearTicks(TScaleLayout& out) const {
   int minor = 0;
   if (!TickSteps(minTicks_, rangeHigh_, rangeLow_, first, step, minor)) return;
   const double direction = rangeHigh_ > rangeLow_ ? 1 : -1;
+  // The end test allows the same small overshoot whichever way the axis runs, so a
+  // reversed axis keeps the tick on its high end.
   const double tolerance = 0.001 * std::fabs(step);
   int n = 0;
-  for (double tick = first; n < kMaxTicksPerLoop && tolerance * direction >= (tick - rangeHigh_) * direction;
+  for (double tick = first; n < kMaxTicksPerLoop && tolerance >= (tick - rangeHigh_) * direction;
        tick = first + ++n * step) {
     addTick(out, tick, true, linearLabel(tick, n + 1));
   }
@@ -305,7 +307,7 @@ void TScale::linearTicks(TScaleLayout& out) const {
   const double start = first - step, minorStep = step / minor;
   for (int j = 1; j < kMaxTicksPerLoop; ++j) {
     const double tick = start + j * minorStep;
-    if (tolerance * direction < (tick - rangeHigh_) * direction) break;
+    if (tolerance < (tick - rangeHigh_) * direction) break;
     if (j % minor == 0 || (tick - rangeLow_) * direction < -tolerance) continue;  // majors and before the range
     addTick(out, tick, false, {});
   }
@@ -355,7 +357,7 @@ void TScale::timeTicks(TScaleLayout& out) const {
                                      : std::floor(rangeLow_ / std::fabs(step) + 0.001) * std::fabs(step);
   const bool milliseconds = index <= 9;
   int n = 0;
-  for (double tick = first; n < kMaxTicksPerLoop && tolerance * direction >= (tick - rangeHigh_) * direction;
+  for (double tick = first; n < kMaxTicksPerLoop && tolerance >= (tick - rangeHigh_) * direction;
        tick = first + ++n * step) {
     std::string text = labelType_ == ftNoFigs ? std::string() : finishLabel(TimeLabel(tick, milliseconds));
     addTick(out, tick, true, text);
@@ -365,7 +367,7 @@ void TScale::timeTicks(TScaleLayout& out) const {
   const double minorStep = step / minor;
   for (int j = 1; j < kMaxTicksPerLoop; ++j) {
     const double tick = first - step + j * minorStep;
-    if (tolerance * direction < (tick - rangeHigh_) * direction) break;
+    if (tolerance < (tick - rangeHigh_) * direction) break;
     if (j % minor == 0 || (tick - rangeLow_) * direction < -tolerance) continue;
     addTick(out, tick, false, {});
   }
