@@ -1,0 +1,115 @@
+// Centre sets: the filtering pass's per-centre results, distortions and centre moves.
+#include "patchloom/kmeans/center_set.h"
+
+#include <cfloat>
+#include <cstring>
+#include <iomanip>
+#include <ostream>
+#include <stdexcept>
+
+#include "patchloom/kmeans/kc_tree.h"
+#include "patchloom/kmeans/kmeans_random.h"
+
+KMeansCenterSet::KMeansCenterSet(int k, KMeansPointSet& points) : k_(k), points_(&points) {
+  if (k < 1) throw std::invalid_argument("k-means centre set: at least one centre is needed");
+  centers_.assign(static_cast<std::size_t>(k) * points.dim(), 0.0);
+}
+
+KMeansCenterSet::~KMeansCenterSet() = default;
+
+void KMeansCenterSet::print(std::ostream& out) const {
+  KMeansPrintPoints(out, "Center_Points", dim(), k_, centers_.data());
+}
+
+KMeansFilterCenterSet::KMeansFilterCenterSet(int k, KMeansPointSet& points, double damping)
+    : KMeansCenterSet(k, points), total_(DBL_MAX), damping_(damping) {
+  if (points.tree() == nullptr) {
+    KMeansReportError("Building kc-tree", false);
+    points.buildTree();
+  }
+  const std::size_t kk = static_cast<std::size_t>(k);
+  sums_.assign(kk * points.dim(), 0.0);
+  sumSqs_.assign(kk, 0.0);
+  weights_.assign(kk, 0);
+  distortions_.assign(kk, 0.0);
+}
+
+KMeansFilterCenterSet::~KMeansFilterCenterSet() = default;
+
+void KMeansFilterCenterSet::print(std::ostream& out) const {
+  for (int i = 0; i < k_; ++i) {
+    out << "    " << std::setw(4) << i << "\t";
+    KMeansPrintPoint(out, dim(), KMeansCenterSet::center(i));
+    out << " dist = " << std::setw(8) << distortions_[i] << "\n";
+  }
+}
+
+void KMeansFilterCenterSet::computeDistortions() {
+  const int d = dim();
+  points_->tree()->filter(k_, centers_.data(), sums_.data(), weights_.data(), sumSqs_.data());
+  total_ = 0.0;
+  for (int i = 0; i < k_; ++i) {
+    const double* c = centers_.data() + offset(i);
+    const double* s = sums_.data() + offset(i);
+    double cc = 0.0;
+    double sc = 0.0;
+    for (int j = 0; j < d; ++j) cc += c[j] * c[j];
+    for (int j = 0; j < d; ++j) sc += s[j] * c[j];
+    distortions_[i] = weights_[i] * cc + sumSqs_[i] - 2 * sc;
+    total_ += distortions_[i];
+  }
+  valid_ = true;
+}
+
+double KMeansFilterCenterSet::totalDistortion() {
+  if (!valid_) computeDistortions();
+  return total_;
+}
+
+double KMeansFilterCenterSet::distortion(int i) {
+  if (!valid_) computeDistortions();
+  return distortions_[static_cast<std::size_t>(i)];
+}
+
+void KMeansFilterCenterSet::lloydStep() {
+  if (!valid_) computeDistortions();
+  const int d = dim();
+  for (int i = 0; i < k_; ++i) {
+    const int w = weights_[i];
+    if (w <= 0) continue;
+    double* c = centers_.data() + offset(i);
+    const double* s = sums_.data() + offset(i);
+    for (int j = 0; j < d; ++j) c[j] = damping_ * s[j] / w + (1 - damping_) * c[j];
+  }
+  valid_ = false;
+}
+
+void KMeansFilterCenterSet::swap(bool allowDuplicates) {
+  const int r = KMeansRandomIndex(k_);
+  const int d = dim();
+  std::vector<double> candidate(static_cast<std::size_t>(d));
+  auto isCentre = [&](const double* p) {
+    for (int i = 0; i < k_; ++i) {
+      if (KMeansPointsEqual(d, p, centers_.data() + offset(i))) return true;
+    }
+    return false;
+  };
+  points_->samplePoint(candidate.data());
+  if (!allowDuplicates && isCentre(candidate.data())) {
+    // Drawing until the point is new would never end when no such point exists.
+    bool anyNew = false;
+    for (int i = 0; i < points_->count() && !anyNew; ++i) anyNew = !isCentre(points_->point(i));
+    while (anyNew && isCentre(candidate.data())) points_->samplePoint(candidate.data());
+  }
+  std::memcpy(centers_.data() + offset(r), candidate.data(), sizeof(double) * d);
+  valid_ = false;
+}
+
+void KMeansFilterCenterSet::resampleAll() {
+  points_->samplePoints(centers_.data(), k_, false);
+  valid_ = false;
+}
+
+void KMeansFilterCenterSet::GetAssignments(int* closest, double* sqDist) const {
+  points_->tree()->assign(k_, centers_.data(), closest, sqDist);
+}

@@ -1,0 +1,86 @@
+// Point sets, point helpers and the sampling of centres from the points.
+#include "patchloom/kmeans/point_set.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iomanip>
+#include <ostream>
+#include <stdexcept>
+#include <vector>
+
+#include "patchloom/kmeans/kc_tree.h"
+#include "patchloom/kmeans/kmeans_random.h"
+
+double KMeansSquaredDistance(int dim, const double* a, const double* b) {
+  double sum = 0.0;
+  for (int d = 0; d < dim; ++d) {
+    const double diff = a[d] - b[d];
+    sum += diff * diff;
+  }
+  return sum;
+}
+
+bool KMeansPointsEqual(int dim, const double* a, const double* b) {
+  for (int d = 0; d < dim; ++d) {
+    if (a[d] != b[d]) return false;
+  }
+  return true;
+}
+
+void KMeansPrintPoint(std::ostream& out, int dim, const double* point) {
+  out << "[ ";
+  for (int d = 0; d < dim; ++d) {
+    if (d > 0) out << " ";
+    out << std::setw(8) << point[d];
+  }
+  out << " ]";
+}
+
+void KMeansPrintPoints(std::ostream& out, const std::string& title, int dim, int count,
+                       const double* points) {
+  out << "  (" << title << ":\n";
+  for (int i = 0; i < count; ++i) {
+    out << "    " << i << "\t";
+    KMeansPrintPoint(out, dim, points + static_cast<std::size_t>(i) * dim);
+    out << "\n";
+  }
+  out << "  )\n";
+}
+
+KMeansPointSet::KMeansPointSet(int dim, int count) : dim_(dim), count_(count), capacity_(count) {
+  if (dim < 1) throw std::invalid_argument("k-means point set: dimension must be at least 1");
+  if (count < 0) throw std::invalid_argument("k-means point set: negative point count");
+  // Never a null block, even for no points: a tree over a null array is a fatal error.
+  const std::size_t size = std::max<std::size_t>(1, static_cast<std::size_t>(count) * dim);
+  points_.reset(new double[size]());
+}
+
+KMeansPointSet::~KMeansPointSet() = default;
+
+void KMeansPointSet::buildTree() {
+  tree_.reset();
+  tree_ = std::make_unique<KcTree>(points_.get(), count_, dim_);
+}
+
+void KMeansPointSet::samplePoint(double* out) const {
+  if (count_ == 0) throw std::logic_error("k-means point set: no point to sample");
+  const double* p = point(KMeansRandomIndex(count_));
+  std::memcpy(out, p, sizeof(double) * dim_);
+}
+
+void KMeansPointSet::samplePoints(double* out, int k, bool allowDuplicates) const {
+  if (k <= 0) return;
+  if (count_ == 0) throw std::logic_error("k-means point set: no point to sample");
+  std::vector<int> taken;
+  taken.reserve(static_cast<std::size_t>(k));
+  for (int i = 0; i < k; ++i) {
+    int r = KMeansRandomIndex(count_);
+    // Drawing until new could never end once every index is in use.
+    const bool distinct = !allowDuplicates && i < count_;
+    while (distinct && std::find(taken.begin(), taken.end(), r) != taken.end()) {
+      r = KMeansRandomIndex(count_);
+    }
+    taken.push_back(r);
+    std::memcpy(out + static_cast<std::size_t>(i) * dim_, point(r), sizeof(double) * dim_);
+  }
+}
