@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,31 @@ TEST(FormulaTest, GaussIsStandardNormal) {
   EXPECT_EQ(rejection, kOk);
   EXPECT_NEAR(sum / n, 0.0, 0.03);
   EXPECT_NEAR(std::sqrt(sumSq / n), 1.0, 0.03);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FormulaTest, RandomTextsNeverCrash) {
+  // Formula-like noise: every outcome is a value or a rejection, never a fault.
+  const std::string alphabet = "XY0123456789.E+-*/#^()(()SINCOSPIABSQRTLNGAUSROUNDFRACEXP ";
+  const unsigned seed = 20261210;
+  SCOPED_TRACE(seed);
+  std::mt19937 random(seed);
+  int accepted = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string text(random() % 40, ' ');
+    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    FormulaRejection rejection;
+    const double value = EvaluateFormulaText(text, 1.5, -2.5, rejection);
+    if (rejection == FormulaRejection::none) {
+      ++accepted;
+    } else {
+      ASSERT_EQ(value, 0.0) << text;
+    }
+  }
+  EXPECT_GT(accepted, 0);
 }
 
 }  // namespace
