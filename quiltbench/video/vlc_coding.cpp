@@ -38,7 +38,7 @@ const RunLevelLookup& tableOne() {
 
 void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1) {
   const int magnitude = std::abs(level);
-  if (magnitude < kMaxTableLevel) {
+  if (run < kMaxRun && magnitude < kMaxTableLevel) {
     const VlcCode& vlc = table.code[run][magnitude];
     if (vlc.length != 0) {
       putBits(vlc.code, vlc.length);

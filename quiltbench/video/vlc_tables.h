@@ -191,7 +191,7 @@ inline constexpr std::array<std::uint8_t, 64> kAlternateScan{{
 }};
 
 // ISO/IEC 13818-2 6.3.11: default intra quantiser matrix, raster order.
-inline constexpr std::array<std::uint8_t, 64> kDefaultIntraMatrix{{
+inline constexpr std::array<std::uint8_t, 64> kDefaultIntraQuantiserMatrix{{
     8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 29, 34, 37,
     19, 22, 26, 27, 29, 34, 34, 38, 22, 22, 26, 27, 29, 34, 37, 40,
     22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32, 35, 40, 48, 58,

@@ -396,10 +396,10 @@ TEST(Quantisation, ForwardThenInverseStaysWithinOneStep) {
       for (auto& v : original) v = static_cast<std::int16_t>(coefficient(rng));
       original[0] = static_cast<std::int16_t>(std::abs(original[0]));
       Block block = original;
-      quantiseIntra(block, scale, 0, kDefaultIntraMatrix, false);
-      inverseQuantiseIntra(block, scale, 0, kDefaultIntraMatrix, false);
+      quantiseIntra(block, scale, 0, kDefaultIntraQuantiserMatrix, false);
+      inverseQuantiseIntra(block, scale, 0, kDefaultIntraQuantiserMatrix, false);
       for (int i = 1; i < 63; ++i) {
-        const double step = kDefaultIntraMatrix[i] * scale / 16.0;
+        const double step = kDefaultIntraQuantiserMatrix[i] * scale / 16.0;
         ASSERT_LE(std::abs(block[i] - original[i]), step / 2 + 1.5) << "index " << i << " scale " << scale;
       }
     }
