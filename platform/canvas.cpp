@@ -29,6 +29,19 @@ int Palette::nearestIndex(std::uint8_t red, std::uint8_t green, std::uint8_t blu
   return best;
 }
 
+const Palette& stockDefaultPalette() {
+  static const Palette palette = [] {
+    Palette p;
+    p.create({{0, 0, 0, 0},       {128, 0, 0, 0},     {0, 128, 0, 0},     {128, 128, 0, 0},
+              {0, 0, 128, 0},     {128, 0, 128, 0},   {0, 128, 128, 0},   {192, 192, 192, 0},
+              {192, 220, 192, 0}, {166, 202, 240, 0}, {255, 251, 240, 0}, {160, 160, 164, 0},
+              {128, 128, 128, 0}, {255, 0, 0, 0},     {0, 255, 0, 0},     {255, 255, 0, 0},
+              {0, 0, 255, 0},     {255, 0, 255, 0},   {0, 255, 255, 0},   {255, 255, 255, 0}});
+    return p;
+  }();
+  return palette;
+}
+
 namespace {
 
 // What the drawing code needs to know of a DIB, read from either header kind.
@@ -63,7 +76,7 @@ std::optional<DibLayout> readLayout(const void* header, ColorUse usage, const Pa
     entryBytes = 3;
   }
   if (l.width <= 0 || l.height <= 0) return std::nullopt;
-  if (l.bitCount != 1 && l.bitCount != 4 && l.bitCount != 8 && l.bitCount != 24 && l.bitCount != 32)
+  if (l.bitCount != 1 && l.bitCount != 2 && l.bitCount != 4 && l.bitCount != 8 && l.bitCount != 24 && l.bitCount != 32)
     return std::nullopt;
   if (l.bitCount <= 8 && (colorCount == 0 || colorCount > (1u << l.bitCount)))
     colorCount = 1u << l.bitCount;
@@ -91,6 +104,7 @@ std::uint32_t dibPixel(const DibLayout& l, const std::uint8_t* bits, long x, lon
   const std::uint8_t* line = bits + static_cast<std::uint64_t>(row) * l.stride;
   switch (l.bitCount) {
     case 1: return l.colors[(line[x >> 3] >> (7 - (x & 7))) & 1];
+    case 2: return l.colors[(line[x >> 2] >> (6 - 2 * (x & 3))) & 3];
     case 4: return l.colors[(line[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
     case 8: return l.colors[line[x]];
     case 24: return (line[3 * x + 2] << 16) | (line[3 * x + 1] << 8) | line[3 * x];

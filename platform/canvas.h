@@ -34,6 +34,9 @@ class Palette {
   std::vector<PaletteEntry> entries_;
 };
 
+// The desktop's stock default palette: the 20 static system colours.
+const Palette& stockDefaultPalette();
+
 // How a DIB's colour table is read: RGB entries, or 16-bit indices into the selected palette.
 enum ColorUse { DIB_RGB_COLORS = 0, DIB_PAL_COLORS = 1 };
 

@@ -74,3 +74,36 @@ TEST(Canvas, PaletteIndexedColourTables) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace platform;
+
+TEST(Canvas, StockDefaultPaletteHoldsTheTwentyStaticColours) {
+  const Palette& stock = stockDefaultPalette();
+  ASSERT_EQ(stock.entries().size(), 20u);
+  EXPECT_EQ(stock.entries()[0].red, 0);
+  EXPECT_EQ(stock.entries()[8].green, 220);
+  EXPECT_EQ(stock.entries()[19].blue, 255);
+}
+
+TEST(Canvas, TwoBitDibsDraw) {
+  std::vector<unsigned char> header(40 + 16);
+  BitmapInfoHeader h{};
+  h.size = 40;
+  h.width = 4;
+  h.height = 1;
+  h.bitCount = 2;
+  storePacked(header.data(), h);
+  const unsigned char quads[16] = {0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0};
+  std::copy(quads, quads + 16, header.begin() + 40);
+  std::vector<unsigned char> bits{0x1B, 0, 0, 0};  // indices 0 1 2 3
+  DeviceContext dc(4, 1, 0x777777);
+  dc.setDIBitsToDevice(0, 0, 4, 1, 0, 0, 0, 1, bits.data(), header.data(), DIB_RGB_COLORS);
+  EXPECT_EQ(dc.pixel(0, 0), 0x000000u);
+  EXPECT_EQ(dc.pixel(1, 0), 0x0000FFu);
+  EXPECT_EQ(dc.pixel(2, 0), 0x00FF00u);
+  EXPECT_EQ(dc.pixel(3, 0), 0xFF0000u);
+}
+
+}  // namespace

@@ -1,0 +1,279 @@
+#include "patchloom/image/image_impl.h"
+
+#include <array>
+#include <vector>
+
+#include "patchloom/image/image_dib.h"
+#include "platform/bitmap_format.h"
+#include "platform/ui.h"
+
+namespace {
+
+// 16-bit pixels are 5-5-5 unless bit fields name the 5-6-5 layout.
+bool isRgb565(const void* dib) {
+  const auto h = platform::loadPacked<platform::BitmapInfoHeader>(dib);
+  if (h.compression != platform::BI_BITFIELDS) return false;
+  const auto* masks = static_cast<const std::uint8_t*>(dib) + h.size;
+  return platform::loadPacked<std::uint32_t>(masks + 4) == 0x07E0;
+}
+
+std::uint8_t widen5(unsigned v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); }
+std::uint8_t widen6(unsigned v) { return static_cast<std::uint8_t>((v << 2) | (v >> 4)); }
+
+}  // namespace
+
+CImageImpl::~CImageImpl() { FreeImage(); }
+
+void CImageImpl::FreeImage() {
+  if (dibBlock) {
+    platform::GlobalUnlock(dibBlock);
+    dibBlock = platform::GlobalFree(dibBlock);
+  }
+  dib = nullptr;
+  bits = nullptr;
+  delete imagePalette;
+  imagePalette = nullptr;
+}
+
+void CImageImpl::AttachDib(platform::HGLOBAL block) {
+  dibBlock = block;
+  dib = platform::GlobalLock(block);
+  const auto h = platform::loadPacked<platform::BitmapInfoHeader>(dib);
+  width = h.width;
+  height = h.height;
+  bitCount = h.bitCount;
+  stride = static_cast<int>(platform::dibStride(static_cast<std::uint64_t>(width), bitCount));
+  bits = static_cast<std::uint8_t*>(dib) + h.size + ImageDibColorTableSize(dib);
+}
+
+int CImageImpl::IsInside(int x, int y) const {
+  return x >= 0 && x < width && y >= 0 && y < height ? 1 : 0;
+}
+
+int CImageImpl::Create(int w, int h, int bc, int fl) {
+  FreeImage();
+  width = w;
+  height = h;
+  bitCount = bc;
+  flags = fl >= 0 ? fl : (bc < 9 ? 0 : kImageFlagColor);
+  platform::HGLOBAL block = ImageDibAlloc(bc, w, h);
+  if (!block) {
+    width = height = stride = 0;
+    return 0;
+  }
+  AttachDib(block);
+  return 1;
+}
+
+int CImageImpl::GetPixelIndex(int x, int y) const {
+  if (!bits || !IsInside(x, y) || bitCount > 8) return -1;
+  const std::uint8_t* row = Row(y);
+  switch (bitCount) {
+    case 8: return row[x];
+    case 4: return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
+    case 2: return (row[x >> 2] >> (6 - 2 * (x & 3))) & 0x03;
+    default: return (row[x >> 3] >> (7 - (x & 7))) & 0x01;
+  }
+}
+
+int CImageImpl::SetPixelIndex(int x, int y, int index) {
+  if (!bits || !IsInside(x, y) || bitCount > 8) return 0;
+  if (index < 0 || index >= (1 << bitCount)) return 0;
+  std::uint8_t* row = Row(y);
+  if (bitCount == 8) {
+    row[x] = static_cast<std::uint8_t>(index);
+    return 1;
+  }
+  const int perByte = 8 / bitCount;
+  const int shift = (perByte - 1 - x % perByte) * bitCount;
+  const int mask = ((1 << bitCount) - 1) << shift;
+  std::uint8_t& byte = row[x / perByte];
+  byte = static_cast<std::uint8_t>((byte & ~mask) | (index << shift));
+  return 1;
+}
+
+int CImageImpl::GetPixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g,
+                            std::uint8_t* b) const {
+  if (!bits || !IsInside(x, y)) return 0;
+  if (bitCount <= 8) {
+    const int index = GetPixelIndex(x, y);
+    if (imagePalette) return imagePalette->GetEntryRGB(index, r, g, b);
+    // Without a palette the colour table holds (blue, green, red, 0) quads.
+    if (static_cast<std::size_t>(index) >= ImageDibColorTableEntries(dib)) return 0;
+    const auto* quad = static_cast<const std::uint8_t*>(dib) + 40 + 4 * index;
+    *b = quad[0];
+    *g = quad[1];
+    *r = quad[2];
+    return 1;
+  }
+  const std::uint8_t* p = Row(y) + static_cast<std::size_t>(x) * (bitCount / 8);
+  if (bitCount == 16) {
+    const unsigned v = p[0] | (p[1] << 8);
+    if (isRgb565(dib)) {
+      *r = widen5(v >> 11);
+      *g = widen6((v >> 5) & 0x3F);
+    } else {
+      *r = widen5((v >> 10) & 0x1F);
+      *g = widen5((v >> 5) & 0x1F);
+    }
+    *b = widen5(v & 0x1F);
+    return 1;
+  }
+  *b = p[0];
+  *g = p[1];
+  *r = p[2];
+  return 1;
+}
+
+int CImageImpl::SetPixelRGB(int x, int y, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  if (!bits || !IsInside(x, y)) return 0;
+  if (bitCount <= 8) {
+    if (!imagePalette) return 0;
+    return SetPixelIndex(x, y, imagePalette->GetNearestIndex(r, g, b));
+  }
+  std::uint8_t* p = Row(y) + static_cast<std::size_t>(x) * (bitCount / 8);
+  if (bitCount == 16) {
+    const unsigned v = isRgb565(dib) ? ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3)
+                                     : ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    return 1;
+  }
+  p[0] = b;
+  p[1] = g;
+  p[2] = r;
+  return 1;
+}
+
+int CImageImpl::Read(const std::string&) { return 0; }
+int CImageImpl::Write(const std::string&) { return 0; }
+
+void CImageImpl::ReplacePalette(CImagePalette* palette) {
+  if (palette != imagePalette) delete imagePalette;
+  imagePalette = palette;
+  flags |= kImageFlagPalette | kImageFlagColor;
+  ImageDibSetColorTable(dib, imagePalette, 1);
+}
+
+int CImageImpl::SetPalette(CImagePalette* palette) {
+  if (!palette) return 0;
+  ReplacePalette(palette);
+  return 1;
+}
+
+int CImageImpl::SetPaletteRGB(int n, const std::uint8_t* red, const std::uint8_t* green,
+                              const std::uint8_t* blue) {
+  if (!green) green = red;
+  if (!blue) blue = green;
+  auto* palette = new CImagePalette;
+  if (!palette->CreateFromRGB(n, red, green, blue)) {
+    delete palette;
+    return 0;
+  }
+  ReplacePalette(palette);
+  return 1;
+}
+
+int CImageImpl::SetPaletteTriples(int n, const std::uint8_t* rgb) {
+  if (imagePalette) platform::ui().messageBox("CImageImpl::imagePalette already exists!");
+  if (!rgb || n < 1 || n > 256) return 0;
+  std::array<std::uint8_t, 256> red{}, green{}, blue{};
+  for (int i = 0; i < n; ++i) {
+    red[i] = rgb[3 * i];
+    green[i] = rgb[3 * i + 1];
+    blue[i] = rgb[3 * i + 2];
+  }
+  return SetPaletteRGB(n, red.data(), green.data(), blue.data());
+}
+
+int CImageImpl::SetGreyPalette(int n) {
+  if (n < 1 || n > 256) return 0;
+  std::array<std::uint8_t, 256> grey{};
+  for (int i = 0; i < n; ++i) grey[i] = static_cast<std::uint8_t>(i * 256 / n);
+  return SetPaletteRGB(n, grey.data(), nullptr, nullptr);
+}
+
+void CImageImpl::TakeOver(CImageImpl& other) {
+  if (&other == this) return;
+  FreeImage();
+  dibBlock = other.dibBlock;
+  dib = other.dib;
+  transparentIndex = other.transparentIndex;
+  imagePalette = other.imagePalette;
+  bits = other.bits;
+  width = other.width;
+  height = other.height;
+  bitCount = other.bitCount;
+  flags = other.flags;
+  stride = other.stride;
+  other.dibBlock = nullptr;
+  other.dib = nullptr;
+  other.imagePalette = nullptr;
+  other.bits = nullptr;
+}
+
+int CImageImpl::DrawWithPalette(platform::DeviceContext* dc, int x, int y, int w, int h,
+                                int xSrc, int ySrc, int wSrc, int hSrc, platform::RasterOp rop) {
+  // The colour table holds palette indices exactly while a palette is attached.
+  const platform::ColorUse usage = imagePalette ? platform::DIB_PAL_COLORS : platform::DIB_RGB_COLORS;
+  return dc->stretchDIBits(x, y, w, h, xSrc, ySrc, wSrc, hSrc, bits, dib, usage, rop);
+}
+
+int CImageImpl::Draw(platform::DeviceContext* dc, int x, int y, int w, int h, int xSrc,
+                     int startScan) {
+  if (!dib) return 0;
+  if (!dc) return 1;
+  platform::Palette* old = dc->selectPalette(imagePalette, false);
+  dc->realizePalette();
+  if (w == -1) w = width;
+  if (h == -1) h = height;
+  const platform::ColorUse usage = imagePalette ? platform::DIB_PAL_COLORS : platform::DIB_RGB_COLORS;
+  dc->setDIBitsToDevice(x, y, w, h, xSrc, 0, static_cast<unsigned>(startScan),
+                        static_cast<unsigned>(h), bits, dib, usage);
+  dc->selectPalette(old, false);
+  return 1;
+}
+
+int CImageImpl::StretchDraw(platform::DeviceContext* dc, int x, int y, int w, int h, int xSrc,
+                            int ySrc, int wSrc, int hSrc) {
+  if (!dib) return 0;
+  if (!dc) return 1;
+  if (w == -1) w = width;
+  if (h == -1) h = height;
+  if (wSrc == -1) wSrc = width - xSrc;
+  if (hSrc == -1) hSrc = height - ySrc;
+  platform::Palette* old = dc->selectPalette(imagePalette, false);
+  dc->realizePalette();
+  dc->setStretchBltMode(platform::COLORONCOLOR);
+  // The transparent road needs indices to mask by, so only indexed images with a palette.
+  if (transparentIndex < 0 || bitCount > 8 || !imagePalette) {
+    DrawWithPalette(dc, x, y, w, h, xSrc, ySrc, wSrc, hSrc, platform::SRCCOPY);
+    dc->selectPalette(old, false);
+    return 1;
+  }
+  const int black = imagePalette->GetNearestIndex(0, 0, 0);
+  const int white = imagePalette->GetNearestIndex(255, 255, 255);
+  std::vector<std::uint8_t> saved(static_cast<std::size_t>(width) * height);
+  for (int row = 0; row < height; ++row)
+    for (int col = 0; col < width; ++col)
+      saved[static_cast<std::size_t>(row) * width + col] =
+          static_cast<std::uint8_t>(GetPixelIndex(col, row));
+  auto each = [&](auto&& paint) {
+    for (int row = 0; row < height; ++row)
+      for (int col = 0; col < width; ++col)
+        paint(col, row, saved[static_cast<std::size_t>(row) * width + col]);
+  };
+  // Mask: the transparent pixels white (AND keeps the destination), the rest black.
+  each([&](int col, int row, int index) {
+    SetPixelIndex(col, row, index == transparentIndex ? white : black);
+  });
+  DrawWithPalette(dc, x, y, w, h, xSrc, ySrc, wSrc, hSrc, platform::SRCAND);
+  // Picture with the transparent pixels black, so that OR keeps the destination there.
+  each([&](int col, int row, int index) {
+    SetPixelIndex(col, row, index == transparentIndex ? black : index);
+  });
+  DrawWithPalette(dc, x, y, w, h, xSrc, ySrc, wSrc, hSrc, platform::SRCPAINT);
+  each([&](int col, int row, int index) { SetPixelIndex(col, row, index); });
+  dc->selectPalette(old, false);
+  return 1;
+}

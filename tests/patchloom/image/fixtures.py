@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""Image fixtures for the image library's tests, made by independent encoders (Pillow
+and ImageMagick), and the pixels those decoders read from files.
+
+  fixtures.py make DIR          writes the fixture files into DIR, each with NAME.ref
+  fixtures.py decode FILE OUT   writes what Pillow reads from FILE as a .ref file
+
+A .ref file: b"REF1", width, height (uint32 LE), channels (uint8: 3 RGB or 4 RGBA),
+the pixels top row first, then a flag byte and, when it is 1, the palette indices.
+"""
+import random
+import struct
+import subprocess
+import sys
+from pathlib import Path
+
+from PIL import Image
+
+
+def write_ref(im, out):
+    if im.mode == "P":
+        indices = bytes(im.getdata())
+        has_alpha = "transparency" in im.info
+    else:
+        indices = None
+        has_alpha = im.mode in ("RGBA", "LA") or (im.mode in ("RGB", "L") and "transparency" in im.info)
+    rgb = im.convert("RGBA" if has_alpha else "RGB")
+    channels = 4 if has_alpha else 3
+    with open(out, "wb") as f:
+        f.write(b"REF1" + struct.pack("<IIB", im.width, im.height, channels))
+        f.write(rgb.tobytes())
+        if indices is None:
+            f.write(b"\0")
+        else:
+            f.write(b"\1" + indices)
+
+
+def decode(path, out):
+    with Image.open(path) as im:
+        im.load()
+        write_ref(im, out)
+
+
+def noise_palette_image(width, height, colours, seed):
+    rnd = random.Random(seed)
+    im = Image.new("P", (width, height))
+    pal = []
+    for _ in range(colours):
+        pal += [rnd.randrange(256) for _ in range(3)]
+    im.putpalette(pal + [0] * (768 - len(pal)))
+    # Runs of one colour with noise between them, so the LZW table fills, resets and
+    # carries long chains.
+    data = []
+    for y in range(height):
+        for x in range(width):
+            data.append((x // 7 + y // 5) % colours if rnd.random() < 0.7 else rnd.randrange(colours))
+    im.putdata(data)
+    return im
+
+
+def rgb_image(width, height, seed):
+    rnd = random.Random(seed)
+    im = Image.new("RGB", (width, height))
+    im.putdata([((x * 255) // max(1, width - 1), (y * 255) // max(1, height - 1),
+                 rnd.randrange(256)) for y in range(height) for x in range(width)])
+    return im
+
+
+def smooth_rgb_image(width, height):
+    im = Image.new("RGB", (width, height))
+    im.putdata([((x * 4) % 256, (y * 3) % 256, ((x + y) * 2) % 256)
+                for y in range(height) for x in range(width)])
+    return im
+
+
+def gif_split(data):
+    """Pillow's GIF as (header, global table, blocks before the image, descriptor, rest)."""
+    flags = data[10]
+    table_len = 3 * (1 << ((flags & 7) + 1)) if flags & 0x80 else 0
+    pos = 13 + table_len
+    start = pos
+    while data[pos] == 0x21:
+        pos += 2
+        while data[pos]:
+            pos += 1 + data[pos]
+        pos += 1
+    assert data[pos] == 0x2C
+    return data[:13], data[13:13 + table_len], data[start:pos], data[pos:pos + 10], data[pos + 10:]
+
+
+def check(cond, what):
+    if not cond:
+        sys.exit("fixture not as intended: " + what)
+
+
+def magick(*args):
+    subprocess.run(["convert", *args], check=True)
+
+
+def make(d):
+    d = Path(d)
+    d.mkdir(parents=True, exist_ok=True)
+
+    def save(im, name, ref_from_file=True, **kw):
+        path = d / name
+        im.save(path, **kw)
+        if ref_from_file:
+            decode(path, str(path) + ".ref")
+        return path
+
+    # GIF
+    plain = noise_palette_image(61, 37, 200, 1)
+    p = save(plain, "plain.gif", interlace=False)
+    check(not gif_split(p.read_bytes())[3][9] & 0x40, "plain GIF not interlaced")
+    p = save(noise_palette_image(45, 29, 64, 2), "interlaced.gif", interlace=True)
+    check(gif_split(p.read_bytes())[3][9] & 0x40, "interlaced flag")
+    p = save(noise_palette_image(33, 19, 16, 3), "transparent.gif", transparency=3, interlace=False)
+    check(len(gif_split(p.read_bytes())[1]) == 48, "16-entry table")
+    big = noise_palette_image(300, 200, 256, 4)
+    save(big, "large.gif", interlace=False)
+    # A local colour table over a global table of black: only the local one gives the
+    # right colours.
+    header, table, blocks, desc, rest = gif_split(save(noise_palette_image(23, 17, 32, 5),
+                                                       "local_source.gif", interlace=False).read_bytes())
+    size_bits = header[10] & 7
+    desc = desc[:9] + bytes([0x80 | size_bits])
+    local = d / "local.gif"
+    local.write_bytes(header + bytes(len(table)) + blocks + desc + table + rest)
+    decode(local, str(local) + ".ref")
+
+    # PNG
+    rgb = rgb_image(37, 23, 6)
+    save(rgb, "rgb.png")
+    rgba = rgb.copy()
+    rgba.putalpha(Image.frombytes("L", rgb.size, bytes((i * 7) % 256 for i in range(37 * 23))))
+    save(rgba, "rgba.png")
+    pal = noise_palette_image(29, 21, 120, 7)
+    save(pal, "palette.png")
+    pal16 = noise_palette_image(31, 13, 16, 8)
+    p = save(pal16, "palette4.png", bits=4)
+    check(p.read_bytes()[24] == 4, "4-bit palette PNG")
+    p = save(noise_palette_image(19, 11, 40, 9), "palette_trns.png", transparency=5)
+    check(b"tRNS" in p.read_bytes(), "tRNS chunk")
+    grey = rgb.convert("L")
+    save(grey, "grey.png")
+    la = rgba.convert("LA")
+    save(la, "grey_alpha.png")
+    magick(str(d / "rgb.png"), "-interlace", "PNG", str(d / "interlaced.png"))
+    check(open(d / "interlaced.png", "rb").read()[28] == 1, "interlaced PNG")
+    decode(d / "interlaced.png", str(d / "interlaced.png") + ".ref")
+    # 16-bit RGB from a 16-bit PPM whose low bytes differ from the high bytes; the
+    # expected pixels are the high bytes, written as a reference by hand.
+    w16, h16 = 21, 14
+    rnd = random.Random(10)
+    samples = [rnd.randrange(65536) for _ in range(w16 * h16 * 3)]
+    ppm = d / "rgb16.ppm"
+    ppm.write_bytes(b"P6\n%d %d\n65535\n" % (w16, h16) + struct.pack(">%dH" % len(samples), *samples))
+    magick(str(ppm), "-depth", "16", "PNG48:" + str(d / "rgb16.png"))
+    raw = (d / "rgb16.png").read_bytes()
+    check(raw[24] == 16 and raw[25] == 2, "16-bit RGB PNG")
+    with open(str(d / "rgb16.png") + ".ref", "wb") as f:
+        f.write(b"REF1" + struct.pack("<IIB", w16, h16, 3) + bytes(s >> 8 for s in samples) + b"\0")
+
+    # JPEG
+    photo = smooth_rgb_image(64, 48)
+    save(photo, "colour.jpg", quality=90)
+    save(photo.convert("L"), "grey.jpg", quality=90)
+
+    # BMP
+    save(rgb, "rgb24.bmp")
+    save(pal, "palette8.bmp")
+    magick(str(d / "palette4.png"), "-type", "Palette", "BMP3:" + str(d / "palette4.bmp"))
+    raw = (d / "palette4.bmp").read_bytes()
+    check(raw[28] == 4 and raw[14] == 40, "4-bit BMP")
+    decode(d / "palette4.bmp", str(d / "palette4.bmp") + ".ref")
+    magick(str(d / "palette.png"), "-type", "Palette", "BMP2:" + str(d / "core8.bmp"))
+    raw = (d / "core8.bmp").read_bytes()
+    check(raw[14] == 12 and raw[24] == 8, "8-bit core BMP")
+    decode(d / "core8.bmp", str(d / "core8.bmp") + ".ref")
+    two = Image.new("P", (13, 9))
+    two.putpalette([250, 10, 20, 5, 60, 200] + [0] * 762)
+    two.putdata([(x * y + x) % 2 for y in range(9) for x in range(13)])
+    save(two, "two_source.png")
+    magick(str(d / "two_source.png"), "+dither", "-colors", "2", "BMP2:" + str(d / "core1.bmp"))
+    raw = (d / "core1.bmp").read_bytes()
+    check(raw[14] == 12 and raw[24] == 1, "1-bit core BMP")
+    decode(d / "core1.bmp", str(d / "core1.bmp") + ".ref")
+    # A bare DIB (no "BM" file header) and a top-down file, both cut from Pillow's file.
+    src = (d / "palette8.bmp").read_bytes()
+    (d / "bare.bmp").write_bytes(src[14:])
+    Path(str(d / "bare.bmp") + ".ref").write_bytes(Path(str(d / "palette8.bmp") + ".ref").read_bytes())
+    src = (d / "rgb24.bmp").read_bytes()
+    offset = struct.unpack("<I", src[10:14])[0]
+    w, h = struct.unpack("<ii", src[18:26])
+    stride = (w * 3 + 3) // 4 * 4
+    rows = [src[offset + i * stride: offset + (i + 1) * stride] for i in range(h)]
+    top_down = src[:22] + struct.pack("<i", -h) + src[26:offset] + b"".join(reversed(rows))
+    (d / "topdown.bmp").write_bytes(top_down)
+    Path(str(d / "topdown.bmp") + ".ref").write_bytes(Path(str(d / "rgb24.bmp") + ".ref").read_bytes())
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] == "make":
+        make(sys.argv[2])
+    elif len(sys.argv) == 4 and sys.argv[1] == "decode":
+        decode(sys.argv[2], sys.argv[3])
+    else:
+        sys.exit(__doc__)
