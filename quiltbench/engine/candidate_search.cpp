@@ -26,13 +26,16 @@ inline std::int64_t DotBytes(const std::uint8_t* a, const std::uint8_t* b, int n
   for (; i + 16 <= n; i += 16) {
     const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
     const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero)));
-    acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero)));
+    acc = _mm_add_epi32(acc,
+                        _mm_madd_epi16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero)));
+    acc = _mm_add_epi32(acc,
+                        _mm_madd_epi16(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero)));
   }
   if (i + 8 <= n) {
     const __m128i va = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + i));
     const __m128i vb = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + i));
-    acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero)));
+    acc = _mm_add_epi32(acc,
+                        _mm_madd_epi16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero)));
   }
   // Each lane holds at most 1344 / 8 products of bytes: far inside 32 bits.
   alignas(16) std::int32_t lanes[4];
@@ -48,9 +51,12 @@ inline std::int64_t DotBytes(const std::uint8_t* a, const std::uint8_t* b, int n
 // Bytes of pattern row v that belong to the overlap (the rest of the row is zero).
 int OverlapRowBytes(OverlapShape shape, int v) {
   switch (shape) {
-    case OverlapShape::left: return 3 * kOverlap;
-    case OverlapShape::top: return 3 * kPatchSize;
-    case OverlapShape::lShaped: return v < kOverlap ? 3 * kPatchSize : 3 * kOverlap;
+    case OverlapShape::left:
+      return 3 * kOverlap;
+    case OverlapShape::top:
+      return 3 * kPatchSize;
+    case OverlapShape::lShaped:
+      return v < kOverlap ? 3 * kPatchSize : 3 * kOverlap;
   }
   return 0;
 }
@@ -90,8 +96,8 @@ int OverlapPixelCount(OverlapShape shape) {
 long double CandidateWeight(OverlapShape shape, long double ssd, long double variance,
                             long double k, int sourceWidth, int sourceHeight) {
   const long double area = static_cast<long double>(sourceWidth) * sourceHeight;
-  return std::exp(-WeightExponent(OverlapPixelCount(shape), WeightDivisor(shape), ssd,
-                                  variance, k, area));
+  return std::exp(
+      -WeightExponent(OverlapPixelCount(shape), WeightDivisor(shape), ssd, variance, k, area));
 }
 
 void BuildSummedAreaTables(const PixelRows& source, SummedAreaTable<1>& squares,
@@ -115,15 +121,17 @@ void BuildSummedAreaTables(const PixelRows& source, SummedAreaTable<1>& squares,
 }
 
 // Per searchable offset of one shape: the candidate's sum of squares and variance,
-// which depend on the source alone and so serve every search of the run.
+// which depend on the source alone and so serve every search of the run. Doubles hold
+// the integer sums exactly and the variance to far below any weight difference that is
+// not a tie, at half the room of extended precision.
 struct CandidateSearch::ShapeTables {
-  std::vector<long double> sumSquares;
-  std::vector<long double> variance;
+  std::vector<double> sumSquares;
+  std::vector<double> variance;
 };
 
 CandidateSearch::CandidateSearch(const PixelRows& source, const SummedAreaTable<1>& squares,
-                                 const SummedAreaTable<3>& sums,
-                                 std::vector<CPoint>& usedOffsets, int searchMode)
+                                 const SummedAreaTable<3>& sums, std::vector<CPoint>& usedOffsets,
+                                 int searchMode)
     : source_(source),
       squares_(squares),
       sums_(sums),
@@ -216,8 +224,12 @@ const CandidateSearch::ShapeTables& CandidateSearch::tablesFor(OverlapShape shap
       };
       sq = s[0] = s[1] = s[2] = 0;
       switch (shape) {
-        case OverlapShape::left: add(x, y, kOverlap, kPatchSize); break;
-        case OverlapShape::top: add(x, y, kPatchSize, kOverlap); break;
+        case OverlapShape::left:
+          add(x, y, kOverlap, kPatchSize);
+          break;
+        case OverlapShape::top:
+          add(x, y, kPatchSize, kOverlap);
+          break;
         case OverlapShape::lShaped:
           add(x, y, kOverlap, kPatchSize);
           add(x + kOverlap, y, kPatchSize - kOverlap, kOverlap);
@@ -228,8 +240,8 @@ const CandidateSearch::ShapeTables& CandidateSearch::tablesFor(OverlapShape shap
       for (int c = 0; c < 3; ++c)
         channelSquares += static_cast<long double>(s[c]) * static_cast<long double>(s[c]);
       const std::size_t i = static_cast<std::size_t>(y) * sw + x;
-      slot->sumSquares[i] = sumSq;
-      slot->variance[i] = sumSq / n - channelSquares / (n * n);
+      slot->sumSquares[i] = static_cast<double>(sq);
+      slot->variance[i] = static_cast<double>(sumSq / n - channelSquares / (n * n));
     }
   }
   return *slot;
@@ -243,7 +255,8 @@ bool CandidateSearch::search(OverlapShape shape, const PixelRows& pattern) {
 
   std::int64_t patternSquares = 0;
   for (int v = 0; v < pattern.height(); ++v)
-    for (std::size_t i = 0; i < pattern.stride(); ++i) patternSquares += pattern[v][i] * pattern[v][i];
+    for (std::size_t i = 0; i < pattern.stride(); ++i)
+      patternSquares += pattern[v][i] * pattern[v][i];
 
   const ShapeTables& tables = tablesFor(shape);
   const double* surface = nullptr;
@@ -285,7 +298,8 @@ bool CandidateSearch::search(OverlapShape shape, const PixelRows& pattern) {
         drawn = true;
       }
       const std::size_t i = static_cast<std::size_t>(y) * sw + x;
-      const long double ssd = tables.sumSquares[i] + static_cast<long double>(patternSquares) - 2 * cross;
+      const long double ssd =
+          tables.sumSquares[i] + static_cast<long double>(patternSquares) - 2 * cross;
       const long double z = WeightExponent(n, divisor, ssd, tables.variance[i], k, area);
       // exp(-z) falls as z grows, so only a smaller exponent can give a strictly greater
       // weight; the exponential itself is needed only then (and ties keep the first).
@@ -314,11 +328,13 @@ bool CandidateSearch::SearchTopCandidates(const PixelRows& topStrip) {
   return search(OverlapShape::top, topStrip);
 }
 
-bool CandidateSearch::SearchLShapedCandidates(const PixelRows& leftStrip, const PixelRows& topStrip) {
+bool CandidateSearch::SearchLShapedCandidates(const PixelRows& leftStrip,
+                                              const PixelRows& topStrip) {
   PixelRows pattern(kPatchSize, kPatchSize);
   for (int v = 0; v < kPatchSize; ++v) {
     std::memcpy(pattern[v], leftStrip[v], 3 * kOverlap);
-    if (v < kOverlap) std::memcpy(pattern[v] + 3 * kOverlap, topStrip[v], 3 * (kPatchSize - kOverlap));
+    if (v < kOverlap)
+      std::memcpy(pattern[v] + 3 * kOverlap, topStrip[v], 3 * (kPatchSize - kOverlap));
   }
   return search(OverlapShape::lShaped, pattern);
 }

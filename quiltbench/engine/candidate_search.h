@@ -27,12 +27,6 @@ enum class OverlapShape {
   lShaped,  // the left strip plus the 24x8 strip to its right: all other patches
 };
 
-// The scalar pieces of one offset's acceptance weight.
-struct CandidateStatistics {
-  long double sumSquares = 0;   // sum of |c|^2 over the candidate's overlap pixels
-  long double variance = 0;     // the window's variance summed over the channels
-};
-
 // weight = exp(-e / (k V)) with e = N * SSD / (w * h * divisor): the divisor is 100 for
 // the strips and 1e6 for the L shape. NaN when e and V are both 0.
 long double CandidateWeight(OverlapShape shape, long double ssd, long double variance,
@@ -49,8 +43,7 @@ class CandidateSearch {
   // `source` and `usedOffsets` must outlive the search; the tables are read only by
   // the search modes. The source must be at least 32x32.
   CandidateSearch(const PixelRows& source, const SummedAreaTable<1>& squares,
-                  const SummedAreaTable<3>& sums, std::vector<CPoint>& usedOffsets,
-                  int searchMode);
+                  const SummedAreaTable<3>& sums, std::vector<CPoint>& usedOffsets, int searchMode);
   ~CandidateSearch();
   CandidateSearch(const CandidateSearch&) = delete;
   CandidateSearch& operator=(const CandidateSearch&) = delete;

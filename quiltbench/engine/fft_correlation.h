@@ -32,9 +32,9 @@ class FftCorrelator {
  private:
   void release();
 
-  int columns_;         // transform width, >= source width
-  int rows_;            // transform height, >= source height
-  int spectrumWidth_;   // columns_ / 2 + 1 complex values a row
+  int columns_;        // transform width, >= source width
+  int rows_;           // transform height, >= source height
+  int spectrumWidth_;  // columns_ / 2 + 1 complex values a row
   double* real_ = nullptr;
   double* surface_ = nullptr;
   fftw_complex* spectrum_ = nullptr;

@@ -23,7 +23,9 @@ constexpr std::uint64_t kMaxOutputPixels = (std::uint64_t{1} << 31) / 32;
 
 // Patches after the first along a side of `scaled` pixels. A scale that leaves less
 // than one patch still gives one.
-int PatchesAfterFirst(double scaled) { return std::max(static_cast<int>(scaled) - kPatchSize, 0) / kGridStep; }
+int PatchesAfterFirst(double scaled) {
+  return std::max(static_cast<int>(scaled) - kPatchSize, 0) / kGridStep;
+}
 
 // Layout of a locked bitmap: where its colour table and rows are, and whether the block
 // holds them.
@@ -62,7 +64,8 @@ DibLayout ReadLayout(const void* header, std::size_t blockSize) {
 // Frees the run's summed-area tables on every way out.
 class TableRelease {
  public:
-  TableRelease(SummedAreaTable<1>& squares, SummedAreaTable<3>& sums) : squares_(squares), sums_(sums) {}
+  TableRelease(SummedAreaTable<1>& squares, SummedAreaTable<3>& sums)
+      : squares_(squares), sums_(sums) {}
   ~TableRelease() {
     squares_.clear();
     sums_.clear();
@@ -105,7 +108,8 @@ PixelRows CGraphCutSynthesizer::DibToRows(HGLOBAL dib) {
       for (int x = 0; x < width; ++x) std::memcpy(out + 3 * x, table[in[x]], 3);
     }
   } else if (layout.bitCount == 24) {
-    for (int y = 0; y < height; ++y) std::memcpy(rows[y], layout.bits + layout.stride * y, rows.stride());
+    for (int y = 0; y < height; ++y)
+      std::memcpy(rows[y], layout.bits + layout.stride * y, rows.stride());
   }
   return rows;
 }
@@ -114,7 +118,8 @@ CGraphCutSynthesizer::HGLOBAL CGraphCutSynthesizer::RowsToDib(HGLOBAL source, co
                                                               int width, int height) {
   if (width <= 0 || height <= 0 || width > rows.width() || height > rows.height()) return nullptr;
   const std::uint64_t stride = platform::dibStride(static_cast<std::uint64_t>(width), 24);
-  const std::uint64_t bytes = platform::kBitmapInfoHeaderSize + stride * static_cast<std::uint64_t>(height);
+  const std::uint64_t bytes =
+      platform::kBitmapInfoHeaderSize + stride * static_cast<std::uint64_t>(height);
   if (bytes > platform::kMaxGlobalBlockBytes) return nullptr;
 
   platform::BitmapInfoHeader header{};
@@ -146,7 +151,8 @@ CGraphCutSynthesizer::HGLOBAL CGraphCutSynthesizer::RowsToDib(HGLOBAL source, co
     auto* out = lock.as<std::uint8_t>();
     platform::storePacked(out, header);
     for (int y = 0; y < height; ++y)
-      std::memcpy(out + platform::kBitmapInfoHeaderSize + stride * y, rows[y], 3 * static_cast<std::size_t>(width));
+      std::memcpy(out + platform::kBitmapInfoHeaderSize + stride * y, rows[y],
+                  3 * static_cast<std::size_t>(width));
   }
   return dib;
 }
@@ -169,12 +175,14 @@ CGraphCutSynthesizer::HGLOBAL CGraphCutSynthesizer::SynthesizeImage(HGLOBAL sour
 
   const float scaledX = static_cast<float>(w) * scaleX;
   const float scaledY = static_cast<float>(h) * scaleY;
-  if (!std::isfinite(scaledX) || !std::isfinite(scaledY) || scaledX > 1e9f || scaledY > 1e9f) return nullptr;
+  if (!std::isfinite(scaledX) || !std::isfinite(scaledY) || scaledX > 1e9f || scaledY > 1e9f)
+    return nullptr;
   const int columns = PatchesAfterFirst(scaledX);
   const int rowsAfterFirst = PatchesAfterFirst(scaledY);
   const int outWidth = kGridStep * columns + kPatchSize;
   const int outHeight = kGridStep * rowsAfterFirst + kPatchSize;
-  if (static_cast<std::uint64_t>(outWidth) * static_cast<std::uint64_t>(outHeight) > kMaxOutputPixels)
+  if (static_cast<std::uint64_t>(outWidth) * static_cast<std::uint64_t>(outHeight) >
+      kMaxOutputPixels)
     return nullptr;
 
   PixelRows sample, output;

@@ -28,8 +28,8 @@ std::uint32_t SamplePixel(const PixelRows& source, int x, int y) {
 
 // Cuts a W x H overlap. With a canvas, seams recorded inside the overlap (placed at
 // (ox, oy)) become seam nodes carrying their old cost.
-float CutOverlap(const PixelRows& oldStrip, const PixelRows& newStrip, LabelRows& labels,
-                 int width, int height, CutAxis axis, const PatchCanvas* canvas, int ox, int oy) {
+float CutOverlap(const PixelRows& oldStrip, const PixelRows& newStrip, LabelRows& labels, int width,
+                 int height, CutAxis axis, const PatchCanvas* canvas, int ox, int oy) {
   const int pixels = width * height;
   const int stored = canvas ? CountStoredSeams(canvas->seams, ox, oy, width, height) : 0;
   const int edges = (height - 1) * width + (width - 1) * height + stored;
@@ -79,10 +79,12 @@ float CutOverlap(const PixelRows& oldStrip, const PixelRows& newStrip, LabelRows
         if (seamNode >= 0) {
           const SourceCoord cs = canvas->coords[oy + i][ox + j];
           const SourceCoord ct = canvas->coords[oy + i + dy][ox + j + dx];
-          const float toSeam = SeamCost(SamplePixel(canvas->source, cs.x, cs.y),
-                                        SamplePixel(canvas->source, cs.x + dx, cs.y + dy), newS, newT);
-          const float fromSeam = SeamCost(newS, newT, SamplePixel(canvas->source, ct.x - dx, ct.y - dy),
-                                          SamplePixel(canvas->source, ct.x, ct.y));
+          const float toSeam =
+              SeamCost(SamplePixel(canvas->source, cs.x, cs.y),
+                       SamplePixel(canvas->source, cs.x + dx, cs.y + dy), newS, newT);
+          const float fromSeam =
+              SeamCost(newS, newT, SamplePixel(canvas->source, ct.x - dx, ct.y - dy),
+                       SamplePixel(canvas->source, ct.x, ct.y));
           graph.AddEdge(s, seamNode, toSeam, toSeam);
           graph.AddEdge(seamNode, t, fromSeam, fromSeam);
         } else {
@@ -141,10 +143,9 @@ void CopyPatchInterior(const PatchCanvas& canvas, int sx, int sy, int px, int py
 // the two pictures' mismatch across it.
 void RewriteSeamRecords(const PatchCanvas& canvas, int x0, int y0, int x1, int y1) {
   auto mismatch = [&](SourceCoord cs, SourceCoord ct, int dx, int dy) {
-    return SeamCost(SamplePixel(canvas.source, cs.x, cs.y),
-                    SamplePixel(canvas.source, cs.x + dx, cs.y + dy),
-                    SamplePixel(canvas.source, ct.x - dx, ct.y - dy),
-                    SamplePixel(canvas.source, ct.x, ct.y));
+    return SeamCost(
+        SamplePixel(canvas.source, cs.x, cs.y), SamplePixel(canvas.source, cs.x + dx, cs.y + dy),
+        SamplePixel(canvas.source, ct.x - dx, ct.y - dy), SamplePixel(canvas.source, ct.x, ct.y));
   };
   for (int y = y0; y < y1; ++y) {
     for (int x = x0; x < x1; ++x) {
@@ -198,9 +199,8 @@ float CutLeftOverlap(const PixelRows& oldStrip, const PixelRows& newStrip, Label
   return CutOverlap(oldStrip, newStrip, labels, width, height, CutAxis::columns, nullptr, 0, 0);
 }
 
-float CutTopOverlap(const PatchCanvas& canvas, const PixelRows& oldStrip,
-                    const PixelRows& newStrip, LabelRows& labels, int x, int y, int width,
-                    int height) {
+float CutTopOverlap(const PatchCanvas& canvas, const PixelRows& oldStrip, const PixelRows& newStrip,
+                    LabelRows& labels, int x, int y, int width, int height) {
   return CutOverlap(oldStrip, newStrip, labels, width, height, CutAxis::rows, &canvas, x, y);
 }
 
@@ -227,9 +227,9 @@ int PasteLeftOverlapPatch(const PatchCanvas& canvas, int sx, int sy, const Pixel
       }
       if (k > 0 && labels[i][k - 1] != labels[i][k]) {
         const SourceCoord c = canvas.coords[y + i][x + k - 1];
-        const float cost = SeamCost(SamplePixel(canvas.source, c.x, c.y),
-                                    SamplePixel(canvas.source, c.x + 1, c.y),
-                                    PackPixel(newStrip.pixel(k - 1, i)), PackPixel(newStrip.pixel(k, i)));
+        const float cost =
+            SeamCost(SamplePixel(canvas.source, c.x, c.y), SamplePixel(canvas.source, c.x + 1, c.y),
+                     PackPixel(newStrip.pixel(k - 1, i)), PackPixel(newStrip.pixel(k, i)));
         if (cost > 0) {
           SeamRecord& record = canvas.seams[y + i][x + k - 1];
           record.right = 1;
@@ -242,9 +242,9 @@ int PasteLeftOverlapPatch(const PatchCanvas& canvas, int sx, int sy, const Pixel
     for (int l = 0; l + 1 < kPatchSize; ++l) {
       if (labels[l][j] == labels[l + 1][j]) continue;
       const SourceCoord c = canvas.coords[y + l][x + j];
-      const float cost = SeamCost(SamplePixel(canvas.source, c.x, c.y),
-                                  SamplePixel(canvas.source, c.x, c.y + 1),
-                                  PackPixel(newStrip.pixel(j, l)), PackPixel(newStrip.pixel(j, l + 1)));
+      const float cost =
+          SeamCost(SamplePixel(canvas.source, c.x, c.y), SamplePixel(canvas.source, c.x, c.y + 1),
+                   PackPixel(newStrip.pixel(j, l)), PackPixel(newStrip.pixel(j, l + 1)));
       if (cost > 0) {
         SeamRecord& record = canvas.seams[y + l][x + j];
         record.down = 1;
@@ -281,7 +281,8 @@ int PasteLShapedPatch(const PatchCanvas& canvas, int sx, int sy, const PixelRows
 
   CutTopOverlap(canvas, oldTop, newTop, labels, x + kOverlap, y, topWidth, kOverlap);
   ApplyLabels(canvas, labels, newTop, sx + kOverlap, sy, x + kOverlap, y);
-  CopyPatchInterior(canvas, sx, sy, x, y, x + kOverlap, y + kOverlap, x + kPatchSize, y + kPatchSize);
+  CopyPatchInterior(canvas, sx, sy, x, y, x + kOverlap, y + kOverlap, x + kPatchSize,
+                    y + kPatchSize);
   // The top part's pairs, those joining it to the left part, and those from its last
   // row into the new rows below: no later patch covers them again.
   RewriteSeamRecords(canvas, x + kOverlap - 1, y, x + kPatchSize, y + kOverlap + 1);

@@ -25,9 +25,8 @@ float CutLeftOverlap(const PixelRows& oldStrip, const PixelRows& newStrip, Label
 // Cuts a W x H horizontal overlap lying at (x, y) of the canvas: row 0 stays old, row
 // H - 1 turns new. Seams recorded inside the strip add seam nodes that carry their old
 // cost. Returns the flow of the cut.
-float CutTopOverlap(const PatchCanvas& canvas, const PixelRows& oldStrip,
-                    const PixelRows& newStrip, LabelRows& labels, int x, int y, int width,
-                    int height);
+float CutTopOverlap(const PatchCanvas& canvas, const PixelRows& oldStrip, const PixelRows& newStrip,
+                    LabelRows& labels, int x, int y, int width, int height);
 
 // Set right flags in columns x .. x + W - 2 and down flags in rows y .. y + H - 2 of
 // the W x H rectangle at (x, y).

@@ -17,7 +17,8 @@ inline float SeamCost(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::ui
   auto distance = [](std::uint32_t p, std::uint32_t q) {
     int sum = 0;
     for (int shift = 0; shift < 24; shift += 8) {
-      const int diff = static_cast<int>((p >> shift) & 0xFF) - static_cast<int>((q >> shift) & 0xFF);
+      const int diff =
+          static_cast<int>((p >> shift) & 0xFF) - static_cast<int>((q >> shift) & 0xFF);
       sum += diff * diff;
     }
     return std::sqrt(static_cast<float>(sum));

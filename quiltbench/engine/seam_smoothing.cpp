@@ -21,11 +21,12 @@ void add(Blend& blend, const std::uint8_t* pixel, float share) {
 
 int FeatherRadius(float cost) {
   if (!(cost > 0)) return 1;
-  return 1 + static_cast<int>(std::min(cost / kFeatherCostStep, static_cast<float>(kMaxFeatherRadius - 1)));
+  return 1 + static_cast<int>(
+                 std::min(cost / kFeatherCostStep, static_cast<float>(kMaxFeatherRadius - 1)));
 }
 
-void SmoothSeams(PixelRows& output, const Grid<SeamRecord>& seams,
-                 const Grid<SourceCoord>& coords, const PixelRows& source) {
+void SmoothSeams(PixelRows& output, const Grid<SeamRecord>& seams, const Grid<SourceCoord>& coords,
+                 const PixelRows& source) {
   const int width = output.width(), height = output.height();
   const int sw = source.width(), sh = source.height();
   Grid<Blend> blends(width, height);

@@ -20,5 +20,5 @@ int FeatherRadius(float cost);
 // cost / kFeatherCostStep); shares from several seams add up to at most one half.
 // Continuations that fall outside the sample, and walks that would cross another seam,
 // are skipped. Pixels no seam reaches keep their values exactly.
-void SmoothSeams(PixelRows& output, const Grid<SeamRecord>& seams,
-                 const Grid<SourceCoord>& coords, const PixelRows& source);
+void SmoothSeams(PixelRows& output, const Grid<SeamRecord>& seams, const Grid<SourceCoord>& coords,
+                 const PixelRows& source);

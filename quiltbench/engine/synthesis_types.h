@@ -104,7 +104,8 @@ class SummedAreaTable {
  public:
   SummedAreaTable() = default;
   SummedAreaTable(int width, int height)
-      : width_(width), height_(height),
+      : width_(width),
+        height_(height),
         sums_(static_cast<std::size_t>(width) * height * Channels) {}
 
   int width() const { return width_; }

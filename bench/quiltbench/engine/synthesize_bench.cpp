@@ -38,12 +38,15 @@ void BM_SynthesizeImage(benchmark::State& state) {
   }
   state.SetItemsProcessed(pixels);
   state.SetLabel(std::to_string(in) + "->" + std::to_string(out) +
-                 (mode == kRandom ? " random" : mode == kNaive ? " naive" : " fft"));
+                 (mode == kRandom  ? " random"
+                  : mode == kNaive ? " naive"
+                                   : " fft"));
   platform::GlobalFree(sample);
 }
 
 void Sizes(benchmark::internal::Benchmark* b) {
-  for (auto [in, out] : {std::pair{64, 128}, std::pair{128, 256}, std::pair{128, 512}, std::pair{256, 512}})
+  for (auto [in, out] :
+       {std::pair{64, 128}, std::pair{128, 256}, std::pair{128, 512}, std::pair{256, 512}})
     for (int mode : {kRandom, kNaive, kFft}) b->Args({in, out, mode});
 }
 

@@ -43,7 +43,10 @@ long double ReferenceK() {
 // precision, weight exp(-e / (k V)), the strictly greatest weight in scan order.
 CPoint ReferencePick(const PixelRows& src, OverlapShape shape, const PixelRows& left,
                      const PixelRows& top, const std::vector<CPoint>& used) {
-  struct Pixel { int u, v; const std::uint8_t* o; };
+  struct Pixel {
+    int u, v;
+    const std::uint8_t* o;
+  };
   std::vector<Pixel> overlap;
   if (shape == OverlapShape::top) {
     for (int v = 0; v < 8; ++v)
@@ -94,8 +97,10 @@ TEST(SummedAreaTable, WindowSumsMatchDirectSums) {
   SummedAreaTable<1> squares;
   SummedAreaTable<3> sums;
   BuildSummedAreaTables(src, squares, sums);
-  struct Window { int x, y, w, h; } const windows[] = {
-      {0, 0, 1, 1}, {0, 0, 20, 13}, {0, 5, 8, 8}, {7, 0, 13, 1}, {19, 12, 1, 1}, {3, 4, 9, 6}};
+  struct Window {
+    int x, y, w, h;
+  } const windows[] = {{0, 0, 1, 1},  {0, 0, 20, 13}, {0, 5, 8, 8},
+                       {7, 0, 13, 1}, {19, 12, 1, 1}, {3, 4, 9, 6}};
   for (const Window& win : windows) {
     SCOPED_TRACE(testing::Message() << win.x << "," << win.y << " " << win.w << "x" << win.h);
     std::int64_t sq = 0, s[3] = {0, 0, 0};
@@ -123,11 +128,14 @@ TEST(SummedAreaTable, LargeSampleSquaresStayExact) {
 }
 
 TEST(FftCorrelator, SurfaceMatchesDirectCrossTerms) {
-  struct Case { int w, h, pw, ph; unsigned seed; } const cases[] = {
+  struct Case {
+    int w, h, pw, ph;
+    unsigned seed;
+  } const cases[] = {
       {45, 37, 32, 32, 1}, {64, 64, 8, 32, 2}, {50, 70, 32, 8, 3}, {33, 33, 32, 32, 4}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " pattern " << c.pw << "x" << c.ph
-                                    << " seed " << c.seed);
+    SCOPED_TRACE(testing::Message()
+                 << c.w << "x" << c.h << " pattern " << c.pw << "x" << c.ph << " seed " << c.seed);
     const PixelRows src = NoiseImage(c.w, c.h, c.seed);
     const PixelRows pattern = NoiseImage(c.pw, c.ph, c.seed + 100);
     FftCorrelator correlator(src);
@@ -145,7 +153,8 @@ TEST(FftCorrelator, SurfaceMatchesDirectCrossTerms) {
 }
 
 TEST(FftCorrelator, TransformLengthsHaveOnlySmallFactors) {
-  const std::pair<int, int> cases[] = {{32, 32}, {33, 35}, {50, 50}, {127, 128}, {211, 216}, {256, 256}};
+  const std::pair<int, int> cases[] = {{32, 32},   {33, 35},   {50, 50},
+                                       {127, 128}, {211, 216}, {256, 256}};
   for (auto [size, length] : cases) EXPECT_EQ(FftCorrelator::TransformLength(size), length) << size;
 }
 
@@ -154,10 +163,18 @@ TEST(FftCorrelator, TransformLengthsHaveOnlySmallFactors) {
 TEST(CandidateSearch, BothModesPickWhatTheWeightsSay) {
   platform::FixedClock clock(1234567);
   platform::ScopedClock useClock(clock);
-  struct Case { int w, h; OverlapShape shape; int mode; unsigned seed; } const cases[] = {
-      {64, 64, OverlapShape::left, kFftSearch, 11},    {64, 64, OverlapShape::left, kNaiveSearch, 11},
-      {50, 70, OverlapShape::top, kFftSearch, 12},     {50, 70, OverlapShape::top, kNaiveSearch, 12},
-      {70, 45, OverlapShape::lShaped, kFftSearch, 13}, {70, 45, OverlapShape::lShaped, kNaiveSearch, 13},
+  struct Case {
+    int w, h;
+    OverlapShape shape;
+    int mode;
+    unsigned seed;
+  } const cases[] = {
+      {64, 64, OverlapShape::left, kFftSearch, 11},
+      {64, 64, OverlapShape::left, kNaiveSearch, 11},
+      {50, 70, OverlapShape::top, kFftSearch, 12},
+      {50, 70, OverlapShape::top, kNaiveSearch, 12},
+      {70, 45, OverlapShape::lShaped, kFftSearch, 13},
+      {70, 45, OverlapShape::lShaped, kNaiveSearch, 13},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " shape " << static_cast<int>(c.shape)
@@ -166,13 +183,20 @@ TEST(CandidateSearch, BothModesPickWhatTheWeightsSay) {
     // A strip cut from the sample itself (slightly disturbed) plus unrelated ones.
     for (int pick = 0; pick < 12; ++pick) {
       const PixelRows left = NoiseImage(8, 32, c.seed * 31 + pick);
-      const PixelRows top = NoiseImage(c.shape == OverlapShape::top ? 32 : 24, 8, c.seed * 37 + pick);
+      const PixelRows top =
+          NoiseImage(c.shape == OverlapShape::top ? 32 : 24, 8, c.seed * 37 + pick);
       const CPoint expected = ReferencePick(run.source, c.shape, left, top, run.used);
       bool found = false;
       switch (c.shape) {
-        case OverlapShape::left: found = run.search->SearchCandidates(left); break;
-        case OverlapShape::top: found = run.search->SearchTopCandidates(top); break;
-        case OverlapShape::lShaped: found = run.search->SearchLShapedCandidates(left, top); break;
+        case OverlapShape::left:
+          found = run.search->SearchCandidates(left);
+          break;
+        case OverlapShape::top:
+          found = run.search->SearchTopCandidates(top);
+          break;
+        case OverlapShape::lShaped:
+          found = run.search->SearchLShapedCandidates(left, top);
+          break;
       }
       ASSERT_TRUE(found);
       EXPECT_EQ(run.used.back(), expected) << "pick " << pick;
@@ -241,7 +265,8 @@ TEST(CandidateSearch, OffsetsUsedBeforeAreSkippedAndUnknownModesFail) {
                                                     second.used, kFftSearch);
   ASSERT_TRUE(second.search->SearchTopCandidates(strip));
   EXPECT_NE(second.used.back(), first.used.back());
-  EXPECT_EQ(second.used.back(), ReferencePick(src, OverlapShape::top, {}, strip, {first.used.back()}));
+  EXPECT_EQ(second.used.back(),
+            ReferencePick(src, OverlapShape::top, {}, strip, {first.used.back()}));
 
   for (int mode : {0, 3, -1}) {
     SearchRun bad(src, mode);
@@ -264,7 +289,9 @@ TEST(CandidateWeight, DegenerateWindows) {
 TEST(CandidateSearch, RandomDrawsExhaustTheRangeAndThenFail) {
   platform::FixedClock clock;
   platform::ScopedClock useClock(clock);
-  struct Case { int w, h; } const cases[] = {{35, 33}, {32, 32}, {41, 40}};
+  struct Case {
+    int w, h;
+  } const cases[] = {{35, 33}, {32, 32}, {41, 40}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
     SearchRun run(NoiseImage(c.w, c.h, 1));

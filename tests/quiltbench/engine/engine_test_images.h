@@ -17,7 +17,8 @@ inline PixelRows NoiseImage(int width, int height, unsigned seed) {
   std::mt19937 random(seed);
   PixelRows rows(width, height);
   for (int y = 0; y < height; ++y)
-    for (std::size_t i = 0; i < rows.stride(); ++i) rows[y][i] = static_cast<std::uint8_t>(random() & 0xFF);
+    for (std::size_t i = 0; i < rows.stride(); ++i)
+      rows[y][i] = static_cast<std::uint8_t>(random() & 0xFF);
   return rows;
 }
 
@@ -69,7 +70,8 @@ platform::HGLOBAL MakeDib(int width, int height, int bitCount,
   header.bitCount = static_cast<std::uint16_t>(bitCount);
   header.clrUsed = clrUsed;
   platform::storePacked(out, header);
-  for (std::size_t i = 0; i < palette.size() / 3; ++i) std::memcpy(out + 40 + 4 * i, &palette[3 * i], 3);
+  for (std::size_t i = 0; i < palette.size() / 3; ++i)
+    std::memcpy(out + 40 + 4 * i, &palette[3 * i], 3);
   std::uint8_t* bits = out + 40 + tableBytes;
   if (bitCount >= 8) {
     for (int y = 0; y < height; ++y)

@@ -31,7 +31,8 @@ PixelRows RowsOf(platform::HGLOBAL dib) {
   PixelRows rows(h.width, h.height);
   platform::GlobalLockGuard lock(dib);
   const auto* bits = lock.as<std::uint8_t>() + 40;
-  for (int y = 0; y < h.height; ++y) std::memcpy(rows[y], bits + platform::dibStride(h.width, 24) * y, rows.stride());
+  for (int y = 0; y < h.height; ++y)
+    std::memcpy(rows[y], bits + platform::dibStride(h.width, 24) * y, rows.stride());
   return rows;
 }
 
@@ -44,12 +45,15 @@ class SynthesizeImageTest : public testing::Test {
 };
 
 TEST_F(SynthesizeImageTest, OutputSizesFollowThePatchGrid) {
-  struct Case { int w, h; float sx, sy; int width, height; } const cases[] = {
+  struct Case {
+    int w, h;
+    float sx, sy;
+    int width, height;
+  } const cases[] = {
       {64, 64, 2.0f, 2.0f, 128, 128},  // 5 x 5 patches
       {50, 50, 1.0f, 1.0f, 32, 32},    // a single patch
-      {100, 70, 1.5f, 2.3f, 128, 152},
-      {33, 200, 3.0f, 0.9f, 80, 176},
-      {40, 33, 0.5f, 0.1f, 32, 32},    // less than one patch still gives one
+      {100, 70, 1.5f, 2.3f, 128, 152}, {33, 200, 3.0f, 0.9f, 80, 176},
+      {40, 33, 0.5f, 0.1f, 32, 32},  // less than one patch still gives one
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " * " << c.sx << ", " << c.sy);
@@ -79,7 +83,10 @@ TEST_F(SynthesizeImageTest, OutputSizesFollowThePatchGrid) {
 TEST_F(SynthesizeImageTest, ShortColourTablesAreRefusedWithTheMessageUnchanged) {
   std::vector<std::uint8_t> palette16(16 * 3, 7), palette2(2 * 3, 9), palette100(100 * 3, 5);
   auto zero = [](int, int, std::uint8_t*) {};
-  struct Case { const char* name; platform::HGLOBAL dib; } const cases[] = {
+  struct Case {
+    const char* name;
+    platform::HGLOBAL dib;
+  } const cases[] = {
       {"16 colours", MakeDib(64, 64, 4, palette16, zero)},
       {"2 colours", MakeDib(64, 64, 1, palette2, zero)},
       {"8 bits, 100 colours", MakeDib(64, 64, 8, palette100, zero, 100)},
@@ -136,9 +143,8 @@ TEST_F(SynthesizeImageTest, EightBitSamplesGoThroughTheirColourTable) {
     palette[3 * i + 2] = static_cast<std::uint8_t>(i * 7);
   }
   const PixelRows bricks = BrickImage(64, 64, 8);
-  const platform::HGLOBAL dib = MakeDib(64, 64, 8, palette, [&](int x, int y, std::uint8_t* p) {
-    *p = bricks.pixel(x, y)[2];
-  });
+  const platform::HGLOBAL dib = MakeDib(
+      64, 64, 8, palette, [&](int x, int y, std::uint8_t* p) { *p = bricks.pixel(x, y)[2]; });
   const PixelRows rows = CGraphCutSynthesizer::DibToRows(dib);
   ASSERT_EQ(rows.width(), 64);
   for (int y = 0; y < 64; ++y)
@@ -154,7 +160,8 @@ TEST_F(SynthesizeImageTest, EightBitSamplesGoThroughTheirColourTable) {
   EXPECT_EQ(HeaderOf(result).bitCount, 24);
   const PixelRows out = RowsOf(result);
   std::set<std::uint32_t> colours;
-  for (int i = 0; i < 256; ++i) colours.insert(palette[3 * i] | palette[3 * i + 1] << 8 | palette[3 * i + 2] << 16);
+  for (int i = 0; i < 256; ++i)
+    colours.insert(palette[3 * i] | palette[3 * i + 1] << 8 | palette[3 * i + 2] << 16);
   for (int y = 0; y < out.height(); ++y)
     for (int x = 0; x < out.width(); ++x) {
       const std::uint8_t* p = out.pixel(x, y);
@@ -247,7 +254,8 @@ TEST_F(SynthesizeImageTest, PostProcessChangesOnlySomePixelsOfTheSameGrid) {
   ASSERT_EQ(offsets[0], offsets[1]);  // the same clock gives the same patches
   int changed = 0;
   for (int y = 0; y < 128; ++y)
-    for (int x = 0; x < 128; ++x) changed += std::memcmp(outputs[0].pixel(x, y), outputs[1].pixel(x, y), 3) != 0;
+    for (int x = 0; x < 128; ++x)
+      changed += std::memcmp(outputs[0].pixel(x, y), outputs[1].pixel(x, y), 3) != 0;
   EXPECT_GT(changed, 0);
   EXPECT_LT(changed, 128 * 128 / 2);
   platform::GlobalFree(dib);
@@ -261,15 +269,16 @@ TEST(GraphCutSynthesizer, DestructorFreesWhatTheEngineHolds) {
     engine.m_hSourceImage = source;
     engine.m_hResultImage = platform::GlobalAlloc(platform::GHND, 100);
     engine.m_hSecondImage = platform::GlobalAlloc(platform::GHND, 100);
-    engine.m_topImages = {platform::GlobalAlloc(platform::GHND, 10), platform::GlobalAlloc(platform::GHND, 10)};
+    engine.m_topImages = {platform::GlobalAlloc(platform::GHND, 10),
+                          platform::GlobalAlloc(platform::GHND, 10)};
   }
   EXPECT_EQ(platform::GlobalLiveBlockCount(), before + 1);  // the source is the holder's
   platform::GlobalFree(source);
 }
 
 TEST(RowsToDib, WritesAPlainTwentyFourBitBitmapWithTheSamplesHeader) {
-  const platform::HGLOBAL source = MakeDib(40, 40, 8, std::vector<std::uint8_t>(256 * 3, 1),
-                                           [](int, int, std::uint8_t*) {});
+  const platform::HGLOBAL source =
+      MakeDib(40, 40, 8, std::vector<std::uint8_t>(256 * 3, 1), [](int, int, std::uint8_t*) {});
   {
     platform::GlobalLockGuard lock(source);
     auto header = platform::loadPacked<platform::BitmapInfoHeader>(lock.data());

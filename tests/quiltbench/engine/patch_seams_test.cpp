@@ -22,7 +22,10 @@ using engine_test::NoiseImage;
 std::uint32_t Rgb(int b0, int b1, int b2) { return b0 | b1 << 8 | b2 << 16; }
 
 TEST(SeamCost, SumsTheTwoPixelDistances) {
-  struct Case { std::uint32_t a, b, c, d; float cost; } const cases[] = {
+  struct Case {
+    std::uint32_t a, b, c, d;
+    float cost;
+  } const cases[] = {
       {Rgb(9, 9, 9), Rgb(9, 9, 9), Rgb(9, 9, 9), Rgb(9, 9, 9), 0.0f},
       {Rgb(0, 0, 0), Rgb(0, 0, 0), Rgb(3, 4, 0), Rgb(3, 4, 0), 10.0f},
       {Rgb(0, 0, 0), Rgb(0, 0, 0), Rgb(0, 0, 0), Rgb(0, 0, 12), 12.0f},  // only t differs
@@ -43,7 +46,8 @@ TEST(CutLeftOverlap, BordersAlwaysKeepTheirSides) {
   for (unsigned seed = 1; seed <= 6; ++seed) {
     SCOPED_TRACE(seed);
     LabelRows labels;
-    const float flow = CutLeftOverlap(NoiseImage(8, 32, seed), NoiseImage(8, 32, seed + 50), labels, 8, 32);
+    const float flow =
+        CutLeftOverlap(NoiseImage(8, 32, seed), NoiseImage(8, 32, seed + 50), labels, 8, 32);
     EXPECT_GT(flow, 0.0f);
     EXPECT_LT(flow, 1e6f);
     for (int i = 0; i < 32; ++i) {
@@ -125,11 +129,17 @@ TEST(GrowTexture, EveryModeKeepsPixelsCoordinatesAndSeamsConsistent) {
   platform::ScopedClock useClock(clock);
   platform::RecordingUi ui;
   platform::ScopedUi useUi(ui);
-  struct Case { int w, h, columns, rows; bool random; int mode; } const cases[] = {
-      {64, 64, 4, 4, true, kFftSearch}, {64, 48, 5, 3, false, kFftSearch},
-      {48, 64, 3, 4, false, kNaiveSearch}, {40, 40, 2, 2, true, kFftSearch}};
+  struct Case {
+    int w, h, columns, rows;
+    bool random;
+    int mode;
+  } const cases[] = {{64, 64, 4, 4, true, kFftSearch},
+                     {64, 48, 5, 3, false, kFftSearch},
+                     {48, 64, 3, 4, false, kNaiveSearch},
+                     {40, 40, 2, 2, true, kFftSearch}};
   for (const Case& k : cases) {
-    SCOPED_TRACE(testing::Message() << k.w << "x" << k.h << " random " << k.random << " mode " << k.mode);
+    SCOPED_TRACE(testing::Message()
+                 << k.w << "x" << k.h << " random " << k.random << " mode " << k.mode);
     Canvas c(BrickImage(k.w, k.h, 5), 24 * k.columns + 32, 24 * k.rows + 32);
     SummedAreaTable<1> squares;
     SummedAreaTable<3> sums;

@@ -32,7 +32,10 @@ TEST(SmoothSeams, BlendsAcrossOneSeamOverItsRadius) {
       std::uint8_t* p = source.pixel(x, y);
       p[0] = p[1] = p[2] = static_cast<std::uint8_t>(x < 32 ? 40 + x : 200 + (x - 32));
     }
-  struct Case { float cost; int radius; } const cases[] = {{20, 1}, {60, 2}, {100, 3}, {500, 4}};
+  struct Case {
+    float cost;
+    int radius;
+  } const cases[] = {{20, 1}, {60, 2}, {100, 3}, {500, 4}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.cost);
     EXPECT_EQ(FeatherRadius(k.cost), k.radius);
@@ -59,8 +62,8 @@ TEST(SmoothSeams, BlendsAcrossOneSeamOverItsRadius) {
   }
 }
 
-// On a real patch grid: the mean step across recorded seams falls by a tenth or more, and every pixel
-// farther than the widest blend from all seams of its row and column is untouched.
+// On a real patch grid: the mean step across recorded seams falls by a tenth or more, and every
+// pixel farther than the widest blend from all seams of its row and column is untouched.
 TEST(SmoothSeams, OnAPatchGridOnlySeamNeighbourhoodsChange) {
   platform::FixedClock clock;
   platform::ScopedClock useClock(clock);
@@ -107,7 +110,8 @@ TEST(SmoothSeams, OnAPatchGridOnlySeamNeighbourhoodsChange) {
     ASSERT_GT(count, 0);
     // The texture's own gradients stay across a seam, so a grid with good cuts shrinks
     // its steps less than a lone flat seam does.
-    EXPECT_LT(stepAfter * 10, stepBefore * 9) << "mean step " << stepBefore / count << " -> " << stepAfter / count;
+    EXPECT_LT(stepAfter * 10, stepBefore * 9)
+        << "mean step " << stepBefore / count << " -> " << stepAfter / count;
     int changed = 0;
     for (int y = 0; y < 128; ++y)
       for (int x = 0; x < 128; ++x) {
