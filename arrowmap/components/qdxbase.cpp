@@ -1,7 +1,10 @@
 // Calendar conversion, data marks and frames of the chart components.
 #include "arrowmap/components/qdxbase.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace arrowmap {
 namespace {
@@ -114,6 +117,60 @@ bool AddMarkPath(cairo_t* cr, double x, double y, int markType) {
       cairo_line_to(cr, cx, cy + r + 0.5);
       return false;
   }
+}
+
+const std::vector<TMarkPixel>& MarkPixels(int markType) {
+  if (markType < 0 || markType >= kMarkTypeCount) markType = 0;
+  static const auto table = [] {
+    std::vector<std::vector<TMarkPixel>> pixels(kMarkTypeCount);
+    for (int type = 0; type < kMarkTypeCount; ++type) {
+      const int r = MarkRadius(type) + 2;
+      const int size = 2 * r + 1;
+      cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, size, size);
+      cairo_t* cr = cairo_create(mask);
+      cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+      cairo_set_line_width(cr, 1);
+      if (AddMarkPath(cr, r, r, type)) {
+        cairo_fill(cr);
+      } else {
+        cairo_stroke(cr);
+      }
+      cairo_destroy(cr);
+      cairo_surface_flush(mask);
+      const unsigned char* data = cairo_image_surface_get_data(mask);
+      const int stride = cairo_image_surface_get_stride(mask);
+      for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+          if (data[y * stride + x] >= 128) pixels[type].push_back({x - r, y - r});
+        }
+      }
+      cairo_surface_destroy(mask);
+    }
+    return pixels;
+  }();
+  return table[markType];
+}
+
+bool StampDataMark(cairo_surface_t* surface, int x, int y, int markType, forms::TColor color,
+                   const forms::TRect& clip) {
+  if (cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE) return false;
+  const cairo_format_t format = cairo_image_surface_get_format(surface);
+  if (format != CAIRO_FORMAT_RGB24 && format != CAIRO_FORMAT_ARGB32) return false;
+  unsigned char* data = cairo_image_surface_get_data(surface);
+  if (!data) return false;
+  const int stride = cairo_image_surface_get_stride(surface);
+  const int left = std::max(0, clip.Left), top = std::max(0, clip.Top);
+  const int right = std::min(clip.Right, cairo_image_surface_get_width(surface));
+  const int bottom = std::min(clip.Bottom, cairo_image_surface_get_height(surface));
+  const std::uint32_t pixel = 0xFF000000u | (static_cast<std::uint32_t>(forms::redOf(color)) << 16) |
+                              (static_cast<std::uint32_t>(forms::greenOf(color)) << 8) |
+                              static_cast<std::uint32_t>(forms::blueOf(color));
+  for (const TMarkPixel& p : MarkPixels(markType)) {
+    const int px = x + p.dx, py = y + p.dy;
+    if (px < left || py < top || px >= right || py >= bottom) continue;
+    std::memcpy(data + static_cast<std::size_t>(py) * stride + static_cast<std::size_t>(px) * 4, &pixel, 4);
+  }
+  return true;
 }
 
 void DrawDataMark(forms::TCanvas& canvas, double x, double y, int markType, forms::TColor color) {

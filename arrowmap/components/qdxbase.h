@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/forms/graphics.h"
 
@@ -43,6 +44,20 @@ constexpr int kMarkTypeCount = 48;
 bool AddMarkPath(cairo_t* cr, double x, double y, int markType);
 // Half the width of the mark's box in pixels, for clipping.
 int MarkRadius(int markType);
+
+// The pixels of mark `markType` as offsets from its centre pixel, exactly as the
+// outline above is drawn without anti-aliasing; computed once per type.
+struct TMarkPixel {
+  int dx, dy;
+};
+const std::vector<TMarkPixel>& MarkPixels(int markType);
+
+// Writes mark `markType` in `color` straight into the pixels of a 24- or 32-bit image
+// surface, centred on pixel (x, y) and clipped to `clip`; much cheaper than a cairo
+// fill or stroke per mark. Call cairo_surface_flush before and cairo_surface_mark_dirty
+// after a run of stamps. Returns false for surfaces it cannot write.
+bool StampDataMark(cairo_surface_t* surface, int x, int y, int markType, forms::TColor color,
+                   const forms::TRect& clip);
 
 // Draws one data mark with its own colour.
 void DrawDataMark(forms::TCanvas& canvas, double x, double y, int markType, forms::TColor color);
