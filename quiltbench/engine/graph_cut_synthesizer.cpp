@@ -2,6 +2,7 @@
 // seam cuts and the post-process, between the sample's and the result's DIB handles.
 #include "quiltbench/engine/graph_cut_synthesizer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +35,7 @@ struct DibLayout {
   std::uint32_t height = 0;
   unsigned bitCount = 0;
   unsigned colorCount = 0;
+  unsigned colorTableBytes = 0;
   const std::uint8_t* colorTable = nullptr;
   unsigned colorEntryBytes = 4;
   const std::uint8_t* bits = nullptr;
@@ -52,7 +54,8 @@ DibLayout ReadLayout(const void* header, std::size_t blockSize) {
   layout.colorCount = DibColorCount(header);
   layout.colorEntryBytes = info ? 4 : 3;
   layout.bits = DibBits(header);
-  layout.colorTable = layout.bits - DibPaletteSize(header);
+  layout.colorTableBytes = DibPaletteSize(header);
+  layout.colorTable = layout.bits - layout.colorTableBytes;
   layout.stride = platform::dibStride(layout.width, layout.bitCount);
   const auto* start = static_cast<const std::uint8_t*>(header);
   const std::uint64_t offset = static_cast<std::uint64_t>(layout.bits - start);
@@ -100,7 +103,9 @@ PixelRows CGraphCutSynthesizer::DibToRows(HGLOBAL dib) {
   if (layout.bitCount == 8) {
     // Indexes past the colour table stay black rather than read past it.
     std::uint8_t table[256][3] = {};
-    for (unsigned i = 0; i < std::min(layout.colorCount, 256u); ++i)
+    const unsigned entries =
+        std::min({layout.colorCount, 256u, layout.colorTableBytes / layout.colorEntryBytes});
+    for (unsigned i = 0; i < entries; ++i)
       std::memcpy(table[i], layout.colorTable + i * layout.colorEntryBytes, 3);
     for (int y = 0; y < height; ++y) {
       const std::uint8_t* in = layout.bits + layout.stride * y;

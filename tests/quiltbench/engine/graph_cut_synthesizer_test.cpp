@@ -276,6 +276,17 @@ TEST(GraphCutSynthesizer, DestructorFreesWhatTheEngineHolds) {
   platform::GlobalFree(source);
 }
 
+TEST(DibToRows, DepthsWithoutAConversionGiveBlackRows) {
+  for (int bits : {16, 32}) {
+    SCOPED_TRACE(bits);
+    const platform::HGLOBAL dib = MakeDib(
+        40, 35, bits, {}, [&](int, int, std::uint8_t* p) { std::memset(p, 0xAB, bits / 8); });
+    const PixelRows rows = CGraphCutSynthesizer::DibToRows(dib);
+    EXPECT_EQ(rows, PixelRows(40, 35));
+    platform::GlobalFree(dib);
+  }
+}
+
 TEST(RowsToDib, WritesAPlainTwentyFourBitBitmapWithTheSamplesHeader) {
   const platform::HGLOBAL source =
       MakeDib(40, 40, 8, std::vector<std::uint8_t>(256 * 3, 1), [](int, int, std::uint8_t*) {});
