@@ -94,42 +94,51 @@ TEST(FullSearch, FindsTheSameDisplacementAsThePlainScan) {
   }
 }
 
-// Double-precision transforms straight from the definition.
+// Double-precision transforms from the definition, as separable products with
+// c(u) / 2 cos((2x + 1) u pi / 16), c(0) = 1 / sqrt(2).
+struct CosineTable {
+  double c[8][8];
+  CosineTable() {
+    for (int u = 0; u < 8; ++u) {
+      for (int x = 0; x < 8; ++x) {
+        c[u][x] = (u == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * x + 1) * u * std::numbers::pi / 16);
+      }
+    }
+  }
+};
+const CosineTable kCos;
+
 void referenceForward(const double in[64], double out[64]) {
+  double tmp[64];
+  for (int y = 0; y < 8; ++y) {
+    for (int u = 0; u < 8; ++u) {
+      double s = 0;
+      for (int x = 0; x < 8; ++x) s += kCos.c[u][x] * in[y * 8 + x];
+      tmp[y * 8 + u] = s;
+    }
+  }
   for (int v = 0; v < 8; ++v) {
     for (int u = 0; u < 8; ++u) {
       double s = 0;
-      for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) {
-          s += in[y * 8 + x] * std::cos((2 * x + 1) * u * std::numbers::pi / 16) *
-               std::cos((2 * y + 1) * v * std::numbers::pi / 16);
-        }
-      }
-      const double cu = u == 0 ? std::sqrt(0.5) : 1.0, cv = v == 0 ? std::sqrt(0.5) : 1.0;
-      out[v * 8 + u] = s * cu * cv / 4;
+      for (int y = 0; y < 8; ++y) s += kCos.c[v][y] * tmp[y * 8 + u];
+      out[v * 8 + u] = s;
     }
   }
 }
 
 void referenceInverse(const double in[64], double out[64]) {
-  double c[8][8];
-  for (int u = 0; u < 8; ++u) {
-    for (int x = 0; x < 8; ++x) {
-      c[u][x] = (u == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * x + 1) * u * std::numbers::pi / 16);
-    }
-  }
   double tmp[64];
   for (int v = 0; v < 8; ++v) {
     for (int x = 0; x < 8; ++x) {
       double s = 0;
-      for (int u = 0; u < 8; ++u) s += c[u][x] * in[v * 8 + u];
+      for (int u = 0; u < 8; ++u) s += kCos.c[u][x] * in[v * 8 + u];
       tmp[v * 8 + x] = s;
     }
   }
   for (int y = 0; y < 8; ++y) {
     for (int x = 0; x < 8; ++x) {
       double s = 0;
-      for (int v = 0; v < 8; ++v) s += c[v][y] * tmp[v * 8 + x];
+      for (int v = 0; v < 8; ++v) s += kCos.c[v][y] * tmp[v * 8 + x];
       out[y * 8 + x] = s;
     }
   }

@@ -42,6 +42,9 @@ struct Clip {
   bool noiseOnly = false;
 };
 
+// Test names and failure messages show the clip's name, not its bytes.
+void PrintTo(const Clip& c, std::ostream* os) { *os << c.name; }
+
 // Planes of one picture of horizontal_size x vertical_size.
 struct Picture {
   std::vector<std::uint8_t> y, u, v;
