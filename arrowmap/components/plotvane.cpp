@@ -187,20 +187,27 @@ void TCustomPlotvane::SetClassVisible(std::uint8_t itemClass, bool on) {
   RequestRepaint();
 }
 
+bool TCustomPlotvane::arrayHeldOutsideGroup() const {
+  if (!items_) return false;
+  const TCustomPlotvane* owner = useDataOf_ ? useDataOf_ : this;
+  long holders = owner->items_ == items_;
+  for (int i = 0; i < owner->sharerCount_; ++i) holders += owner->sharers_[i]->items_ == items_;
+  return items_.use_count() > holders;
+}
+
 void TCustomPlotvane::append(std::uint8_t kind, double x, double y, std::uint8_t markType) {
   const int capacity = ItemCapacity();
-  if (itemCount_ >= capacity) {
-    if (capacity > INT_MAX - allocSize_) throw EQdxError("Plotvane: too many items");
-    const std::size_t grown = static_cast<std::size_t>(capacity) + allocSize_;
-    if (items_ && items_.use_count() == 1) {
-      items_->resize(grown);
-    } else {
-      // Another chart still holds the old array (a former group member): leave it
-      // intact and grow a copy, as every member of the group gets this one next.
-      auto copy = std::make_shared<TChartItems>(grown);
-      if (items_) std::copy_n(items_->begin(), std::min<std::size_t>(items_->size(), grown), copy->begin());
-      items_ = std::move(copy);
-    }
+  const bool grow = itemCount_ >= capacity;
+  if (grow && capacity > INT_MAX - allocSize_) throw EQdxError("Plotvane: too many items");
+  const std::size_t length = static_cast<std::size_t>(capacity) + (grow ? allocSize_ : 0);
+  if (arrayHeldOutsideGroup() || (grow && items_.use_count() > 1) || !items_) {
+    // A chart that left the group still shows the old array: it keeps it untouched,
+    // and this group goes on with its own copy.
+    auto copy = std::make_shared<TChartItems>(length);
+    if (items_) std::copy_n(items_->begin(), std::min(items_->size(), length), copy->begin());
+    items_ = std::move(copy);
+  } else if (grow) {
+    items_->resize(length);
   }
   TChartItem& item = (*items_)[itemCount_];
   item = TChartItem{};

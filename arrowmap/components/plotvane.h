@@ -153,6 +153,8 @@ class TCustomPlotvane : public forms::TCustomControl {
 
  private:
   void append(std::uint8_t kind, double x, double y, std::uint8_t markType);
+  // True when a chart outside this chart's sharing group still holds its array.
+  bool arrayHeldOutsideGroup() const;
   void takeListOf(const TCustomPlotvane& source);
   void removeSharer(TCustomPlotvane* sharer);
   void layoutBitmaps();

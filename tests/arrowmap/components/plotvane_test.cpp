@@ -264,6 +264,15 @@ TEST_F(PlotvaneTest, LeavingAGroupKeepsTheOthersInOrderAndTheListIntact) {
   EXPECT_EQ(s3->ItemCount(), 1500);
   EXPECT_EQ(s3->Item(1499).Kind, kKindMark);
   s3->ShowItems();
+  // A chart that left without a clear of its old owner: both go on writing without
+  // touching each other's items.
+  s1->SetUseDataOf(nullptr);
+  ASSERT_EQ(s1->ItemCount(), 1);
+  s1->PenLineTo(2, 2);
+  owner->PenMoveTo(1, 1);
+  EXPECT_EQ(s1->Item(1).Kind, kKindLineTo);
+  EXPECT_EQ(owner->Item(1).Kind, kKindPenMove);
+  EXPECT_EQ(owner->Item(0).Kind, kKindMark);
 
   // A member that joined a long list may append to it without losing any of it.
   auto late = makeChart();
