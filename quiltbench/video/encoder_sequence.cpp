@@ -2,7 +2,9 @@
 #include "quiltbench/video/encoder_sequence.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <string>
 #include <utility>
 
 #include "quiltbench/video/encoder_frame_input.h"
@@ -40,6 +42,13 @@ void clearForward(PictureState& picture) {
   picture.forw_vert_f_code = kUnusedFCode;
   picture.sxf = 0;
   picture.syf = 0;
+}
+
+// The number that names display frame `display` in the file-name patterns.
+int frameNumber(const EncoderParameters& params, int display) {
+  const long long number = static_cast<long long>(display) + params.first_frame_number;
+  if (number > INT_MAX) encoder_fatal("Frame number " + std::to_string(number) + " is out of range");
+  return static_cast<int>(number);
 }
 
 void printSearchLines(std::FILE* out, const char* direction, int sx, int sy, int horFCode, int vertFCode) {
@@ -80,22 +89,27 @@ void codeOnePicture(EncoderState& e, Frame& source, Frame& reconstruction) {
 }  // namespace
 
 PicturePlan plan_picture(int i, int N, int M, int frameCount) {
+  // 64-bit arithmetic: N and M come from the parameter file and may be near the
+  // int limit, where i + M - 1 would overflow.
+  using Wide = long long;
+  const Wide wi = i, wn = N, wm = M, count = frameCount;
   PicturePlan plan;
   plan.codingIndex = i;
-  plan.groupFirst = std::max(0, N * ((i + M - 1) / N) - (M - 1));
-  const int f0 = plan.groupFirst;
+  const Wide f0 = std::max<Wide>(0, wn * ((wi + wm - 1) / wn) - (wm - 1));
+  plan.groupFirst = static_cast<int>(f0);
 
-  if (i == 0 || (i - 1) % M == 0) {
+  if (i == 0 || (wi - 1) % wm == 0) {
     plan.isReference = true;
-    plan.display = i == 0 ? 0 : std::min(i + M - 1, frameCount - 1);
-    if (i == f0) {
+    plan.display = i == 0 ? 0 : static_cast<int>(std::min(wi + wm - 1, count - 1));
+    if (wi == f0) {
       plan.type = kPictureI;
       plan.startsGroup = true;
       plan.closedGop = i == 0;
-      const int n = std::min(i == 0 ? N - (M - 1) : N, frameCount - f0);
-      plan.groupFrames = n;
-      plan.groupP = i == 0 ? (n + 2 * (M - 1)) / M - 1 : (n + M - 1) / M - 1;
-      plan.groupB = n - plan.groupP - 1;
+      const Wide n = std::min(i == 0 ? wn - (wm - 1) : wn, count - f0);
+      const Wide np = i == 0 ? (n + 2 * (wm - 1)) / wm - 1 : (n + wm - 1) / wm - 1;
+      plan.groupFrames = static_cast<int>(n);
+      plan.groupP = static_cast<int>(np);
+      plan.groupB = static_cast<int>(n - np - 1);
     } else {
       plan.type = kPictureP;
       plan.motionRecord = 0;
@@ -103,7 +117,7 @@ PicturePlan plan_picture(int i, int N, int M, int frameCount) {
   } else {
     plan.type = kPictureB;
     plan.display = i - 1;
-    plan.motionRecord = (i - 2) % M + 1;
+    plan.motionRecord = static_cast<int>((wi - 2) % wm + 1);
   }
   return plan;
 }
@@ -141,7 +155,8 @@ void encode_sequence() {
         clearForward(picture);
         clearBackward(picture);
         initRateControlGroup(plan.groupP, plan.groupB);
-        writeGroupOfPicturesHeader(params, params.start_time_code + plan.groupFirst, plan.closedGop);
+        const long long timeCode = static_cast<long long>(params.start_time_code) + plan.groupFirst;
+        writeGroupOfPicturesHeader(params, static_cast<int>(std::min<long long>(timeCode, INT_MAX)), plan.closedGop);
       } else {
         useForwardRecord(picture, params.motion_data[0]);
         clearBackward(picture);
@@ -181,7 +196,7 @@ void encode_sequence() {
       printSearchLines(stats, "backward", picture.sxb, picture.syb, picture.back_hor_f_code, picture.back_vert_f_code);
     }
 
-    read_frame(formatName(params.frame_name_pattern, f + params.first_frame_number), *source);
+    read_frame(formatName(params.frame_name_pattern, frameNumber(params, f)), *source);
 
     if (!params.field_pictures) {
       picture.pict_struct = kFramePicture;
@@ -210,7 +225,7 @@ void encode_sequence() {
     }
 
     if (params.recon_name_pattern.empty() || params.recon_name_pattern[0] != '-') {
-      write_reconstructed_frame(formatName(params.recon_name_pattern, f + params.first_frame_number), params, e.sizes,
+      write_reconstructed_frame(formatName(params.recon_name_pattern, frameNumber(params, f)), params, e.sizes,
                                 *reconstruction);
     }
   }
