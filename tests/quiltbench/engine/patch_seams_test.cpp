@@ -57,6 +57,18 @@ TEST(CutLeftOverlap, BordersAlwaysKeepTheirSides) {
   }
 }
 
+TEST(CountStoredSeams, CountsOnlyPairsInsideTheRectangle) {
+  Grid<SeamRecord> seams(10, 10);
+  seams[2][3].right = 1;  // inside
+  seams[2][5].right = 1;  // right flag of the rectangle's last column: faces outside
+  seams[4][3].down = 1;   // down flag of its last row: faces outside
+  seams[3][4].down = 1;   // inside
+  seams[3][4].right = 2;  // not 1: not a flag
+  seams[0][0].right = 1;  // outside
+  EXPECT_EQ(CountStoredSeams(seams, 3, 2, 3, 3), 2);
+  EXPECT_EQ(CountStoredSeams(seams, 0, 0, 10, 10), 5);
+}
+
 struct Canvas {
   Canvas(const PixelRows& sample, int width, int height)
       : source(sample), output(width, height), seams(width, height), coords(width, height) {}
@@ -86,6 +98,23 @@ void ExpectConsistent(const Canvas& c, int width, int height) {
       }
     }
   }
+}
+
+// Equal pictures leave every pixel edge at 0, so the only flow is what the stored seams'
+// nodes pass on to the old side: their old costs.
+TEST(CutTopOverlap, StoredSeamsAddNodesCarryingTheirOldCost) {
+  Canvas c(NoiseImage(64, 64, 4), 64, 40);
+  PlaceFirstPatch(c.view(), 10, 10, 0, 0);
+  PlaceFirstPatch(c.view(), 30, 20, 32, 0);
+  c.seams[3][31].right = 1;  // between the two placed blocks, row 3 of the strip
+  c.seams[3][31].rightCost = 5;
+  c.seams[5][40].down = 1;
+  c.seams[5][40].downCost = 2.5f;
+  const PixelRows strip = CopyBlock(c.output, 16, 0, 32, 8);
+  LabelRows labels;
+  EXPECT_FLOAT_EQ(CutTopOverlap(c.view(), strip, strip, labels, 16, 0, 32, 8), 7.5f);
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 32; ++j) EXPECT_EQ(labels[i][j], i == 0 ? 0 : 1) << i << "," << j;
 }
 
 TEST(PasteLeftOverlapPatch, StoresSeamsOnlyWithACost) {
