@@ -114,13 +114,14 @@ MaxflowGraph::node_id MaxflowGraph::AddNodes(int count) {
     n.trCap = 0;
     // The remaining fields are set by maxflow before they are read; keep them defined.
     n.parent = kNoParent;
+    n.up = kNoNode;
     n.next = kNoNode;
     n.ts = 0;
     n.dist = 0;
     n.flags = 0;
   } else {
     for (int k = 0; k < count; ++k)
-      nodes_[first + k] = Node{kNoParent, kNoParent, kNoNode, 0, 0, 0.0f, 0};
+      nodes_[first + k] = Node{kNoParent, kNoParent, kNoNode, kNoNode, 0, 0, 0.0f, 0};
   }
   nodeCount_ += count;
   return first;
@@ -207,56 +208,54 @@ inline void MaxflowGraph::setOrphanRear(node_id i) {
   orphanLast_ = e;
 }
 
-// `middle` runs from a source-tree node to a sink-tree node.
+// `middle` runs from a source-tree node to a sink-tree node. The path's arcs are noted
+// on the way to the terminals, so the second pass needs no walking.
 void MaxflowGraph::augment(arc_id middle) {
   captype bottleneck = arcs_[middle].rCap;
 
+  sourcePath_.clear();
   node_id i = arcs_[sister(middle)].head;
   for (;;) {
     const arc_id a = nodes_[i].parent;
     if (a == kTerminal) break;
+    sourcePath_.push_back(a);
     bottleneck = std::min(bottleneck, arcs_[sister(a)].rCap);
-    i = arcs_[a].head;
+    i = nodes_[i].up;
   }
+  const node_id sourceRoot = i;
   bottleneck = std::min(bottleneck, nodes_[i].trCap);
 
+  sinkPath_.clear();
   i = arcs_[middle].head;
   for (;;) {
     const arc_id a = nodes_[i].parent;
     if (a == kTerminal) break;
+    sinkPath_.push_back(a);
     bottleneck = std::min(bottleneck, arcs_[a].rCap);
-    i = arcs_[a].head;
+    i = nodes_[i].up;
   }
+  const node_id sinkRoot = i;
   bottleneck = std::min(bottleneck, -nodes_[i].trCap);
 
   arcs_[sister(middle)].rCap += bottleneck;
   arcs_[middle].rCap -= bottleneck;
 
-  i = arcs_[sister(middle)].head;
-  for (;;) {
-    const arc_id a = nodes_[i].parent;
-    if (a == kTerminal) break;
+  // The tail of each parent arc is the node that hangs from it.
+  for (const arc_id a : sourcePath_) {
     arcs_[a].rCap += bottleneck;
     arcs_[sister(a)].rCap -= bottleneck;
-    const node_id up = arcs_[a].head;
-    if (arcs_[sister(a)].rCap == 0) setOrphanFront(i);
-    i = up;
+    if (arcs_[sister(a)].rCap == 0) setOrphanFront(arcs_[sister(a)].head);
   }
-  nodes_[i].trCap -= bottleneck;
-  if (nodes_[i].trCap == 0) setOrphanFront(i);
+  nodes_[sourceRoot].trCap -= bottleneck;
+  if (nodes_[sourceRoot].trCap == 0) setOrphanFront(sourceRoot);
 
-  i = arcs_[middle].head;
-  for (;;) {
-    const arc_id a = nodes_[i].parent;
-    if (a == kTerminal) break;
+  for (const arc_id a : sinkPath_) {
     arcs_[sister(a)].rCap += bottleneck;
     arcs_[a].rCap -= bottleneck;
-    const node_id up = arcs_[a].head;
-    if (arcs_[a].rCap == 0) setOrphanFront(i);
-    i = up;
+    if (arcs_[a].rCap == 0) setOrphanFront(arcs_[sister(a)].head);
   }
-  nodes_[i].trCap += bottleneck;
-  if (nodes_[i].trCap == 0) setOrphanFront(i);
+  nodes_[sinkRoot].trCap += bottleneck;
+  if (nodes_[sinkRoot].trCap == 0) setOrphanFront(sinkRoot);
 
   flow_ += bottleneck;
 }
@@ -289,14 +288,14 @@ void MaxflowGraph::processSourceOrphan(node_id i) {
         d = kInfiniteDistance;
         break;
       }
-      j = arcs_[a].head;
+      j = n.up;
     }
     if (d == kInfiniteDistance) continue;
     if (d < bestDistance) {
       best = a0;
       bestDistance = d;
     }
-    for (j = arcs_[a0].head; nodes_[j].ts != time_; j = arcs_[nodes_[j].parent].head) {
+    for (j = arcs_[a0].head; nodes_[j].ts != time_; j = nodes_[j].up) {
       nodes_[j].ts = time_;
       nodes_[j].dist = d--;
     }
@@ -305,6 +304,7 @@ void MaxflowGraph::processSourceOrphan(node_id i) {
   Node& orphan = nodes_[i];
   orphan.parent = best;
   if (best != kNoParent) {
+    orphan.up = arcs_[best].head;
     orphan.ts = time_;
     orphan.dist = bestDistance + 1;
     return;
@@ -315,7 +315,7 @@ void MaxflowGraph::processSourceOrphan(node_id i) {
     const arc_id a = n.parent;
     if ((n.flags & kInSinkTree) || a == kNoParent) continue;
     if (arcs_[sister(a0)].rCap != 0) setActive(j);
-    if (a != kTerminal && a != kOrphan && arcs_[a].head == i) setOrphanRear(j);
+    if (a != kTerminal && a != kOrphan && n.up == i) setOrphanRear(j);
   }
 }
 
@@ -345,14 +345,14 @@ void MaxflowGraph::processSinkOrphan(node_id i) {
         d = kInfiniteDistance;
         break;
       }
-      j = arcs_[a].head;
+      j = n.up;
     }
     if (d == kInfiniteDistance) continue;
     if (d < bestDistance) {
       best = a0;
       bestDistance = d;
     }
-    for (j = arcs_[a0].head; nodes_[j].ts != time_; j = arcs_[nodes_[j].parent].head) {
+    for (j = arcs_[a0].head; nodes_[j].ts != time_; j = nodes_[j].up) {
       nodes_[j].ts = time_;
       nodes_[j].dist = d--;
     }
@@ -361,6 +361,7 @@ void MaxflowGraph::processSinkOrphan(node_id i) {
   Node& orphan = nodes_[i];
   orphan.parent = best;
   if (best != kNoParent) {
+    orphan.up = arcs_[best].head;
     orphan.ts = time_;
     orphan.dist = bestDistance + 1;
     return;
@@ -371,7 +372,7 @@ void MaxflowGraph::processSinkOrphan(node_id i) {
     const arc_id a = n.parent;
     if (!(n.flags & kInSinkTree) || a == kNoParent) continue;
     if (arcs_[a0].rCap != 0) setActive(j);
-    if (a != kTerminal && a != kOrphan && arcs_[a].head == i) setOrphanRear(j);
+    if (a != kTerminal && a != kOrphan && n.up == i) setOrphanRear(j);
   }
 }
 
@@ -409,6 +410,19 @@ MaxflowGraph::flowtype MaxflowGraph::maxflow(bool reuse_trees, std::vector<node_
     }
   }
 
+  try {
+    runTrees();
+  } catch (const std::bad_alloc&) {
+    fatal(kNoMemory);
+  }
+
+  delete orphanStore_;
+  orphanStore_ = nullptr;
+  ++maxflowIteration_;
+  return flow_;
+}
+
+void MaxflowGraph::runTrees() {
   node_id current = kNoNode;
   for (;;) {
     node_id i = current;
@@ -431,6 +445,7 @@ MaxflowGraph::flowtype MaxflowGraph::maxflow(bool reuse_trees, std::vector<node_
         if (nj.parent == kNoParent) {
           nj.flags &= static_cast<std::uint8_t>(~kInSinkTree);
           nj.parent = sister(a);
+          nj.up = i;
           nj.ts = ni.ts;
           nj.dist = ni.dist + 1;
           setActive(j);
@@ -439,6 +454,7 @@ MaxflowGraph::flowtype MaxflowGraph::maxflow(bool reuse_trees, std::vector<node_
           break;
         } else if (nj.ts <= ni.ts && nj.dist > ni.dist) {
           nj.parent = sister(a);
+          nj.up = i;
           nj.ts = ni.ts;
           nj.dist = ni.dist + 1;
         }
@@ -451,6 +467,7 @@ MaxflowGraph::flowtype MaxflowGraph::maxflow(bool reuse_trees, std::vector<node_
         if (nj.parent == kNoParent) {
           nj.flags |= kInSinkTree;
           nj.parent = sister(a);
+          nj.up = i;
           nj.ts = ni.ts;
           nj.dist = ni.dist + 1;
           setActive(j);
@@ -459,6 +476,7 @@ MaxflowGraph::flowtype MaxflowGraph::maxflow(bool reuse_trees, std::vector<node_
           break;
         } else if (nj.ts <= ni.ts && nj.dist > ni.dist) {
           nj.parent = sister(a);
+          nj.up = i;
           nj.ts = ni.ts;
           nj.dist = ni.dist + 1;
         }
@@ -485,9 +503,4 @@ MaxflowGraph::flowtype MaxflowGraph::maxflow(bool reuse_trees, std::vector<node_
         processSourceOrphan(orphan);
     }
   }
-
-  delete orphanStore_;
-  orphanStore_ = nullptr;
-  ++maxflowIteration_;
-  return flow_;
 }

@@ -59,6 +59,7 @@ class MaxflowGraph {
   struct Node {
     arc_id first;    // first outgoing arc, kNoParent when none
     arc_id parent;   // arc to the parent, or kNoParent / kTerminal / kOrphan
+    node_id up;      // the parent arc's head, kept beside it so walks skip the arc
     node_id next;    // next active node; kNoNode: not queued; itself: last queued
     int ts;          // time stamp of the distance below
     int dist;        // distance to the terminal
@@ -86,6 +87,7 @@ class MaxflowGraph {
   void ReallocateNodes(int count);
   void ReallocateArcs();
 
+  void runTrees();
   void setActive(node_id i);
   node_id nextActive();
   void setOrphanFront(node_id i);
@@ -110,4 +112,8 @@ class MaxflowGraph {
   OrphanEntry* orphanFirst_ = nullptr;
   OrphanEntry* orphanLast_ = nullptr;
   int time_ = 0;
+
+  // Scratch of one augmentation: the parent arcs on each side of the path.
+  std::vector<arc_id> sourcePath_;
+  std::vector<arc_id> sinkPath_;
 };
