@@ -294,6 +294,12 @@ std::vector<Clip> clips() {
     all.push_back(c);
   }
   {
+    // No defined profile carries 4:4:4; a reserved profile skips the checks.
+    Clip c = clip("interlaced_444", 64, 48, 4, 4, 2);
+    c.chroma = 3, c.profile = 8, c.progressive = 0, c.framePredFrameDct = 0, c.topFieldFirst = 1;
+    all.push_back(c);
+  }
+  {
     // Noise at a high rate makes large levels: escapes of both tables.
     Clip c = clip("noise_high_rate_escapes", 64, 48, 4, 4, 2);
     c.noiseOnly = true, c.profile = 1, c.level = 4, c.bitRate = 60e6, c.intraVlc = 1, c.dcPrecision = 1;
