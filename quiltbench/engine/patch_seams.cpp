@@ -277,7 +277,9 @@ int PasteLShapedPatch(const PatchCanvas& canvas, int sx, int sy, const PixelRows
   LabelRows labels;
   CutOverlap(oldLeft, newLeft, labels, kOverlap, kPatchSize, CutAxis::columns, &canvas, x, y);
   ApplyLabels(canvas, labels, newLeft, sx, sy, x, y);
-  RewriteSeamRecords(canvas, x, y, x + kOverlap, y + kPatchSize);
+  // The left part's top row is tied to neither side, so the pairs from the row above
+  // into it can turn into seams too; no later patch covers them again.
+  RewriteSeamRecords(canvas, x, std::max(y - 1, 0), x + kOverlap, y + kPatchSize);
 
   CutTopOverlap(canvas, oldTop, newTop, labels, x + kOverlap, y, topWidth, kOverlap);
   ApplyLabels(canvas, labels, newTop, sx + kOverlap, sy, x + kOverlap, y);
