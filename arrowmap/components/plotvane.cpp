@@ -45,91 +45,43 @@ bool clipSegment(double& x0, double& y0, double& x1, double& y1, double left, do
   return true;
 }
 
-// What the pending cairo path holds, so runs of equal marks are drawn in one call.
-enum class Pending { none, lines, filledMarks, strokedMarks };
-
-class ItemBatcher {
+// Draws the items onto one cairo context: lines as cairo strokes, marks as pixel
+// patterns written into the image between strokes.
+class ItemPainter {
  public:
   // `clip` is the plot's rectangle in device pixels of the target surface.
-  ItemBatcher(cairo_t* cr, const forms::TRect& clip) : cr_(cr), target_(cairo_get_target(cr)), clip_(clip) {
-    const bool image = cairo_surface_get_type(target_) == CAIRO_SURFACE_TYPE_IMAGE;
-    const cairo_format_t format = image ? cairo_image_surface_get_format(target_) : CAIRO_FORMAT_INVALID;
-    canStamp_ = format == CAIRO_FORMAT_RGB24 || format == CAIRO_FORMAT_ARGB32;
-  }
-  ~ItemBatcher() {
-    flush();
-    endStamping();
-  }
+  ItemPainter(cairo_t* cr, const forms::TRect& clip) : cr_(cr), target_(cairo_get_target(cr)), clip_(clip) {}
+  ~ItemPainter() { endStamping(); }
+  ItemPainter(const ItemPainter&) = delete;
+  ItemPainter& operator=(const ItemPainter&) = delete;
 
-  // Marks are small pixel patterns: written straight into the surface when it is an
-  // image, which is many times faster than a cairo operation per mark.
-  bool stamp(double x, double y, int markType, forms::TColor color) {
-    if (!canStamp_) return false;
+  void stamp(double x, double y, int markType, forms::TColor color) {
     if (!stamping_) {
-      flush();
       cairo_surface_flush(target_);
       stamping_ = true;
     }
     StampDataMark(target_, clip_.Left + static_cast<int>(std::floor(x)), clip_.Top + static_cast<int>(std::floor(y)),
                   markType, color, clip_);
-    return true;
   }
 
+  // One stroke per segment: cairo is markedly faster on many small paths than on
+  // one path that spans the whole plot.
   void line(double x0, double y0, double x1, double y1, forms::TColor color, int width, forms::TPenStyle style) {
     endStamping();
-    flush();
-    // One stroke per segment: cairo is markedly faster on many small paths than on
-    // one path that spans the whole plot.
-    pending_ = Pending::lines;
-    color_ = color;
-    width_ = width;
-    style_ = style;
-    // Whole pixels as the scales give them; odd widths through pixel centres.
-    const double c = width % 2 == 1 ? 0.5 : 0;
-    cairo_move_to(cr_, std::round(x0) + c, std::round(y0) + c);
-    cairo_line_to(cr_, std::round(x1) + c, std::round(y1) + c);
-    flush();
-  }
-
-  void mark(double x, double y, int markType, forms::TColor color) {
-    endStamping();
-    // Decide fill or stroke on a scratch path so a change of kind can flush first.
-    const int shape = (markType < 0 || markType >= kMarkTypeCount ? 0 : markType) % 16;
-    const bool filled = shape == 0 || shape == 5 || shape == 7 || shape == 9 || shape == 11 || shape == 13;
-    const Pending kind = filled ? Pending::filledMarks : Pending::strokedMarks;
-    if (pending_ != kind || color != color_) {
-      flush();
-      pending_ = kind;
-      color_ = color;
-    }
-    AddMarkPath(cr_, x, y, markType);
-  }
-
-  void flush() {
-    if (pending_ == Pending::none) return;
+    forms::TPen pen;
+    pen.Color = color;
+    pen.Width = width;
+    pen.Style = style;
     cairo_save(cr_);
-    if (pending_ == Pending::lines) {
-      forms::TPen pen;
-      pen.Color = color_;
-      pen.Width = width_;
-      pen.Style = style_;
-      if (forms::applyPen(cr_, pen)) {
-        cairo_set_line_cap(cr_, CAIRO_LINE_CAP_SQUARE);
-        cairo_stroke(cr_);
-      }
-    } else {
-      cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
-      forms::applyColor(cr_, color_);
-      cairo_set_line_width(cr_, 1);
-      if (pending_ == Pending::filledMarks) {
-        cairo_fill(cr_);
-      } else {
-        cairo_stroke(cr_);
-      }
+    if (forms::applyPen(cr_, pen)) {
+      cairo_set_line_cap(cr_, CAIRO_LINE_CAP_SQUARE);
+      // Whole pixels as the scales give them; odd widths through pixel centres.
+      const double c = width % 2 == 1 ? 0.5 : 0;
+      cairo_move_to(cr_, std::round(x0) + c, std::round(y0) + c);
+      cairo_line_to(cr_, std::round(x1) + c, std::round(y1) + c);
+      cairo_stroke(cr_);
     }
-    cairo_new_path(cr_);
     cairo_restore(cr_);
-    pending_ = Pending::none;
   }
 
  private:
@@ -142,12 +94,7 @@ class ItemBatcher {
   cairo_t* cr_;
   cairo_surface_t* target_;
   forms::TRect clip_;
-  bool canStamp_ = false;
   bool stamping_ = false;
-  Pending pending_ = Pending::none;
-  forms::TColor color_ = 0;
-  int width_ = 1;
-  forms::TPenStyle style_ = forms::psSolid;
 };
 
 }  // namespace
@@ -487,7 +434,7 @@ void TCustomPlotvane::RenderItems(forms::TCanvas& canvas, int dx, int dy, bool g
   const int count = std::min(itemCount_, ItemCapacity());
   double penX = 0, penY = 0;
   {
-    ItemBatcher batch(cr, {dx, dy, dx + pw, dy + ph});
+    ItemPainter painter(cr, {dx, dy, dx + pw, dy + ph});
     for (int i = 0; i < count; ++i) {
       const TChartItem& item = (*items_)[i];
       if (!classVisible_[item.ItemClass]) continue;
@@ -502,7 +449,7 @@ void TCustomPlotvane::RenderItems(forms::TCanvas& canvas, int dx, int dy, bool g
           double x0 = penX, y0 = penY, x1 = x, y1 = y;
           const int width = std::clamp<int>(item.LineWidth, 1, 255);
           if (clipSegment(x0, y0, x1, y1, left - width, top - width, right + width, bottom + width)) {
-            batch.line(x0, y0, x1, y1, color, width, static_cast<forms::TPenStyle>(item.PenStyle));
+            painter.line(x0, y0, x1, y1, color, width, static_cast<forms::TPenStyle>(item.PenStyle));
           }
           penX = x;
           penY = y;
@@ -511,7 +458,7 @@ void TCustomPlotvane::RenderItems(forms::TCanvas& canvas, int dx, int dy, bool g
         case kKindMark: {
           const int r = MarkRadius(item.MarkType) + 1;
           if (std::isfinite(x) && std::isfinite(y) && x >= -r && y >= -r && x <= pw + r && y <= ph + r) {
-            if (!batch.stamp(x, y, item.MarkType, color)) batch.mark(x, y, item.MarkType, color);
+            painter.stamp(x, y, item.MarkType, color);
           }
           break;
         }
@@ -525,6 +472,19 @@ void TCustomPlotvane::RenderItems(forms::TCanvas& canvas, int dx, int dy, bool g
 void TCustomPlotvane::drawScales(forms::TCanvas& canvas) {
   yScale_->DrawOn(canvas, yScale_->Left(), yScale_->Top());
   xScale_->DrawOn(canvas, xScale_->Left(), xScale_->Top());
+  // The y axis stands a tick's length left of the plot; join it to the x axis.
+  const int yAxis = yScale_->Left() + yScale_->Width() - 1, xAxis = xScale_->Top();
+  if (yAxis < lRim_ && plotBitmap_.Width() > 0 && plotBitmap_.Height() > 0) {
+    cairo_t* cr = canvas.Handle();
+    cairo_save(cr);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    cairo_set_line_width(cr, 1);
+    forms::applyColor(cr, yScale_->ScaleColor());
+    cairo_move_to(cr, yAxis, xAxis + 0.5);
+    cairo_line_to(cr, lRim_, xAxis + 0.5);
+    cairo_stroke(cr);
+    cairo_restore(cr);
+  }
 }
 
 void TCustomPlotvane::Paint() {

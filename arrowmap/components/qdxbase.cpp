@@ -45,106 +45,47 @@ int MarkRadius(int markType) {
   return kRadius[markType / 16];
 }
 
-bool AddMarkPath(cairo_t* cr, double x, double y, int markType) {
-  if (markType < 0 || markType >= kMarkTypeCount) markType = 0;
-  const int shape = markType % 16;
-  const double r = MarkRadius(markType);
-  // Centre of the pixel, so one-pixel strokes stay crisp.
-  const double cx = std::floor(x) + 0.5, cy = std::floor(y) + 0.5;
+namespace {
+
+bool markCovers(int shape, int r, int dx, int dy) {
+  const int ax = std::abs(dx), ay = std::abs(dy);
+  const int box = std::max(ax, ay);
+  if (box > r) return false;
+  // Triangles: the apex row holds one pixel, every second row widens by one on each side.
+  const int upRow = dy + r, downRow = r - dy;
   switch (shape) {
-    case 0:  // dot: a filled square, 3, 5 or 9 pixels wide
-      cairo_rectangle(cr, cx - r + 0.5, cy - r + 0.5, 2 * r - 1, 2 * r - 1);
-      return true;
-    case 1:  // small cross
-      cairo_move_to(cr, cx - r, cy - r);
-      cairo_line_to(cr, cx + r, cy + r);
-      cairo_move_to(cr, cx - r, cy + r);
-      cairo_line_to(cr, cx + r, cy - r);
-      return false;
-    case 2:  // plus
-      cairo_move_to(cr, cx - r - 0.5, cy);
-      cairo_line_to(cr, cx + r + 0.5, cy);
-      cairo_move_to(cr, cx, cy - r - 0.5);
-      cairo_line_to(cr, cx, cy + r + 0.5);
-      return false;
-    case 3:  // star: plus and cross
-      cairo_move_to(cr, cx - r - 0.5, cy);
-      cairo_line_to(cr, cx + r + 0.5, cy);
-      cairo_move_to(cr, cx, cy - r - 0.5);
-      cairo_line_to(cr, cx, cy + r + 0.5);
-      cairo_move_to(cr, cx - r, cy - r);
-      cairo_line_to(cr, cx + r, cy + r);
-      cairo_move_to(cr, cx - r, cy + r);
-      cairo_line_to(cr, cx + r, cy - r);
-      return false;
-    case 4:  // open square
-    case 5:  // filled square
-      cairo_rectangle(cr, cx - r, cy - r, 2 * r, 2 * r);
-      return shape == 5;
-    case 6:  // open circle
-    case 7:  // filled circle
-      cairo_new_sub_path(cr);
-      cairo_arc(cr, cx, cy, r, 0, 2 * M_PI);
-      return shape == 7;
-    case 8:  // open triangle pointing up
-    case 9:
-      cairo_move_to(cr, cx, cy - r);
-      cairo_line_to(cr, cx + r, cy + r);
-      cairo_line_to(cr, cx - r, cy + r);
-      cairo_close_path(cr);
-      return shape == 9;
-    case 10:  // triangle pointing down
-    case 11:
-      cairo_move_to(cr, cx, cy + r);
-      cairo_line_to(cr, cx + r, cy - r);
-      cairo_line_to(cr, cx - r, cy - r);
-      cairo_close_path(cr);
-      return shape == 11;
-    case 12:  // diamond
-    case 13:
-      cairo_move_to(cr, cx, cy - r);
-      cairo_line_to(cr, cx + r, cy);
-      cairo_line_to(cr, cx, cy + r);
-      cairo_line_to(cr, cx - r, cy);
-      cairo_close_path(cr);
-      return shape == 13;
-    case 14:  // horizontal bar
-      cairo_move_to(cr, cx - r - 0.5, cy);
-      cairo_line_to(cr, cx + r + 0.5, cy);
-      return false;
-    default:  // 15: vertical bar
-      cairo_move_to(cr, cx, cy - r - 0.5);
-      cairo_line_to(cr, cx, cy + r + 0.5);
-      return false;
+    case 0: return box <= r - 1;
+    case 1: return ax == ay;
+    case 2: return ax == 0 || ay == 0;
+    case 3: return ax == 0 || ay == 0 || ax == ay;
+    case 4: return box == r;
+    case 5: return true;
+    case 6: return std::lround(std::sqrt(double(dx * dx + dy * dy))) == r;
+    case 7: return dx * dx + dy * dy <= r * r + r / 2;
+    case 8: return ax <= upRow / 2 && (ax == upRow / 2 || dy == r);
+    case 9: return ax <= upRow / 2;
+    case 10: return ax <= downRow / 2 && (ax == downRow / 2 || dy == -r);
+    case 11: return ax <= downRow / 2;
+    case 12: return ax + ay == r;
+    case 13: return ax + ay <= r;
+    case 14: return ay == 0;
+    default: return ax == 0;  // 15
   }
 }
+
+}  // namespace
 
 const std::vector<TMarkPixel>& MarkPixels(int markType) {
   if (markType < 0 || markType >= kMarkTypeCount) markType = 0;
   static const auto table = [] {
     std::vector<std::vector<TMarkPixel>> pixels(kMarkTypeCount);
     for (int type = 0; type < kMarkTypeCount; ++type) {
-      const int r = MarkRadius(type) + 2;
-      const int size = 2 * r + 1;
-      cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, size, size);
-      cairo_t* cr = cairo_create(mask);
-      cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-      cairo_set_line_width(cr, 1);
-      if (AddMarkPath(cr, r, r, type)) {
-        cairo_fill(cr);
-      } else {
-        cairo_stroke(cr);
-      }
-      cairo_destroy(cr);
-      cairo_surface_flush(mask);
-      const unsigned char* data = cairo_image_surface_get_data(mask);
-      const int stride = cairo_image_surface_get_stride(mask);
-      for (int y = 0; y < size; ++y) {
-        for (int x = 0; x < size; ++x) {
-          if (data[y * stride + x] >= 128) pixels[type].push_back({x - r, y - r});
+      const int r = MarkRadius(type);
+      for (int dy = -r; dy <= r; ++dy) {
+        for (int dx = -r; dx <= r; ++dx) {
+          if (markCovers(type % 16, r, dx, dy)) pixels[type].push_back({dx, dy});
         }
       }
-      cairo_surface_destroy(mask);
     }
     return pixels;
   }();
@@ -174,41 +115,12 @@ bool StampDataMark(cairo_surface_t* surface, int x, int y, int markType, forms::
 }
 
 void DrawDataMark(forms::TCanvas& canvas, double x, double y, int markType, forms::TColor color) {
-  cairo_t* cr = canvas.Handle();
-  cairo_save(cr);
-  forms::applyColor(cr, color);
-  cairo_set_line_width(cr, 1);
-  cairo_new_path(cr);
-  if (AddMarkPath(cr, x, y, markType)) {
-    cairo_fill(cr);
-  } else {
-    cairo_stroke(cr);
-  }
-  cairo_restore(cr);
-}
-
-void DrawFrame(forms::TCanvas& canvas, const forms::TRect& r, int width, bool sunken) {
-  const forms::TColor dark = forms::clGray, light = forms::clWhite;
-  cairo_t* cr = canvas.Handle();
-  cairo_save(cr);
-  cairo_set_line_width(cr, 1);
-  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-  for (int i = 0; i < width; ++i) {
-    const double l = r.Left + i + 0.5, t = r.Top + i + 0.5;
-    const double rr = r.Right - i - 0.5, b = r.Bottom - i - 0.5;
-    if (rr <= l || b <= t) break;
-    forms::applyColor(cr, sunken ? dark : light);
-    cairo_move_to(cr, l, b);
-    cairo_line_to(cr, l, t);
-    cairo_line_to(cr, rr, t);
-    cairo_stroke(cr);
-    forms::applyColor(cr, sunken ? light : dark);
-    cairo_move_to(cr, rr, t);
-    cairo_line_to(cr, rr, b);
-    cairo_line_to(cr, l, b);
-    cairo_stroke(cr);
-  }
-  cairo_restore(cr);
+  if (!std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > 1e9 || std::fabs(y) > 1e9) return;
+  cairo_surface_t* target = cairo_get_target(canvas.Handle());
+  cairo_surface_flush(target);
+  StampDataMark(target, static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)), markType, color,
+                {0, 0, cairo_image_surface_get_width(target), cairo_image_surface_get_height(target)});
+  cairo_surface_mark_dirty(target);
 }
 
 }  // namespace arrowmap

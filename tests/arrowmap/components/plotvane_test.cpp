@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "arrowmap/components/qdxbase.h"
 #include "platform/recording_ui.h"
 #include "tests/support/test_support.h"
 
@@ -375,6 +377,8 @@ TEST_F(PlotvaneTest, RenderedChartShowsAxesLabelsLinesAndMarks) {
   chart->SetDataColor(navy);
   chart->PlaceMark(5, 6, 6);   // filled square
   chart->PlaceMark(0, -6, 6);  // dot
+  chart->PlaceMark(47, 10, 10);   // the largest mark on the plot's corner: clipped
+  chart->PlaceMark(39, -10, -10);
   chart->SetClassDefault(9);
   chart->PlaceMark(5, -6, -8);
   chart->SetClassVisible(9, false);
@@ -423,6 +427,42 @@ TEST_F(PlotvaneTest, WithoutAutoRedrawShowItemsPaintsTheWholeControl) {
   const int y = chart->TRim() + static_cast<int>(std::lround(chart->PlotY(1, 0)));
   EXPECT_EQ(chart->Surface().Pixel(x, y), forms::clRed);
   EXPECT_EQ(chart->ControlBitmap().Pixel(x, y), forms::clRed);
+}
+
+TEST(DataMarkTest, PatternsAreCentredAndFitTheirSize) {
+  struct Case {
+    int markType;
+    std::size_t pixels;
+  };
+  // Dot, cross, plus and star of the smallest size, a filled square of the middle
+  // size and a filled circle of the largest.
+  const Case cases[] = {{0, 9}, {1, 9}, {2, 9}, {3, 17}, {21, 49}, {39, 89}, {-1, 9}, {48, 9}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.markType);
+    EXPECT_EQ(MarkPixels(c.markType).size(), c.pixels);
+  }
+  for (int type = 0; type < kMarkTypeCount; ++type) {
+    SCOPED_TRACE(type);
+    const int r = MarkRadius(type);
+    const std::vector<TMarkPixel>& pixels = MarkPixels(type);
+    ASSERT_FALSE(pixels.empty());
+    for (const TMarkPixel& p : pixels) {
+      EXPECT_LE(std::abs(p.dx), r);
+      EXPECT_LE(std::abs(p.dy), r);
+      // Every shape is mirror-symmetric left to right.
+      bool mirrored = false;
+      for (const TMarkPixel& q : pixels) mirrored |= q.dx == -p.dx && q.dy == p.dy;
+      EXPECT_TRUE(mirrored) << p.dx << "," << p.dy;
+    }
+  }
+
+  forms::TBitmap bitmap(8, 8);
+  DrawDataMark(bitmap.Canvas(), 0.5, 0.5, 21, forms::clRed);  // filled square, radius 3, on the corner
+  EXPECT_EQ(bitmap.Pixel(0, 0), forms::clRed);
+  EXPECT_EQ(bitmap.Pixel(3, 3), forms::clRed);
+  EXPECT_EQ(bitmap.Pixel(4, 4), forms::clWhite);
+  DrawDataMark(bitmap.Canvas(), 1e300, NAN, 21, forms::clBlue);  // nowhere: nothing
+  EXPECT_EQ(bitmap.Pixel(7, 7), forms::clWhite);
 }
 
 }  // namespace
