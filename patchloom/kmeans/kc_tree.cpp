@@ -16,6 +16,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <ostream>
@@ -43,21 +44,64 @@ namespace kmeans_detail {
 // node evaluates its tests afresh.
 constexpr int kPairStateMaxCentres = 32;
 
-typedef double Lanes __attribute__((vector_size(32)));
+typedef double Pair __attribute__((vector_size(16)));
 
 // Squared distances from p to the four centres of one transposed block (block[4*d + j] is
 // coordinate d of centre j), each summed over the dimensions in order with the operations of
-// KMeansSquaredDistance, so the four results equal it bit for bit.
+// KMeansSquaredDistance, so the four results equal it bit for bit. Two-lane vectors keep the
+// accumulators in registers on every x86-64.
 inline void blockDistances(const double* p, const double* block, int dim, double* out) {
-  Lanes acc = {0.0, 0.0, 0.0, 0.0};
+  Pair acc01 = {0.0, 0.0};
+  Pair acc23 = {0.0, 0.0};
   for (int d = 0; d < dim; ++d) {
-    Lanes z;
-    std::memcpy(&z, block + 4 * static_cast<std::size_t>(d), sizeof z);
-    const Lanes e = p[d] - z;
-    acc += e * e;
+    Pair z01, z23;
+    std::memcpy(&z01, block + 4 * static_cast<std::size_t>(d), sizeof z01);
+    std::memcpy(&z23, block + 4 * static_cast<std::size_t>(d) + 2, sizeof z23);
+    const Pair x = {p[d], p[d]};
+    const Pair e01 = x - z01;
+    const Pair e23 = x - z23;
+    acc01 += e01 * e01;
+    acc23 += e23 * e23;
   }
-  std::memcpy(out, &acc, sizeof acc);
+  std::memcpy(out, &acc01, sizeof acc01);
+  std::memcpy(out + 2, &acc23, sizeof acc23);
 }
+
+// The same for four points at once: sixteen independent sums keep the adder busy where one
+// point's four sums would wait on each other. out[4*j + c] is point j's distance to centre c.
+inline void blockDistances4(const double* const* p, const double* block, int dim, double* out) {
+  Pair a0 = {0.0, 0.0}, a1 = a0, b0 = a0, b1 = a0, c0 = a0, c1 = a0, d0 = a0, d1 = a0;
+  const double* p0 = p[0];
+  const double* p1 = p[1];
+  const double* p2 = p[2];
+  const double* p3 = p[3];
+  for (int d = 0; d < dim; ++d) {
+    Pair z01, z23;
+    std::memcpy(&z01, block + 4 * static_cast<std::size_t>(d), sizeof z01);
+    std::memcpy(&z23, block + 4 * static_cast<std::size_t>(d) + 2, sizeof z23);
+    const Pair x0 = {p0[d], p0[d]};
+    const Pair x1 = {p1[d], p1[d]};
+    const Pair x2 = {p2[d], p2[d]};
+    const Pair x3 = {p3[d], p3[d]};
+    Pair e = x0 - z01; a0 += e * e;
+    e = x0 - z23; a1 += e * e;
+    e = x1 - z01; b0 += e * e;
+    e = x1 - z23; b1 += e * e;
+    e = x2 - z01; c0 += e * e;
+    e = x2 - z23; c1 += e * e;
+    e = x3 - z01; d0 += e * e;
+    e = x3 - z23; d1 += e * e;
+  }
+  const Pair all[8] = {a0, a1, b0, b1, c0, c1, d0, d1};
+  std::memcpy(out, all, sizeof all);
+}
+
+// Leaf points waiting for their nearest centre, settled four at a time.
+constexpr int kBatch = 4;
+struct PendingPoint {
+  int index;
+  std::uint32_t candidates;  // bit c set when centre c is a candidate
+};
 
 struct Pass {
   const KcTree* tree = nullptr;
@@ -81,6 +125,10 @@ struct Pass {
   std::vector<int> cands;  // k per level
   std::vector<int> candCount;
   std::vector<double> dist;  // a leaf's point-to-centre distances, blocks*4
+  bool accumulate = false;
+  PendingPoint pending[kBatch];
+  int pendingCount = 0;
+  std::vector<double> batchDist;  // kBatch points x blocks*4
   long scanned = 0;
 
   const double* centre(int c) const { return centres + static_cast<std::size_t>(c) * dim; }
@@ -183,16 +231,17 @@ struct Pass {
         const std::size_t idx = static_cast<std::size_t>(c) * k + j;
         const double zj = centre(j)[cd];
         const double u = zc - zj;
-        if (lowSide ? u > 0 : u < 0) {
-          const double tOld = u * ((lowSide ? h : l) - zj);
-          const double tNew = u * (cv - zj);
-          pair1[idx] = pair0[idx] + (tNew - tOld);
-          pairErr1[idx] = pairErr0[idx] + 4 * kEps * (std::fabs(tNew) + std::fabs(tOld) +
-                                                      std::fabs(pair1[idx]));
-        } else {
-          pair1[idx] = pair0[idx];
-          pairErr1[idx] = pairErr0[idx];
-        }
+        // Only the corner coordinate toward zc moves: the high one for the low child when
+        // u > 0, the low one for the high child when u < 0. Selected without a branch, as
+        // the signs follow no pattern.
+        const bool moves = lowSide ? u > 0 : u < 0;
+        const double tOld = u * ((lowSide ? h : l) - zj);
+        const double tNew = u * (cv - zj);
+        const double change = moves ? tNew - tOld : 0.0;
+        pair1[idx] = pair0[idx] + change;
+        pairErr1[idx] =
+            pairErr0[idx] +
+            (moves ? 4 * kEps * (std::fabs(tNew) + std::fabs(tOld) + std::fabs(pair1[idx])) : 0.0);
       }
     }
   }
@@ -220,6 +269,78 @@ struct Pass {
     }
     *d = dist[winner];
     return winner;
+  }
+
+  // Gives a scanned point its centre: its totals in the filtering pass, its entries in the
+  // assignment pass.
+  void settle(int index, int c, double d) {
+    if (accumulate) {
+      addTotals(c, 1, tree->point(index), tree->pointNorm(index));
+    } else {
+      if (closest) closest[index] = c;
+      if (sqDist) sqDist[index] = d;
+    }
+  }
+
+  // Queues a point whose nearest centre is among the candidates of level L. Only with the
+  // per-pair state, where k <= 32 fits the mask; otherwise settles it at once.
+  void scan(int L, int index) {
+    ++scanned;
+    if (!pairState) {
+      double d;
+      const int c = nearest(L, tree->point(index), &d);
+      settle(index, c, d);
+      return;
+    }
+    std::uint32_t mask = 0;
+    const int* list = cand(L);
+    for (int a = 0; a < candCount[L]; ++a) mask |= std::uint32_t{1} << list[a];
+    pending[pendingCount++] = {index, mask};
+    if (pendingCount == kBatch) flush();
+  }
+
+  void flush() {
+    const int stride = blocks * 4;
+    if (pendingCount == kBatch) {
+      std::uint32_t any = 0;
+      const double* pts[kBatch];
+      for (int j = 0; j < kBatch; ++j) {
+        any |= pending[j].candidates;
+        pts[j] = tree->point(pending[j].index);
+      }
+      double block[kBatch * 4];
+      for (int b = 0; b < blocks; ++b) {
+        if (((any >> (4 * b)) & 0xf) == 0) continue;
+        blockDistances4(pts, lanes.get() + static_cast<std::size_t>(b) * dim * 4, dim, block);
+        for (int j = 0; j < kBatch; ++j) {
+          std::memcpy(&batchDist[j * stride + 4 * b], &block[4 * j], 4 * sizeof(double));
+        }
+      }
+    } else {
+      for (int j = 0; j < pendingCount; ++j) {
+        const double* pt = tree->point(pending[j].index);
+        for (int b = 0; b < blocks; ++b) {
+          if (((pending[j].candidates >> (4 * b)) & 0xf) == 0) continue;
+          blockDistances(pt, lanes.get() + static_cast<std::size_t>(b) * dim * 4, dim,
+                         &batchDist[j * stride + 4 * b]);
+        }
+      }
+    }
+    for (int j = 0; j < pendingCount; ++j) {
+      const double* dj = &batchDist[j * stride];
+      double best = DBL_MAX;
+      int winner = -1;
+      for (std::uint32_t m = pending[j].candidates; m != 0; m &= m - 1) {
+        const int c = __builtin_ctz(m);
+        if (winner < 0) winner = c;
+        if (dj[c] < best) {
+          best = dj[c];
+          winner = c;
+        }
+      }
+      settle(pending[j].index, winner, dj[winner]);
+    }
+    pendingCount = 0;
   }
 
   void addTotals(int c, int count, const double* sum, double sumSq) {
@@ -311,18 +432,19 @@ void KcTreeSplitNode::visit(Pass& p, int L) const {
     }
     p.candCount[L + 1] = kept;
   }
+  // Leaves need only the candidate list.
   const bool derive = p.pairState && p.candCount[L + 1] > 1;
   const int cd = cutDim_;
   const double l = p.lo[cd];
   const double h = p.hi[cd];
 
   p.hi[cd] = cutValue_;
-  if (derive) p.deriveChild(L, true, cd, l, h, cutValue_);
+  if (derive && !low_->isLeaf()) p.deriveChild(L, true, cd, l, h, cutValue_);
   if (kAccumulate) low_->filter(p, L + 1); else low_->assign(p, L + 1);
   p.hi[cd] = h;
 
   p.lo[cd] = cutValue_;
-  if (derive) p.deriveChild(L, false, cd, l, h, cutValue_);
+  if (derive && !high_->isLeaf()) p.deriveChild(L, false, cd, l, h, cutValue_);
   if (kAccumulate) high_->filter(p, L + 1); else high_->assign(p, L + 1);
   p.lo[cd] = l;
 }
@@ -331,39 +453,23 @@ void KcTreeSplitNode::filter(Pass& p, int L) const { visit<true>(p, L); }
 void KcTreeSplitNode::assign(Pass& p, int L) const { visit<false>(p, L); }
 
 void KcTreeLeafNode::filter(Pass& p, int L) const {
-  const int n = p.candCount[L];
-  if (n == 1) {
+  if (p.candCount[L] == 1) {
     p.addTotals(p.cand(L)[0], count_, sum_, sumOfSquares_);
     return;
   }
-  const KcTree& tree = *p.tree;
-  for (int i = 0; i < count_; ++i) {
-    const int idx = indices_[i];
-    const double* pt = tree.point(idx);
-    double d;
-    const int c = p.nearest(L, pt, &d);
-    p.addTotals(c, 1, pt, tree.pointNorm(idx));
-    ++p.scanned;
-  }
+  for (int i = 0; i < count_; ++i) p.scan(L, indices_[i]);
 }
 
 void KcTreeLeafNode::assign(Pass& p, int L) const {
-  const int n = p.candCount[L];
-  const KcTree& tree = *p.tree;
+  if (p.candCount[L] > 1) {
+    for (int i = 0; i < count_; ++i) p.scan(L, indices_[i]);
+    return;
+  }
+  const int c = p.cand(L)[0];
   for (int i = 0; i < count_; ++i) {
     const int idx = indices_[i];
-    const double* pt = tree.point(idx);
-    int c;
-    double d = 0.0;
-    if (n == 1) {
-      c = p.cand(L)[0];
-      if (p.sqDist) d = KMeansSquaredDistance(p.dim, pt, p.centre(c));
-    } else {
-      c = p.nearest(L, pt, &d);
-      ++p.scanned;
-    }
-    if (p.closest) p.closest[idx] = c;
-    if (p.sqDist) p.sqDist[idx] = d;
+    const double d = p.sqDist ? KMeansSquaredDistance(p.dim, p.tree->point(idx), p.centre(c)) : 0.0;
+    p.settle(idx, c, d);
   }
 }
 
@@ -496,13 +602,17 @@ KcTreeNode* KcTree::buildNode(int* idx, int n, int level) {
   }
 
   // The points' extent in every dimension.
-  std::copy(point(idx[0]), point(idx[0]) + dim_, extentLow_.begin());
-  std::copy(point(idx[0]), point(idx[0]) + dim_, extentHigh_.begin());
-  for (int i = 1; i < n; ++i) {
-    const double* p = point(idx[i]);
-    for (int d = 0; d < dim_; ++d) {
-      extentLow_[d] = std::min(extentLow_[d], p[d]);
-      extentHigh_[d] = std::max(extentHigh_[d], p[d]);
+  {
+    double* __restrict low = extentLow_.data();
+    double* __restrict high = extentHigh_.data();
+    std::copy(point(idx[0]), point(idx[0]) + dim_, low);
+    std::copy(point(idx[0]), point(idx[0]) + dim_, high);
+    for (int i = 1; i < n; ++i) {
+      const double* __restrict p = point(idx[i]);
+      for (int d = 0; d < dim_; ++d) {
+        low[d] = std::min(low[d], p[d]);
+        high[d] = std::max(high[d], p[d]);
+      }
     }
   }
 
@@ -604,6 +714,7 @@ void preparePass(Pass& p, const KcTree& tree, int k, const double* centres) {
     for (int d = 0; d < dim; ++d) block[4 * static_cast<std::size_t>(d) + c % 4] = z[d];
   }
   p.dist.assign(static_cast<std::size_t>(p.blocks) * 4, 0.0);
+  p.batchDist.assign(static_cast<std::size_t>(kmeans_detail::kBatch) * p.blocks * 4, 0.0);
   p.lo.assign(tree.boxLow(), tree.boxLow() + dim);
   p.hi.assign(tree.boxHigh(), tree.boxHigh() + dim);
   p.leafFactor = (dim + 8) * kEps;
@@ -658,7 +769,9 @@ void KcTree::filter(int k, const double* centres, double* sums, int* weights,
   pass.sums = sums;
   pass.weights = weights;
   pass.sumSqs = sumSqs;
+  pass.accumulate = true;
   root_->filter(pass, 0);
+  pass.flush();
   lastScanned_ = pass.scanned;
 }
 
@@ -669,6 +782,7 @@ void KcTree::assign(int k, const double* centres, int* closest, double* sqDist) 
   pass.closest = closest;
   pass.sqDist = sqDist;
   root_->assign(pass, 0);
+  pass.flush();
   lastScanned_ = pass.scanned;
 }
 

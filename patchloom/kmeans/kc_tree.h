@@ -32,10 +32,12 @@ class KcTreeNode {
   // dim doubles: the sum of the points below the node.
   const double* sum() const { return sum_; }
   double sumOfSquares() const { return sumOfSquares_; }
+  bool isLeaf() const { return isLeaf_; }
 
  protected:
-  explicit KcTreeNode(int count) : count_(count) {}
+  KcTreeNode(int count, bool isLeaf) : count_(count), isLeaf_(isLeaf) {}
   int count_;
+  bool isLeaf_;
   const double* sum_ = nullptr;
   double* ownSum_ = nullptr;  // null when the sum is the node's only point itself
   double sumOfSquares_ = 0.0;
@@ -46,7 +48,7 @@ class KcTreeSplitNode final : public KcTreeNode {
  public:
   KcTreeSplitNode(int count, int cutDim, double cutValue, double lowBound, double highBound,
                   KcTreeNode* low, KcTreeNode* high)
-      : KcTreeNode(count), cutDim_(cutDim), cutValue_(cutValue), lowBound_(lowBound),
+      : KcTreeNode(count, false), cutDim_(cutDim), cutValue_(cutValue), lowBound_(lowBound),
         highBound_(highBound), low_(low), high_(high) {}
 
   int computeSums(const KcTree& tree) override;
@@ -79,7 +81,7 @@ class KcTreeSplitNode final : public KcTreeNode {
 
 class KcTreeLeafNode final : public KcTreeNode {
  public:
-  KcTreeLeafNode(int count, const int* indices) : KcTreeNode(count), indices_(indices) {}
+  KcTreeLeafNode(int count, const int* indices) : KcTreeNode(count, true), indices_(indices) {}
 
   int computeSums(const KcTree& tree) override;
   void filter(kmeans_detail::Pass& pass, int level) const override;
