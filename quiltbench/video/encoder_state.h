@@ -199,7 +199,8 @@ struct PictureState {
   int q_scale_type = 0;
   int intra_vlc_format = 0;
   int alternate_scan = 0;
-  // Copies of the sequence-wide flags that the picture coding extension writes.
+  // Copies of the sequence-wide flags that the picture coding extension writes;
+  // top_field_first is 0 in field pictures (the field order is pict_struct's).
   int top_field_first = 0;
   int repeat_first_field = 0;
   int progressive_frame = 1;
