@@ -388,10 +388,6 @@ void TCustomPlotvane::Resize() {
   layoutBitmaps();
 }
 
-void TCustomPlotvane::Loaded() {
-  forms::TCustomControl::Loaded();
-  layoutBitmaps();
-}
 
 // ---- rendering ----
 

@@ -149,7 +149,6 @@ class TCustomPlotvane : public forms::TCustomControl {
  protected:
   void Paint() override;
   void Resize() override;
-  void Loaded() override;
 
  private:
   void append(std::uint8_t kind, double x, double y, std::uint8_t markType);

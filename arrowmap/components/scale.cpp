@@ -223,10 +223,6 @@ void TScale::Resize() {
   rescale();
 }
 
-void TScale::Loaded() {
-  forms::TCustomControl::Loaded();
-  rescale();
-}
 
 void TScale::rescale() {
   if (Loading() || rangeLow_ == rangeHigh_) return;

@@ -113,7 +113,6 @@ class TScale : public forms::TCustomControl {
  protected:
   void Paint() override;
   void Resize() override;
-  void Loaded() override;
 
  private:
   void rescale();

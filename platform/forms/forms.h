@@ -96,7 +96,10 @@ class TControl : public TComponent {
   virtual void Paint() {}
   // After the size changed (not while loading), and once after loading.
   virtual void Resize() {}
-  void Loaded() override { Resize(); }
+  void Loaded() override {
+    Resize();
+    Invalidate();
+  }
 
  private:
   friend class TWinControl;

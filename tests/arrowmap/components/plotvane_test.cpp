@@ -72,6 +72,24 @@ TEST_F(PlotvaneTest, StartsEmptyWithItsDefaults) {
   chart.ShowItems();  // nothing to draw into, and no harm
 }
 
+TEST_F(PlotvaneTest, AStreamedChartLaysItselfOutWhenLoaded) {
+  forms::TForm form(nullptr);
+  form.BeginLoading();
+  auto* chart = new TPlotvane(&form);
+  chart->BeginLoading();
+  form.SetBounds(0, 0, 300, 200);
+  chart->SetParent(&form);
+  chart->SetAlign(forms::alClient);
+  chart->SetIsometric(true);
+  chart->SetLayerRange(1, -11.5, -11.5, 11.5, 11.5);
+  form.EndLoading();
+  EXPECT_EQ(chart->Width(), 300);
+  EXPECT_EQ(chart->PlotBitmap().Width(), 300 - chart->LRim() - chart->RRim() + 1);
+  EXPECT_DOUBLE_EQ(chart->XScale().RangeHigh(), 11.5);
+  EXPECT_LT(chart->LayerHighY(1), 11.5);  // fitted to the wide plot
+  EXPECT_GT(darkPixels(chart->Surface(), 0, 0, chart->LRim(), 200), 20);  // painted: the y labels
+}
+
 TEST_F(PlotvaneTest, AppendsFillItemsFromTheCurrentAttributes) {
   auto chart = makeChart();
   chart->SetDataColor(0x123456);
