@@ -2,6 +2,7 @@
 // half-pel refinement on the reconstructed references, then the choice between
 // frame and field prediction, the prediction directions and intra coding.
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
 
@@ -64,6 +65,7 @@ struct Candidate {
   int mbType = 0;  // kMbForward / kMbBackward flags
   int motionType = kMotionFrame;
   Match m[2][2]{};  // [r][s]
+  int dmv[2]{};
   int sad = INT_MAX;
   std::uint8_t prediction[256];
 };
@@ -91,6 +93,87 @@ long variance(const std::uint8_t* current, int stride) {
   return squares - sum * sum / 256;
 }
 
+// The luma prediction of a dual-prime macroblock and its SAD, or INT_MAX when
+// one of its references would leave the picture. Frame pictures: `mv` is the
+// same-parity field vector of both fields; field pictures: of the one field.
+struct DualPrimeContext {
+  const std::uint8_t* current;
+  int currentStride;
+  bool framePicture;
+  bool topFieldFirst;
+  int parity;           // field pictures
+  PlaneView same;       // field pictures: the same-parity reference field
+  PlaneView opposite;   // field pictures: the opposite-parity reference field
+  PlaneView fields[2];  // frame pictures: top and bottom reference fields
+  int x, y;             // macroblock position in the field (field pictures) or frame
+};
+
+bool inside(const PlaneView& view, int x, int y, int h, const int v[2]) {
+  return x + (v[0] >> 1) >= 0 && x + (v[0] >> 1) + 16 + (v[0] & 1) <= view.width &&
+         y + (v[1] >> 1) >= 0 && y + (v[1] >> 1) + h + (v[1] & 1) <= view.rows;
+}
+
+int dualPrimeSad(const DualPrimeContext& c, const int mv[2], const int dmv[2], int fCodeH, int fCodeV,
+                 std::uint8_t* out) {
+  int derived[2][2];
+  dualPrimeVectors(mv, dmv, c.framePicture, c.topFieldFirst, c.parity, derived);
+  // Derived vectors must stay codable ranges as well.
+  const int hLimit = 16 << (fCodeH - 1), vLimit = 16 << (fCodeV - 1);
+  const int used = c.framePicture ? 2 : 1;
+  for (int k = 0; k < used; ++k) {
+    if (derived[k][0] < -hLimit || derived[k][0] >= hLimit) return INT_MAX;
+    if (derived[k][1] < -vLimit || derived[k][1] >= vLimit) return INT_MAX;
+  }
+  if (!c.framePicture) {
+    if (!inside(c.same, c.x, c.y, 16, mv) || !inside(c.opposite, c.x, c.y, 16, derived[0])) return INT_MAX;
+    predictBlock(c.same.data, c.same.stride, c.x, c.y, mv[0], mv[1], 16, 16, out, 16, false);
+    predictBlock(c.opposite.data, c.opposite.stride, c.x, c.y, derived[0][0], derived[0][1], 16, 16, out, 16,
+                 true);
+    return sad16(c.current, c.currentStride, out, 16, 16, INT_MAX);
+  }
+  const int fy = c.y / 2;
+  for (int r = 0; r < 2; ++r) {
+    if (!inside(c.fields[r], c.x, fy, 8, mv) || !inside(c.fields[1 - r], c.x, fy, 8, derived[r])) {
+      return INT_MAX;
+    }
+    predictBlock(c.fields[r].data, c.fields[r].stride, c.x, fy, mv[0], mv[1], 16, 8, out + r * 16, 32, false);
+    predictBlock(c.fields[1 - r].data, c.fields[1 - r].stride, c.x, fy, derived[r][0], derived[r][1], 16, 8,
+                 out + r * 16, 32, true);
+  }
+  return sad16(c.current, c.currentStride, out, 16, 16, INT_MAX);
+}
+
+// Best dual-prime choice around the candidate same-parity vectors.
+struct DualPrimeMatch {
+  int mv[2];
+  int dmv[2];
+  int sad;
+  std::uint8_t prediction[256];
+};
+
+DualPrimeMatch searchDualPrime(const DualPrimeContext& c, const std::vector<std::array<int, 2>>& candidates,
+                               int fCodeH, int fCodeV) {
+  DualPrimeMatch best{};
+  best.sad = INT_MAX;
+  std::uint8_t trial[256];
+  for (const auto& candidate : candidates) {
+    for (int dy = -1; dy <= 1; ++dy) {
+      for (int dx = -1; dx <= 1; ++dx) {
+        const int dmv[2] = {dx, dy};
+        const int mv[2] = {candidate[0], candidate[1]};
+        const int sad = dualPrimeSad(c, mv, dmv, fCodeH, fCodeV, trial);
+        if (sad < best.sad) {
+          best.sad = sad;
+          best.mv[0] = mv[0], best.mv[1] = mv[1];
+          best.dmv[0] = dx, best.dmv[1] = dy;
+          std::copy(trial, trial + 256, best.prediction);
+        }
+      }
+    }
+  }
+  return best;
+}
+
 // Prefers the zero vector when it is nearly as good: it costs fewer bits and
 // lets P macroblocks be skipped.
 constexpr int kZeroVectorBias = 64;
@@ -112,6 +195,11 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
   int sx[2] = {limit(picture.sxf, picture.forw_hor_f_code), limit(picture.sxb, picture.back_hor_f_code)};
   int sy[2] = {limit(picture.syf, mpeg1 ? picture.forw_hor_f_code : picture.forw_vert_f_code),
                limit(picture.syb, mpeg1 ? picture.back_hor_f_code : picture.back_vert_f_code)};
+
+  // Dual-prime prediction serves P pictures of interlaced video with no B
+  // pictures between a picture and its reference.
+  const bool dualPrime = !mpeg1 && picture.pict_type == kPictureP && g_encoder.params.M == 1 &&
+                         (framePicture ? !picture.frame_pred_frame_dct : !picture.predict_from_first);
 
   for (int mby = 0; mby < sizes.mb_height2; ++mby) {
     for (int mbx = 0; mbx < sizes.mb_width; ++mbx) {
@@ -179,11 +267,29 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
                 }
               }
             }
+            if (dualPrime) {
+              DualPrimeContext dp{current, currentStride, true, picture.top_field_first != 0, 0,
+                                  {}, {}, {fieldView(ref, sizes, 0), fieldView(ref, sizes, 1)}, x, y};
+              std::vector<std::array<int, 2>> candidates{{m.mv[0], m.mv[1] / 2}};
+              for (int r = 0; r < 2; ++r) {
+                if (fm[r].fieldSelect == r) candidates.push_back({fm[r].mv[0], fm[r].mv[1]});
+              }
+              const DualPrimeMatch d = searchDualPrime(dp, candidates, picture.forw_hor_f_code,
+                                                       picture.forw_vert_f_code);
+              if (d.sad < c.sad) {
+                c.motionType = kMotionDualPrime;
+                c.m[0][0] = {{d.mv[0], d.mv[1]}, 0, d.sad};
+                c.dmv[0] = d.dmv[0], c.dmv[1] = d.dmv[1];
+                c.sad = d.sad;
+                std::copy(d.prediction, d.prediction + 256, c.prediction);
+              }
+            }
           }
         } else {
           // Field picture: 16 x 16 field blocks from one of the reference fields.
           c.motionType = kMotionField;
           c.sad = INT_MAX;
+          Match sameParity{{0, 0}, 0, INT_MAX};
           for (int sel = 0; sel < 2; ++sel) {
             const bool ownFrame = s == 0 && picture.second_field && picture.pict_type == kPictureP &&
                                   sel != parity;
@@ -204,6 +310,23 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
               c.m[0][s] = m;
               c.sad = m.sad;
               predictMatch(recView, x, y, 16, m, c.prediction, false);
+            }
+            if (sel == parity) sameParity = m;
+          }
+          if (dualPrime && sameParity.sad != INT_MAX) {
+            DualPrimeContext dp{current, currentStride, false, false, parity,
+                                fieldView(referenceFrame(stores, reconstruction, picture, 0, parity), sizes, parity),
+                                fieldView(referenceFrame(stores, reconstruction, picture, 0, 1 - parity), sizes,
+                                          1 - parity),
+                                {}, x, y};
+            const DualPrimeMatch d = searchDualPrime(dp, {{sameParity.mv[0], sameParity.mv[1]}},
+                                                     picture.forw_hor_f_code, picture.forw_vert_f_code);
+            if (d.sad < c.sad) {
+              c.motionType = kMotionDualPrime;
+              c.m[0][0] = {{d.mv[0], d.mv[1]}, parity, d.sad};
+              c.dmv[0] = d.dmv[0], c.dmv[1] = d.dmv[1];
+              c.sad = d.sad;
+              std::copy(d.prediction, d.prediction + 256, c.prediction);
             }
           }
         }
@@ -238,6 +361,8 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
 
       mb.mb_type = best.mbType;
       mb.motion_type = best.motionType;
+      mb.dmvector[0] = best.dmv[0];
+      mb.dmvector[1] = best.dmv[1];
       for (int r = 0; r < 2; ++r) {
         for (int s = 0; s < 2; ++s) {
           mb.MV[r][s][0] = best.m[r][s].mv[0];

@@ -69,6 +69,17 @@ void putMotionVectors(const MacroblockInfo& mb, int s, const PictureState& pictu
   const int hCode = s == 0 ? picture.forw_hor_f_code : picture.back_hor_f_code;
   const int vCode = mpeg1 ? hCode : (s == 0 ? picture.forw_vert_f_code : picture.back_vert_f_code);
   const bool frame = picture.pict_struct == kFramePicture;
+  if (mb.motion_type == kMotionDualPrime) {
+    // One same-parity field vector, each component followed by its dmvector;
+    // no field select.
+    putMotionComponent(mb.MV[0][s][0], slice.PMV[0][s][0], hCode);
+    putDualPrimeVector(mb.dmvector[0]);
+    putMotionComponent(mb.MV[0][s][1], frame ? slice.PMV[0][s][1] >> 1 : slice.PMV[0][s][1], vCode);
+    putDualPrimeVector(mb.dmvector[1]);
+    slice.PMV[0][s][0] = slice.PMV[1][s][0] = mb.MV[0][s][0];
+    slice.PMV[0][s][1] = slice.PMV[1][s][1] = frame ? mb.MV[0][s][1] * 2 : mb.MV[0][s][1];
+    return;
+  }
   if (frame && mb.motion_type == kMotionField) {
     for (int r = 0; r < 2; ++r) {
       putBits(static_cast<std::uint32_t>(mb.mv_field_sel[r][s]), 1);

@@ -42,6 +42,24 @@ const Frame& referenceFrame(const FrameStores& stores, const Frame& reconstructi
   return stores.oldReference;
 }
 
+void dualPrimeVectors(const int mv[2], const int dmv[2], bool framePicture, bool topFieldFirst,
+                      int parity, int out[2][2]) {
+  // Scaled by the ratio of the field distances (m / 2), rounded away from
+  // zero, then moved by half a field line between parities (e).
+  auto scaled = [](int v, int m) { return (v * m + (v > 0 ? 1 : 0)) >> 1; };
+  if (framePicture) {
+    const int mTop = topFieldFirst ? 1 : 3;
+    const int mBottom = 4 - mTop;
+    out[0][0] = scaled(mv[0], mTop) + dmv[0];
+    out[0][1] = scaled(mv[1], mTop) + dmv[1] - 1;
+    out[1][0] = scaled(mv[0], mBottom) + dmv[0];
+    out[1][1] = scaled(mv[1], mBottom) + dmv[1] + 1;
+    return;
+  }
+  out[0][0] = scaled(mv[0], 1) + dmv[0];
+  out[0][1] = scaled(mv[1], 1) + dmv[1] + (parity == 0 ? -1 : 1);
+}
+
 namespace {
 
 struct ChromaShape {
@@ -78,6 +96,27 @@ void predictDirection(const FrameStores& stores, const Frame& reconstruction,
       }
       return;
     }
+    if (mb.motion_type == kMotionDualPrime) {
+      // Each field of the macroblock: the mean of the same-parity prediction
+      // and the opposite-parity one with the derived vector.
+      int derived[2][2];
+      dualPrimeVectors(mb.MV[0][0], mb.dmvector, true, picture.top_field_first != 0, 0, derived);
+      const Frame& ref = stores.oldReference;
+      for (int r = 0; r < 2; ++r) {
+        for (int pass = 0; pass < 2; ++pass) {
+          const int sel = pass == 0 ? r : 1 - r;
+          const int* v = pass == 0 ? mb.MV[0][0] : derived[r];
+          predictBlock(ref[0] + sel * W, 2 * W, mbx * 16, mby * 8, v[0], v[1], 16, 8,
+                       prediction[0] + (mby * 16 + r) * W + mbx * 16, 2 * W, pass == 1);
+          for (int c = 1; c < 3; ++c) {
+            predictBlock(ref[c] + sel * CW, 2 * CW, mbx * cw, mby * ch / 2,
+                         chromaVector(v[0], cs.shiftX), chromaVector(v[1], cs.shiftY), cw, ch / 2,
+                         prediction[c] + (mby * ch + r) * CW + mbx * cw, 2 * CW, pass == 1);
+          }
+        }
+      }
+      return;
+    }
     // Field prediction within a frame picture: each field of the macroblock
     // from its own reference field.
     for (int r = 0; r < 2; ++r) {
@@ -95,8 +134,25 @@ void predictDirection(const FrameStores& stores, const Frame& reconstruction,
     return;
   }
 
-  // Field picture, field prediction.
   const int parity = picture.pict_struct == kBottomField ? 1 : 0;
+  if (mb.motion_type == kMotionDualPrime) {
+    int derived[2][2];
+    dualPrimeVectors(mb.MV[0][0], mb.dmvector, false, false, parity, derived);
+    for (int pass = 0; pass < 2; ++pass) {
+      const int sel = pass == 0 ? parity : 1 - parity;
+      const Frame& ref = referenceFrame(stores, reconstruction, picture, 0, sel);
+      const int* v = pass == 0 ? mb.MV[0][0] : derived[0];
+      predictBlock(ref[0] + sel * W, 2 * W, mbx * 16, mby * 16, v[0], v[1], 16, 16,
+                   prediction[0] + parity * W + mby * 16 * 2 * W + mbx * 16, 2 * W, pass == 1);
+      for (int c = 1; c < 3; ++c) {
+        predictBlock(ref[c] + sel * CW, 2 * CW, mbx * cw, mby * ch, chromaVector(v[0], cs.shiftX),
+                     chromaVector(v[1], cs.shiftY), cw, ch,
+                     prediction[c] + parity * CW + mby * ch * 2 * CW + mbx * cw, 2 * CW, pass == 1);
+      }
+    }
+    return;
+  }
+  // Field picture, field prediction.
   const int sel = mb.mv_field_sel[0][s];
   const Frame& ref = referenceFrame(stores, reconstruction, picture, s, sel);
   const int* v = mb.MV[0][s];

@@ -20,4 +20,12 @@ void predictBlock(const std::uint8_t* ref, int refStride, int x, int y, int dx, 
 const Frame& referenceFrame(const FrameStores& stores, const Frame& reconstruction,
                             const PictureState& picture, int s, int fieldSelect);
 
+// Dual-prime: the opposite-parity vectors derived from the same-parity field
+// vector `mv` and the differential `dmv`. Frame pictures give two (out[0] for
+// the top field from the bottom reference field, out[1] for the bottom field
+// from the top one), field pictures one (out[0]); `parity` is the current
+// field's (field pictures only).
+void dualPrimeVectors(const int mv[2], const int dmv[2], bool framePicture, bool topFieldFirst,
+                      int parity, int out[2][2]);
+
 }  // namespace quiltbench::encoder

@@ -40,6 +40,7 @@ struct Clip {
   int dcPrecision = 0;
   int topFieldFirst = 0;
   bool noiseOnly = false;
+  bool expectDualPrime = false;  // some macroblocks must use dual-prime prediction
 };
 
 // Test names and failure messages show the clip's name, not its bytes.
@@ -194,6 +195,24 @@ double psnr(const Picture& a, const Picture& b) {
   return 10 * std::log10(255.0 * 255.0 * count / squared);
 }
 
+// Dual-prime macroblocks show as 'p' in the statistics' macroblock type maps.
+int dualPrimeMacroblocks(const std::string& statisticsPath) {
+  std::ifstream in(statisticsPath);
+  std::string line;
+  bool inMap = false;
+  int count = 0;
+  while (std::getline(in, line)) {
+    if (line.rfind("macroblock_type map:", 0) == 0) {
+      inMap = true;
+      continue;
+    }
+    if (line.empty()) inMap = false;
+    if (!inMap) continue;
+    for (std::size_t i = 0; i < line.size(); i += 3) count += line[i] == 'p';
+  }
+  return count;
+}
+
 // Luma PSNR of the reconstruction against the PPM source, converted the way
 // the encoder's frame input does, is left to the encoder's own SNR lines; here
 // we only check that the picture is more than noise.
@@ -233,6 +252,9 @@ TEST_P(EncoderRoundTrip, BothDecodersReproduceTheReconstruction) {
   const std::vector<std::uint8_t> stream = readAll(streamPath);
   const std::vector<Picture> libmpeg2 = decodeWithLibmpeg2(c, stream);
   const std::vector<Picture> ffmpeg = decodeWithFfmpeg(c, streamPath, d);
+  if (c.expectDualPrime) {
+    EXPECT_GT(dualPrimeMacroblocks(d + "/stats.txt"), 0);
+  }
   ASSERT_EQ(libmpeg2.size(), reconstruction.size()) << "libmpeg2 frames";
   ASSERT_EQ(ffmpeg.size(), reconstruction.size()) << "ffmpeg frames";
   for (int t = 0; t < c.frames; ++t) {
@@ -268,13 +290,24 @@ std::vector<Clip> clips() {
     all.push_back(c);
   }
   {
+    Clip c = clip("interlaced_frame_pictures_M1_dual_prime", 176, 144, 5, 6, 1);
+    c.progressive = 0, c.framePredFrameDct = 0, c.topFieldFirst = 1, c.expectDualPrime = true;
+    all.push_back(c);
+  }
+  {
+    Clip c = clip("interlaced_bottom_first_M1_dual_prime", 64, 48, 4, 4, 1);
+    c.progressive = 0, c.framePredFrameDct = 0, c.topFieldFirst = 0, c.expectDualPrime = true;
+    all.push_back(c);
+  }
+  {
     Clip c = clip("field_pictures_top_first", 176, 144, 7, 6, 3);
     c.progressive = 0, c.framePredFrameDct = 0, c.fieldPictures = 1, c.topFieldFirst = 1;
     all.push_back(c);
   }
   {
-    Clip c = clip("field_pictures_bottom_first_M1", 64, 48, 4, 4, 1);
+    Clip c = clip("field_pictures_bottom_first_M1_dual_prime", 176, 144, 4, 4, 1);
     c.progressive = 0, c.framePredFrameDct = 0, c.fieldPictures = 1, c.topFieldFirst = 0;
+    c.expectDualPrime = true;
     all.push_back(c);
   }
   {
