@@ -40,7 +40,7 @@ struct DialogAction {
   enum Kind { setText, check, select, press };
   Kind kind;
   int id;
-  std::string text;  // setText
+  std::string text = {};  // setText
   int value = 0;     // check: 0 or 1; select: item index (-1 clears)
 };
 
