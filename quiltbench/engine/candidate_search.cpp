@@ -3,50 +3,17 @@
 
 #include <cmath>
 #include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <optional>
 
 #include "platform/clock.h"
 #include "platform/crt_random.h"
 #include "quiltbench/engine/fft_correlation.h"
+#include "quiltbench/engine/overlap_dot.h"
 
 namespace {
 
 // Random draws tried before a nearly exhausted range is finished in scan order.
 constexpr long kMaxRandomDraws = 1L << 16;
-
-// Sum of a[i] * b[i] over n bytes, n a multiple of 8.
-inline std::int64_t DotBytes(const std::uint8_t* a, const std::uint8_t* b, int n) {
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  __m128i acc = zero;
-  int i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    acc = _mm_add_epi32(acc,
-                        _mm_madd_epi16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero)));
-    acc = _mm_add_epi32(acc,
-                        _mm_madd_epi16(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero)));
-  }
-  if (i + 8 <= n) {
-    const __m128i va = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + i));
-    const __m128i vb = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + i));
-    acc = _mm_add_epi32(acc,
-                        _mm_madd_epi16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero)));
-  }
-  // Each lane holds at most 1344 / 8 products of bytes: far inside 32 bits.
-  alignas(16) std::int32_t lanes[4];
-  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
-  return static_cast<std::int64_t>(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
-#else
-  std::int64_t sum = 0;
-  for (int i = 0; i < n; ++i) sum += static_cast<int>(a[i]) * b[i];
-  return sum;
-#endif
-}
 
 // Bytes of pattern row v that belong to the overlap (the rest of the row is zero).
 int OverlapRowBytes(OverlapShape shape, int v) {
@@ -274,6 +241,9 @@ bool CandidateSearch::search(OverlapShape shape, const PixelRows& pattern) {
   int rowBytes[kPatchSize];
   for (int v = 0; v < patternHeight; ++v) rowBytes[v] = OverlapRowBytes(shape, v);
 
+  std::optional<detail::OverlapDot> naive;
+  if (!surface) naive.emplace(pattern, rowBytes, patternHeight);
+
   long double k = 0;
   bool drawn = false;
   long double bestWeight = -1.0L;
@@ -286,10 +256,7 @@ bool CandidateSearch::search(OverlapShape shape, const PixelRows& pattern) {
       if (surface) {
         cross = surface[static_cast<std::size_t>(y) * surfaceWidth + x];
       } else {
-        std::int64_t sum = 0;
-        for (int v = 0; v < patternHeight; ++v)
-          sum += DotBytes(source_.pixel(x, y + v), pattern[v], rowBytes[v]);
-        cross = static_cast<long double>(sum);
+        cross = static_cast<long double>(naive->at(source_, x, y));
       }
       if (!drawn) {
         // Every evaluation reseeds from the clock's seconds; one draw per search gives

@@ -85,5 +85,4 @@ class CandidateSearch {
   std::vector<std::uint8_t> used_;  // rangeWidth_ x rangeHeight_
   std::unique_ptr<ShapeTables> shapeTables_[3];
   std::unique_ptr<FftCorrelator> correlator_;
-  std::vector<double> cross_;
 };

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/crt_random.h"
 #include "quiltbench/engine/fft_correlation.h"
+#include "quiltbench/engine/overlap_dot.h"
 
 namespace {
 
@@ -149,6 +150,38 @@ TEST(FftCorrelator, SurfaceMatchesDirectCrossTerms) {
         worst = std::max(worst, std::abs(surface[y * correlator.rowWidth() + x] - direct));
       }
     EXPECT_LT(worst, 1e-4);
+  }
+}
+
+// Every kernel the processor offers against the plain sum, on the row layouts of the
+// three overlaps and windows that touch the sample's last column and row.
+TEST(OverlapDot, KernelsAgreeWithThePlainSum) {
+  const PixelRows src = NoiseImage(41, 40, 31);
+  const PixelRows pattern = NoiseImage(32, 32, 32);
+  struct Layout {
+    const char* name;
+    int rows;
+    int bytes[2];
+    int split;
+  } const layouts[] = {{"left", 32, {24, 24}, 32}, {"top", 8, {96, 96}, 8}, {"L", 32, {96, 24}, 8}};
+  std::vector<detail::DotKernel> kernels = {detail::DotKernel::portable};
+#if defined(__x86_64__) || defined(__i386__)
+  kernels.push_back(detail::DotKernel::sse2);
+  if (__builtin_cpu_supports("avx2")) kernels.push_back(detail::DotKernel::avx2);
+#endif
+  for (const Layout& l : layouts) {
+    int rowBytes[32];
+    for (int v = 0; v < l.rows; ++v) rowBytes[v] = v < l.split ? l.bytes[0] : l.bytes[1];
+    for (detail::DotKernel kernel : kernels) {
+      SCOPED_TRACE(testing::Message() << l.name << " kernel " << static_cast<int>(kernel));
+      const detail::OverlapDot dot(pattern, rowBytes, l.rows, kernel);
+      for (auto [x, y] : {std::pair{0, 0}, std::pair{9, 8}, std::pair{3, 8}, std::pair{9, 0}}) {
+        std::int64_t direct = 0;
+        for (int v = 0; v < l.rows; ++v)
+          for (int i = 0; i < rowBytes[v]; ++i) direct += src.pixel(x, y + v)[i] * pattern[v][i];
+        EXPECT_EQ(dot.at(src, x, y), direct) << x << "," << y;
+      }
+    }
   }
 }
 

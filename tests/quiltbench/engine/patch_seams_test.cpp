@@ -149,7 +149,9 @@ TEST(PasteLeftOverlapPatch, StoresTheSeamOfEveryRowWithItsCost) {
         EXPECT_GT(r.rightCost, 0.0f);
         ++rightSeams;
       }
-      if (r.down == 1) EXPECT_GT(r.downCost, 0.0f);
+      if (r.down == 1) {
+        EXPECT_GT(r.downCost, 0.0f);
+      }
     }
     EXPECT_GE(rightSeams, 1);
   }
