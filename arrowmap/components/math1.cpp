@@ -21,6 +21,8 @@ bool TickSteps(int minTicks, double rangeHigh, double rangeLow, double& firstTic
     mantissa = 2;
   }
   const double size = mantissa * power;
+  // Ranges near the ends of double precision have no usable step.
+  if (!(size > 0) || !std::isfinite(rangeLow / size)) return false;
   minorCount = mantissa == 2 ? 4 : 5;
   if (range > 0) {
     step = size;

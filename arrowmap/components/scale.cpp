@@ -524,7 +524,11 @@ TScaleLayout TScale::Layout() const {
 
 void TScale::DrawOn(forms::TCanvas& canvas, int dx, int dy) {
   numTicks_ = 0;
-  const TScaleLayout layout = Layout();
+  TScaleLayout layout = Layout();
+  // Ticks lie inside the range; this only keeps pixel sums of degenerate scales in bounds.
+  const int reach = std::max(Width(), Height()) + 1000;
+  std::erase_if(layout.Ticks, [&](const TScaleTick& t) { return t.Pixel < -reach || t.Pixel > reach; });
+  layout.NoticePixel = std::clamp(layout.NoticePixel, -reach, reach);
   cairo_t* cr = canvas.Handle();
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);

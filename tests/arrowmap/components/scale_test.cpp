@@ -65,6 +65,7 @@ TEST(TickStepsTest, PicksOneTwoOrFiveTimesAPowerOfTen) {
   int minor = 7;
   EXPECT_FALSE(TickSteps(3, 5, 5, first, step, minor));
   EXPECT_FALSE(TickSteps(3, NAN, 0, first, step, minor));
+  EXPECT_FALSE(TickSteps(3, 1e308, -1e308, first, step, minor));
   EXPECT_EQ(first, 7);
 }
 
@@ -212,6 +213,24 @@ TEST(ScaleMappingTest, ValuesToPixels) {
     scale.SetLogarithmic(c.logarithmic);
     scale.SetRange(c.low, c.high);
     EXPECT_EQ(scale.ValueToPixel(c.value), c.expected);
+  }
+}
+
+TEST(ScaleTicksTest, ExtremeRangesDrawFewOrNoTicks) {
+  const double ranges[][2] = {{0, 1e-320}, {-1e308, 1e308}, {0, INFINITY}, {NAN, 1}, {1, 1 + 1e-15},
+                              {1e300, 1e301}};
+  for (const auto& r : ranges) {
+    SCOPED_TRACE(testing::Message() << r[0] << ".." << r[1]);
+    for (TFigType type : {ftNum, ftTime, ftDateTime}) {
+      for (bool logarithmic : {false, true}) {
+        ScaleFixture f(r[0], r[1]);
+        f.scale.SetLabelType(type);
+        f.scale.SetLogarithmic(logarithmic);
+        EXPECT_LE(f.scale.Layout().Ticks.size(), 2000u);
+        f.scale.Repaint();
+        EXPECT_LE(f.scale.NumTicks(), kMaxStoredTicks);
+      }
+    }
   }
 }
 
