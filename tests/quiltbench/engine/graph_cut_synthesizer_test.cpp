@@ -135,6 +135,61 @@ TEST_F(SynthesizeImageTest, BadHandlesGiveNoImage) {
   platform::GlobalFree(dib);
 }
 
+// Headers that lie about the block: each either gives an image or none, and nothing is
+// read past the block (the sanitizer build checks the reads).
+TEST_F(SynthesizeImageTest, HostileHeadersNeverReadPastTheBlock) {
+  struct Case {
+    const char* name;
+    std::uint32_t headerSize;
+    int width, height, bitCount;
+    std::uint32_t clrUsed;
+    std::size_t blockBytes;
+    bool image;
+  } const cases[] = {
+      {"8 bits, 300 colours claimed, none stored", 40, 40, 40, 8, 300, 40 + 40 * 40, false},
+      {"8 bits, 65535 colours claimed", 40, 40, 40, 8, 65535, 40 + 1024 + 40 * 40, false},
+      {"8 bits, 300 colours stored", 40, 40, 40, 8, 300, 40 + 1200 + 40 * 40, true},
+      {"zero width", 40, 0, 40, 24, 0, 40 + 4000, false},
+      {"zero bit count", 40, 40, 40, 0, 0, 40 + 100, true},  // black rows
+      {"core header, 8 bits, table cut short", 12, 40, 40, 8, 0, 12 + 100, false},
+      {"header only", 40, 64, 64, 24, 0, 40, false},
+      {"less than a header", 40, 64, 64, 24, 0, 20, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const platform::HGLOBAL dib = platform::GlobalAlloc(platform::GHND, c.blockBytes);
+    {
+      platform::GlobalLockGuard lock(dib);
+      auto* out = lock.as<std::uint8_t>();
+      std::memset(out, 0x5A, c.blockBytes);
+      if (c.headerSize == 40 && c.blockBytes >= 40) {
+        platform::BitmapInfoHeader h{};
+        h.size = 40;
+        h.width = c.width;
+        h.height = c.height;
+        h.planes = 1;
+        h.bitCount = static_cast<std::uint16_t>(c.bitCount);
+        h.clrUsed = c.clrUsed;
+        platform::storePacked(out, h);
+      } else if (c.blockBytes >= 12) {
+        platform::BitmapCoreHeader h{12, static_cast<std::uint16_t>(c.width),
+                                     static_cast<std::uint16_t>(c.height), 1,
+                                     static_cast<std::uint16_t>(c.bitCount)};
+        platform::storePacked(out, h);
+      } else {
+        platform::storePacked(out, std::uint32_t{40});
+      }
+    }
+    CGraphCutSynthesizer engine;
+    engine.m_bRandom = 1;
+    const platform::HGLOBAL result = engine.SynthesizeImage(dib, 1.0f, 1.0f);
+    EXPECT_EQ(result != nullptr, c.image);
+    CGraphCutSynthesizer::DibToRows(dib);
+    platform::GlobalFree(result);
+    platform::GlobalFree(dib);
+  }
+}
+
 TEST_F(SynthesizeImageTest, EightBitSamplesGoThroughTheirColourTable) {
   std::vector<std::uint8_t> palette(256 * 3);
   for (int i = 0; i < 256; ++i) {
