@@ -29,7 +29,8 @@ void buildCosine() {
   g_ready = true;
 }
 
-inline int roundToInt(float v) { return static_cast<int>(std::lrint(v)); }
+// Nearest integer, halves away from zero.
+inline int roundToInt(float v) { return static_cast<int>(v + (v >= 0 ? 0.5f : -0.5f)); }
 
 }  // namespace
 

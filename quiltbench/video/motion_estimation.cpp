@@ -33,9 +33,11 @@ PlaneView fieldView(const Frame& frame, const Sizes& sizes, int parity) {
 // Full-pel search on `sourceRef`, then the eight half-pel neighbours on
 // `reconRef` (the same picture reconstructed).
 Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneView& sourceRef,
-                  const PlaneView& reconRef, int x, int y, int h, int sx, int sy) {
+                  const PlaneView& reconRef, int x, int y, int h, int sx, int sy, int* hint = nullptr) {
   const SearchWindow window = searchWindow(sourceRef, x, y, h, sx, sy);
-  const SearchResult full = fullSearch(current, currentStride, sourceRef, x, y, h, window);
+  const SearchResult full = hint ? fullSearch(current, currentStride, sourceRef, x, y, h, window, hint[0], hint[1])
+                                 : fullSearch(current, currentStride, sourceRef, x, y, h, window);
+  if (hint) hint[0] = full.dx, hint[1] = full.dy;
   Match best{{2 * full.dx, 2 * full.dy}, 0, INT_MAX};
   std::uint8_t predicted[16 * 16];
   const int cx = 2 * full.dx, cy = 2 * full.dy;
@@ -202,6 +204,9 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
                          (framePicture ? !picture.frame_pred_frame_dct : !picture.predict_from_first);
 
   for (int mby = 0; mby < sizes.mb_height2; ++mby) {
+    // The full-pel displacement found for the macroblock to the left, per
+    // direction and reference field: a good first guess that speeds the search.
+    int hints[2][2][2] = {};
     for (int mbx = 0; mbx < sizes.mb_width; ++mbx) {
       MacroblockInfo& mb = macroblocks[mby * sizes.mb_width + mbx];
       mb = MacroblockInfo{};
@@ -227,7 +232,7 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
           const Frame& ref = s == 0 ? stores.oldReference : stores.newReference;
           const PlaneView src = frameView(oldSource, sizes);
           const PlaneView rec = frameView(ref, sizes);
-          Match m = searchBlock(current, currentStride, src, rec, x, y, 16, sx[s], sy[s]);
+          Match m = searchBlock(current, currentStride, src, rec, x, y, 16, sx[s], sy[s], hints[s][0]);
           if (s == 0 && picture.pict_type == kPictureP) {
             std::uint8_t zero[256];
             predictBlock(rec.data, rec.stride, x, y, 0, 0, 16, 16, zero, 16, false);
@@ -298,7 +303,7 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
             const Frame& src = ownFrame ? source : oldSource;
             const PlaneView srcView = fieldView(src, sizes, sel);
             const PlaneView recView = fieldView(rec, sizes, sel);
-            Match m = searchBlock(current, currentStride, srcView, recView, x, y, 16, sx[s], sy[s]);
+            Match m = searchBlock(current, currentStride, srcView, recView, x, y, 16, sx[s], sy[s], hints[s][sel]);
             if (s == 0 && picture.pict_type == kPictureP && sel == parity) {
               std::uint8_t zero[256];
               predictBlock(recView.data, recView.stride, x, y, 0, 0, 16, 16, zero, 16, false);

@@ -30,10 +30,12 @@ SearchWindow searchWindow(const PlaneView& ref, int x, int y, int h, int sx, int
 
 // Displacement with the smallest SAD of the 16 x h block at `current` against
 // `ref` at (x, y); ties go to the smaller |dx| + |dy|, then to the first in
-// raster order. fullSearch returns exactly what fullSearchPlain returns.
+// raster order. fullSearch returns exactly what fullSearchPlain returns; it
+// tries (hintDx, hintDy) early (a neighbour's displacement, say), which only
+// makes it faster.
 SearchResult fullSearchPlain(const std::uint8_t* current, int currentStride, const PlaneView& ref,
                              int x, int y, int h, const SearchWindow& window);
 SearchResult fullSearch(const std::uint8_t* current, int currentStride, const PlaneView& ref, int x,
-                        int y, int h, const SearchWindow& window);
+                        int y, int h, const SearchWindow& window, int hintDx = 0, int hintDy = 0);
 
 }  // namespace quiltbench::encoder

@@ -87,6 +87,14 @@ TEST(FullSearch, FindsTheSameDisplacementAsThePlainScan) {
       EXPECT_EQ(fast.dx, plain.dx);
       EXPECT_EQ(fast.dy, plain.dy);
       EXPECT_EQ(fast.sad, plain.sad);
+      // A first guess, good or bad, changes nothing but the speed.
+      for (const auto& hint : {std::pair{-sx, -sy}, std::pair{2, 1}, std::pair{40, 40}}) {
+        const SearchResult hinted =
+            fullSearch(block, W, view, p[0], p[1], p[2], window, hint.first, hint.second);
+        EXPECT_EQ(hinted.dx, plain.dx);
+        EXPECT_EQ(hinted.dy, plain.dy);
+        EXPECT_EQ(hinted.sad, plain.sad);
+      }
       EXPECT_GE(p[0] + window.xMin, 0);
       EXPECT_LE(p[0] + window.xMax + 16, W);
       EXPECT_LE(p[1] + window.yMax + p[2], H);
