@@ -16,9 +16,10 @@ namespace {
 constexpr double kClipMargin = 64;
 
 // Clips the segment to the rectangle (Liang-Barsky); false when nothing is left.
-bool clipSegment(double& x0, double& y0, double& x1, double& y1, double left, double top, double right,
-                 double bottom) {
-  if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) return false;
+bool clipSegment(double& x0, double& y0, double& x1, double& y1, double left, double top,
+                 double right, double bottom) {
+  if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1))
+    return false;
   double t0 = 0, t1 = 1;
   const double dx = x1 - x0, dy = y1 - y0;
   const double p[4] = {-dx, dx, -dy, dy};
@@ -50,7 +51,8 @@ bool clipSegment(double& x0, double& y0, double& x1, double& y1, double left, do
 class ItemPainter {
  public:
   // `clip` is the plot's rectangle in device pixels of the target surface.
-  ItemPainter(cairo_t* cr, const forms::TRect& clip) : cr_(cr), target_(cairo_get_target(cr)), clip_(clip) {}
+  ItemPainter(cairo_t* cr, const forms::TRect& clip)
+      : cr_(cr), target_(cairo_get_target(cr)), clip_(clip) {}
   ~ItemPainter() { endStamping(); }
   ItemPainter(const ItemPainter&) = delete;
   ItemPainter& operator=(const ItemPainter&) = delete;
@@ -60,13 +62,14 @@ class ItemPainter {
       cairo_surface_flush(target_);
       stamping_ = true;
     }
-    StampDataMark(target_, clip_.Left + static_cast<int>(std::floor(x)), clip_.Top + static_cast<int>(std::floor(y)),
-                  markType, color, clip_);
+    StampDataMark(target_, clip_.Left + static_cast<int>(std::floor(x)),
+                  clip_.Top + static_cast<int>(std::floor(y)), markType, color, clip_);
   }
 
   // One stroke per segment: cairo is markedly faster on many small paths than on
   // one path that spans the whole plot.
-  void line(double x0, double y0, double x1, double y1, forms::TColor color, int width, forms::TPenStyle style) {
+  void line(double x0, double y0, double x1, double y1, forms::TColor color, int width,
+            forms::TPenStyle style) {
     endStamping();
     forms::TPen pen;
     pen.Color = color;
@@ -122,7 +125,9 @@ TCustomPlotvane::~TCustomPlotvane() {
 
 int TCustomPlotvane::ItemCapacity() const { return items_ ? static_cast<int>(items_->size()) : 0; }
 
-int TCustomPlotvane::KindCount(int kind) const { return kind >= 0 && kind < kKindCount ? kindCounts_[kind] : 0; }
+int TCustomPlotvane::KindCount(int kind) const {
+  return kind >= 0 && kind < kKindCount ? kindCounts_[kind] : 0;
+}
 
 void TCustomPlotvane::SetAllocSize(int v) {
   if (v >= 1 && v <= 1000000) allocSize_ = v;
@@ -173,7 +178,9 @@ void TCustomPlotvane::append(std::uint8_t kind, double x, double y, std::uint8_t
   PropagateSharedData();
 }
 
-void TCustomPlotvane::AddMarkItem(std::uint8_t markType, double x, double y) { append(kKindMark, x, y, markType); }
+void TCustomPlotvane::AddMarkItem(std::uint8_t markType, double x, double y) {
+  append(kKindMark, x, y, markType);
+}
 void TCustomPlotvane::AddPenLineItem(double x, double y) { append(kKindLineTo, x, y, 0); }
 void TCustomPlotvane::AddPenMoveItem(double x, double y) { append(kKindPenMove, x, y, 0); }
 
@@ -276,7 +283,8 @@ void TCustomPlotvane::SetUseDataOf(TCustomPlotvane* other) {
 
 // ---- layers and ranges ----
 
-void TCustomPlotvane::SetLayerRange(int layer, double lowX, double lowY, double highX, double highY) {
+void TCustomPlotvane::SetLayerRange(int layer, double lowX, double lowY, double highX,
+                                    double highY) {
   if (layer < 1 || layer > kLayerCount) return;
   if (!(lowX != highX && lowY != highY) || !std::isfinite(lowX + lowY + highX + highY)) return;
   LayerRange& r = layers_[layer - 1];
@@ -288,8 +296,12 @@ void TCustomPlotvane::SetLayerRange(int layer, double lowX, double lowY, double 
   Invalidate();
 }
 
-double TCustomPlotvane::LayerLowX(int layer) const { return layers_[std::clamp(layer, 1, kLayerCount) - 1].lowX; }
-double TCustomPlotvane::LayerHighX(int layer) const { return layers_[std::clamp(layer, 1, kLayerCount) - 1].highX; }
+double TCustomPlotvane::LayerLowX(int layer) const {
+  return layers_[std::clamp(layer, 1, kLayerCount) - 1].lowX;
+}
+double TCustomPlotvane::LayerHighX(int layer) const {
+  return layers_[std::clamp(layer, 1, kLayerCount) - 1].highX;
+}
 double TCustomPlotvane::LayerLowY(int layer) const {
   return layers_[std::clamp(layer, 1, kLayerCount) - 1].shownLowY;
 }
@@ -388,7 +400,6 @@ void TCustomPlotvane::Resize() {
   layoutBitmaps();
 }
 
-
 // ---- rendering ----
 
 void TCustomPlotvane::DrawBackground() {
@@ -426,7 +437,8 @@ void TCustomPlotvane::RenderItems(forms::TCanvas& canvas, int dx, int dy, bool g
     cairo_restore(cr);
   }
 
-  const double left = -kClipMargin, top = -kClipMargin, right = pw + kClipMargin, bottom = ph + kClipMargin;
+  const double left = -kClipMargin, top = -kClipMargin, right = pw + kClipMargin,
+               bottom = ph + kClipMargin;
   const int count = std::min(itemCount_, ItemCapacity());
   double penX = 0, penY = 0;
   {
@@ -444,8 +456,10 @@ void TCustomPlotvane::RenderItems(forms::TCanvas& canvas, int dx, int dy, bool g
         case kKindLineTo: {
           double x0 = penX, y0 = penY, x1 = x, y1 = y;
           const int width = std::clamp<int>(item.LineWidth, 1, 255);
-          if (clipSegment(x0, y0, x1, y1, left - width, top - width, right + width, bottom + width)) {
-            painter.line(x0, y0, x1, y1, color, width, static_cast<forms::TPenStyle>(item.PenStyle));
+          if (clipSegment(x0, y0, x1, y1, left - width, top - width, right + width,
+                          bottom + width)) {
+            painter.line(x0, y0, x1, y1, color, width,
+                         static_cast<forms::TPenStyle>(item.PenStyle));
           }
           penX = x;
           penY = y;
@@ -453,12 +467,14 @@ void TCustomPlotvane::RenderItems(forms::TCanvas& canvas, int dx, int dy, bool g
         }
         case kKindMark: {
           const int r = MarkRadius(item.MarkType) + 1;
-          if (std::isfinite(x) && std::isfinite(y) && x >= -r && y >= -r && x <= pw + r && y <= ph + r) {
+          if (std::isfinite(x) && std::isfinite(y) && x >= -r && y >= -r && x <= pw + r &&
+              y <= ph + r) {
             painter.stamp(x, y, item.MarkType, color);
           }
           break;
         }
-        default: break;  // kinds no operation here creates
+        default:
+          break;  // kinds no operation here creates
       }
     }
   }
@@ -491,7 +507,8 @@ void TCustomPlotvane::Paint() {
   const int pw = plotBitmap_.Width(), ph = plotBitmap_.Height();
   if (shadowWidth_ > 0) {
     canvas.Brush.Color = shadowColor_;
-    canvas.FillRect({lRim_ + shadowWidth_, tRim_ + shadowWidth_, lRim_ + pw + shadowWidth_, tRim_ + ph + shadowWidth_});
+    canvas.FillRect({lRim_ + shadowWidth_, tRim_ + shadowWidth_, lRim_ + pw + shadowWidth_,
+                     tRim_ + ph + shadowWidth_});
   }
   // Scales first: the grid follows the ticks they store.
   drawScales(canvas);

@@ -161,8 +161,8 @@ class TCustomPlotvane : public forms::TCustomControl {
   void drawScales(forms::TCanvas& canvas);
 
   struct LayerRange {
-    double lowX = -1, highX = 1, lowY = -1, highY = 1;     // as requested
-    double shownLowY = -1, shownHighY = 1;                  // after the isometric fit
+    double lowX = -1, highX = 1, lowY = -1, highY = 1;  // as requested
+    double shownLowY = -1, shownHighY = 1;              // after the isometric fit
   };
 
   std::shared_ptr<TChartItems> items_;

@@ -54,22 +54,38 @@ bool markCovers(int shape, int r, int dx, int dy) {
   // Triangles: the apex row holds one pixel, every second row widens by one on each side.
   const int upRow = dy + r, downRow = r - dy;
   switch (shape) {
-    case 0: return box <= r - 1;
-    case 1: return ax == ay;
-    case 2: return ax == 0 || ay == 0;
-    case 3: return ax == 0 || ay == 0 || ax == ay;
-    case 4: return box == r;
-    case 5: return true;
-    case 6: return std::lround(std::sqrt(double(dx * dx + dy * dy))) == r;
-    case 7: return dx * dx + dy * dy <= r * r + r / 2;
-    case 8: return ax <= upRow / 2 && (ax == upRow / 2 || dy == r);
-    case 9: return ax <= upRow / 2;
-    case 10: return ax <= downRow / 2 && (ax == downRow / 2 || dy == -r);
-    case 11: return ax <= downRow / 2;
-    case 12: return ax + ay == r;
-    case 13: return ax + ay <= r;
-    case 14: return ay == 0;
-    default: return ax == 0;  // 15
+    case 0:
+      return box <= r - 1;
+    case 1:
+      return ax == ay;
+    case 2:
+      return ax == 0 || ay == 0;
+    case 3:
+      return ax == 0 || ay == 0 || ax == ay;
+    case 4:
+      return box == r;
+    case 5:
+      return true;
+    case 6:
+      return std::lround(std::sqrt(double(dx * dx + dy * dy))) == r;
+    case 7:
+      return dx * dx + dy * dy <= r * r + r / 2;
+    case 8:
+      return ax <= upRow / 2 && (ax == upRow / 2 || dy == r);
+    case 9:
+      return ax <= upRow / 2;
+    case 10:
+      return ax <= downRow / 2 && (ax == downRow / 2 || dy == -r);
+    case 11:
+      return ax <= downRow / 2;
+    case 12:
+      return ax + ay == r;
+    case 13:
+      return ax + ay <= r;
+    case 14:
+      return ay == 0;
+    default:
+      return ax == 0;  // 15
   }
 }
 
@@ -103,13 +119,15 @@ bool StampDataMark(cairo_surface_t* surface, int x, int y, int markType, forms::
   const int left = std::max(0, clip.Left), top = std::max(0, clip.Top);
   const int right = std::min(clip.Right, cairo_image_surface_get_width(surface));
   const int bottom = std::min(clip.Bottom, cairo_image_surface_get_height(surface));
-  const std::uint32_t pixel = 0xFF000000u | (static_cast<std::uint32_t>(forms::redOf(color)) << 16) |
+  const std::uint32_t pixel = 0xFF000000u |
+                              (static_cast<std::uint32_t>(forms::redOf(color)) << 16) |
                               (static_cast<std::uint32_t>(forms::greenOf(color)) << 8) |
                               static_cast<std::uint32_t>(forms::blueOf(color));
   for (const TMarkPixel& p : MarkPixels(markType)) {
     const int px = x + p.dx, py = y + p.dy;
     if (px < left || py < top || px >= right || py >= bottom) continue;
-    std::memcpy(data + static_cast<std::size_t>(py) * stride + static_cast<std::size_t>(px) * 4, &pixel, 4);
+    std::memcpy(data + static_cast<std::size_t>(py) * stride + static_cast<std::size_t>(px) * 4,
+                &pixel, 4);
   }
   return true;
 }
@@ -118,8 +136,9 @@ void DrawDataMark(forms::TCanvas& canvas, double x, double y, int markType, form
   if (!std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > 1e9 || std::fabs(y) > 1e9) return;
   cairo_surface_t* target = cairo_get_target(canvas.Handle());
   cairo_surface_flush(target);
-  StampDataMark(target, static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)), markType, color,
-                {0, 0, cairo_image_surface_get_width(target), cairo_image_surface_get_height(target)});
+  StampDataMark(
+      target, static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)), markType, color,
+      {0, 0, cairo_image_surface_get_width(target), cairo_image_surface_get_height(target)});
   cairo_surface_mark_dirty(target);
 }
 

@@ -22,7 +22,7 @@ enum TYearLength { ylNone, ylYY, ylYYYY };
 // How date/time tick labels are written.
 struct TDTLabel {
   TYearLength YearLength = ylYYYY;
-  bool AmPm = false;        // hour ticks on a 12-hour clock with "am"/"pm"
+  bool AmPm = false;  // hour ticks on a 12-hour clock with "am"/"pm"
   char DateSeparator = '.';
 };
 

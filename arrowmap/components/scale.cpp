@@ -21,10 +21,10 @@ struct TimeStepEntry {
 };
 // Entry 0 stands for "too short" and entry 28 for "too long": neither gets ticks.
 constexpr TimeStepEntry kTimeSteps[29] = {
-    {0, 0},      {0.001, 5}, {0.002, 4}, {0.005, 5}, {0.01, 5},  {0.02, 4},   {0.05, 5},   {0.1, 5},
-    {0.2, 4},    {0.5, 5},   {1, 5},     {2, 4},     {5, 5},     {10, 5},     {20, 4},     {30, 6},
-    {60, 6},     {120, 6},   {180, 6},   {300, 5},   {600, 5},   {1200, 6},   {1800, 6},   {3600, 6},
-    {7200, 4},   {14400, 4}, {21600, 6}, {43200, 6}, {86400, 0}};
+    {0, 0},    {0.001, 5}, {0.002, 4}, {0.005, 5}, {0.01, 5}, {0.02, 4}, {0.05, 5}, {0.1, 5},
+    {0.2, 4},  {0.5, 5},   {1, 5},     {2, 4},     {5, 5},    {10, 5},   {20, 4},   {30, 6},
+    {60, 6},   {120, 6},   {180, 6},   {300, 5},   {600, 5},  {1200, 6}, {1800, 6}, {3600, 6},
+    {7200, 4}, {14400, 4}, {21600, 6}, {43200, 6}, {86400, 0}};
 
 std::string formatFixed(double value, int decimals) {
   char buffer[400];
@@ -71,6 +71,20 @@ double niceStepDown(double value, int& mantissa) {
   return mantissa * power;
 }
 
+std::string yearText(int year, TYearLength length) {
+  char buffer[16];
+  switch (length) {
+    case ylNone:
+      return {};
+    case ylYY:
+      std::snprintf(buffer, sizeof buffer, "%02d", year % 100);
+      return buffer;
+    case ylYYYY:
+      return std::to_string(year);
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string NumberLabel(double value, int decPlaces, double range) {
@@ -113,8 +127,8 @@ std::string TimeLabel(double seconds, bool withMilliseconds) {
   const long long totalMs = std::llround(magnitude * 1000);
   const long long totalSeconds = withMilliseconds ? totalMs / 1000 : (totalMs + 500) / 1000;
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld", totalSeconds / 3600, totalSeconds / 60 % 60,
-                totalSeconds % 60);
+  std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld", totalSeconds / 3600,
+                totalSeconds / 60 % 60, totalSeconds % 60);
   std::string text = sign + buffer;
   if (withMilliseconds) {
     std::snprintf(buffer, sizeof buffer, ".%03lld", totalMs % 1000);
@@ -223,11 +237,11 @@ void TScale::Resize() {
   rescale();
 }
 
-
 void TScale::rescale() {
   if (Loading() || rangeLow_ == rangeHigh_) return;
   const bool h = horizontal();
-  const int extent = h ? Width() - marginLeft_ - marginRight_ - 1 : Height() - marginTop_ - marginBottom_ - 1;
+  const int extent =
+      h ? Width() - marginLeft_ - marginRight_ - 1 : Height() - marginTop_ - marginBottom_ - 1;
   if (extent <= 0) {
     factor_ = 0;
     offset_ = (h ? Width() : Height()) / 2.0;
@@ -272,18 +286,24 @@ int TScale::EffectiveDecPlaces() const {
   return 2 - static_cast<int>(std::lround(std::log(d) / 2.5));
 }
 
-std::string TScale::finishLabel(std::string label) const { return ApplyInscript(label, scaleInscript_); }
+std::string TScale::finishLabel(std::string label) const {
+  return ApplyInscript(label, scaleInscript_);
+}
 
 std::string TScale::linearLabel(double value, int majorIndex) const {
   switch (labelType_) {
-    case ftNoFigs: return {};
-    case ftUserText: return finishLabel(field(userTickText_, majorIndex));
-    default: return finishLabel(NumberLabel(value, EffectiveDecPlaces(), rangeHigh_ - rangeLow_));
+    case ftNoFigs:
+      return {};
+    case ftUserText:
+      return finishLabel(field(userTickText_, majorIndex));
+    default:
+      return finishLabel(NumberLabel(value, EffectiveDecPlaces(), rangeHigh_ - rangeLow_));
   }
 }
 
 void TScale::addTick(TScaleLayout& out, double value, bool major, std::string label) const {
-  out.Ticks.push_back({value, ValueToPixel(value), major, labelType_ == ftNoFigs ? std::string() : label});
+  out.Ticks.push_back(
+      {value, ValueToPixel(value), major, labelType_ == ftNoFigs ? std::string() : label});
 }
 
 void TScale::linearTicks(TScaleLayout& out) const {
@@ -304,7 +324,8 @@ void TScale::linearTicks(TScaleLayout& out) const {
   for (int j = 1; j < kMaxTicksPerLoop; ++j) {
     const double tick = start + j * minorStep;
     if (tolerance < (tick - rangeHigh_) * direction) break;
-    if (j % minor == 0 || (tick - rangeLow_) * direction < -tolerance) continue;  // majors and before the range
+    if (j % minor == 0 || (tick - rangeLow_) * direction < -tolerance)
+      continue;  // majors and before the range
     addTick(out, tick, false, {});
   }
 }
@@ -322,7 +343,9 @@ void TScale::logTicks(TScaleLayout& out) const {
     const int decimals = std::max(0, -static_cast<int>(std::floor(std::log10(value) + 1e-9))) + 2;
     return finishLabel(stripTrailingZeros(NumberLabel(value, decimals, 0)));
   };
-  auto inRange = [&](double v) { return v >= lowEnd * kLogTolerance && v * kLogTolerance <= highEnd; };
+  auto inRange = [&](double v) {
+    return v >= lowEnd * kLogTolerance && v * kLogTolerance <= highEnd;
+  };
   int exponent = static_cast<int>(std::floor(std::log10(lowEnd * kLogTolerance)));
   for (int n = 0; n < kMaxTicksPerLoop; ++n, ++exponent) {
     const double decade = std::pow(10.0, exponent);
@@ -349,13 +372,15 @@ void TScale::timeTicks(TScaleLayout& out) const {
   const double direction = rangeHigh_ > rangeLow_ ? 1 : -1;
   const double step = kTimeSteps[index].seconds * direction;
   const double tolerance = 0.001 * std::fabs(step);
-  const double first = direction > 0 ? std::ceil(rangeLow_ / std::fabs(step) - 0.001) * std::fabs(step)
-                                     : std::floor(rangeLow_ / std::fabs(step) + 0.001) * std::fabs(step);
+  const double first = direction > 0
+                           ? std::ceil(rangeLow_ / std::fabs(step) - 0.001) * std::fabs(step)
+                           : std::floor(rangeLow_ / std::fabs(step) + 0.001) * std::fabs(step);
   const bool milliseconds = index <= 9;
   int n = 0;
   for (double tick = first; n < kMaxTicksPerLoop && tolerance >= (tick - rangeHigh_) * direction;
        tick = first + ++n * step) {
-    std::string text = labelType_ == ftNoFigs ? std::string() : finishLabel(TimeLabel(tick, milliseconds));
+    std::string text =
+        labelType_ == ftNoFigs ? std::string() : finishLabel(TimeLabel(tick, milliseconds));
     addTick(out, tick, true, text);
   }
   if (!shortTicks_) return;
@@ -425,7 +450,8 @@ void TScale::dayTicks(TScaleLayout& out, double stepDays, int style) const {
       }
       char buffer[32];
       if (style == 1) {
-        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld", hours, daySeconds / 60 % 60, daySeconds % 60);
+        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld", hours, daySeconds / 60 % 60,
+                      daySeconds % 60);
       } else {
         std::snprintf(buffer, sizeof buffer, "%02lld:%02lld", hours, daySeconds / 60 % 60);
       }
@@ -433,16 +459,6 @@ void TScale::dayTicks(TScaleLayout& out, double stepDays, int style) const {
     }
     addTick(out, tick, true, labelType_ == ftNoFigs ? std::string() : finishLabel(text));
   }
-}
-
-static std::string yearText(int year, TYearLength length) {
-  char buffer[16];
-  switch (length) {
-    case ylNone: return {};
-    case ylYY: std::snprintf(buffer, sizeof buffer, "%02d", year % 100); return buffer;
-    case ylYYYY: return std::to_string(year);
-  }
-  return {};
 }
 
 void TScale::monthTicks(TScaleLayout& out) const {
@@ -483,7 +499,9 @@ void TScale::yearTicks(TScaleLayout& out) const {
   for (int n = 0; n < kMaxTicksPerLoop && year <= 9999; ++n, year += step) {
     const double tick = static_cast<double>(DayNumberFromCivil(year, 1, 1));
     if (tick > rangeHigh_) break;
-    const std::string text = labelType_ == ftNoFigs ? std::string() : finishLabel(yearText(year, dateFormat_.YearLength));
+    const std::string text = labelType_ == ftNoFigs
+                                 ? std::string()
+                                 : finishLabel(yearText(year, dateFormat_.YearLength));
     addTick(out, tick, true, text);
   }
   if (!shortTicks_) return;
@@ -509,10 +527,15 @@ void TScale::yearTicks(TScaleLayout& out) const {
 TScaleLayout TScale::Layout() const {
   TScaleLayout out;
   switch (labelType_) {
-    case ftTime: timeTicks(out); break;
-    case ftDateTime: dateTimeTicks(out); break;
+    case ftTime:
+      timeTicks(out);
+      break;
+    case ftDateTime:
+      dateTimeTicks(out);
+      break;
     default:
-      if (logarithmic_ && rangeLow_ > 0 && rangeHigh_ > 0 && std::fabs(std::log10(rangeHigh_ / rangeLow_)) >= 1) {
+      if (logarithmic_ && rangeLow_ > 0 && rangeHigh_ > 0 &&
+          std::fabs(std::log10(rangeHigh_ / rangeLow_)) >= 1) {
         logTicks(out);
       } else {
         linearTicks(out);
@@ -527,7 +550,8 @@ void TScale::DrawOn(forms::TCanvas& canvas, int dx, int dy) {
   TScaleLayout layout = Layout();
   // Ticks lie inside the range; this only keeps pixel sums of degenerate scales in bounds.
   const int reach = std::max(Width(), Height()) + 1000;
-  std::erase_if(layout.Ticks, [&](const TScaleTick& t) { return t.Pixel < -reach || t.Pixel > reach; });
+  std::erase_if(layout.Ticks,
+                [&](const TScaleTick& t) { return t.Pixel < -reach || t.Pixel > reach; });
   layout.NoticePixel = std::clamp(layout.NoticePixel, -reach, reach);
   cairo_t* cr = canvas.Handle();
   cairo_save(cr);
@@ -540,10 +564,18 @@ void TScale::DrawOn(forms::TCanvas& canvas, int dx, int dy) {
   const int w = Width(), h = Height();
   double lineX = 0, lineY = 0;
   switch (scaleType_) {
-    case sctXB: lineY = 0; break;
-    case sctXT: lineY = h - 1; break;
-    case sctYL: lineX = w - 1; break;
-    case sctYR: lineX = 0; break;
+    case sctXB:
+      lineY = 0;
+      break;
+    case sctXT:
+      lineY = h - 1;
+      break;
+    case sctYL:
+      lineX = w - 1;
+      break;
+    case sctYR:
+      lineX = 0;
+      break;
   }
   if (horizontal()) {
     cairo_move_to(cr, dx + marginLeft_, dy + lineY + 0.5);
@@ -575,14 +607,21 @@ void TScale::DrawOn(forms::TCanvas& canvas, int dx, int dy) {
     if (text.empty()) return;
     const int tw = canvas.TextWidth(text);
     switch (scaleType_) {
-      case sctXB: canvas.TextOut(dx + pixel - tw / 2, dy + static_cast<int>(lineY) + kLabelDistance, text); break;
+      case sctXB:
+        canvas.TextOut(dx + pixel - tw / 2, dy + static_cast<int>(lineY) + kLabelDistance, text);
+        break;
       case sctXT:
-        canvas.TextOut(dx + pixel - tw / 2, dy + static_cast<int>(lineY) - kLabelDistance - textHeight, text);
+        canvas.TextOut(dx + pixel - tw / 2,
+                       dy + static_cast<int>(lineY) - kLabelDistance - textHeight, text);
         break;
       case sctYL:
-        canvas.TextOut(dx + static_cast<int>(lineX) - kLabelDistance - tw, dy + pixel - textHeight / 2, text);
+        canvas.TextOut(dx + static_cast<int>(lineX) - kLabelDistance - tw,
+                       dy + pixel - textHeight / 2, text);
         break;
-      case sctYR: canvas.TextOut(dx + static_cast<int>(lineX) + kLabelDistance, dy + pixel - textHeight / 2, text); break;
+      case sctYR:
+        canvas.TextOut(dx + static_cast<int>(lineX) + kLabelDistance, dy + pixel - textHeight / 2,
+                       text);
+        break;
     }
   };
   for (const TScaleTick& tick : layout.Ticks) put(tick.Pixel, tick.Label);

@@ -122,7 +122,7 @@ class TScale : public forms::TCustomControl {
   void timeTicks(TScaleLayout& out) const;
   void dateTimeTicks(TScaleLayout& out) const;
   void yearTicks(TScaleLayout& out) const;
-  void dayTicks(TScaleLayout& out, double stepDays, int minor) const;
+  void dayTicks(TScaleLayout& out, double stepDays, int style) const;
   void monthTicks(TScaleLayout& out) const;
   std::string linearLabel(double value, int majorIndex) const;
   std::string finishLabel(std::string label) const;

@@ -121,8 +121,11 @@ void TWinControl::Realign() {
           c->SetBounds(right - c->Width(), top, c->Width(), bottom - top);
           right -= c->Width();
           break;
-        case alClient: c->SetBounds(left, top, right - left, bottom - top); break;
-        case alNone: break;
+        case alClient:
+          c->SetBounds(left, top, right - left, bottom - top);
+          break;
+        case alNone:
+          break;
       }
     }
   };
@@ -139,7 +142,8 @@ void TWinControl::PaintTo(TCanvas& target, int x, int y) {
     if (auto* custom = dynamic_cast<TCustomControl*>(c)) {
       target.Draw(x + c->Left(), y + c->Top(), custom->Surface());
     }
-    if (auto* win = dynamic_cast<TWinControl*>(c)) win->PaintTo(target, x + c->Left(), y + c->Top());
+    if (auto* win = dynamic_cast<TWinControl*>(c))
+      win->PaintTo(target, x + c->Left(), y + c->Top());
   }
 }
 

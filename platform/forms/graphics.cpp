@@ -58,11 +58,21 @@ bool applyPen(cairo_t* cr, const TPen& pen) {
   const double dashDot[] = {3 * w, 1 * w, 1 * w, 1 * w};
   const double dashDotDot[] = {3 * w, 1 * w, 1 * w, 1 * w, 1 * w, 1 * w};
   switch (pen.Style) {
-    case psDash: cairo_set_dash(cr, dash, 2, 0); break;
-    case psDot: cairo_set_dash(cr, dot, 2, 0); break;
-    case psDashDot: cairo_set_dash(cr, dashDot, 4, 0); break;
-    case psDashDotDot: cairo_set_dash(cr, dashDotDot, 6, 0); break;
-    default: cairo_set_dash(cr, nullptr, 0, 0); break;
+    case psDash:
+      cairo_set_dash(cr, dash, 2, 0);
+      break;
+    case psDot:
+      cairo_set_dash(cr, dot, 2, 0);
+      break;
+    case psDashDot:
+      cairo_set_dash(cr, dashDot, 4, 0);
+      break;
+    case psDashDotDot:
+      cairo_set_dash(cr, dashDotDot, 6, 0);
+      break;
+    default:
+      cairo_set_dash(cr, nullptr, 0, 0);
+      break;
   }
   return true;
 }
@@ -108,7 +118,8 @@ void TCanvas::Rectangle(int left, int top, int right, int bottom) {
   SavedState saved(cr_);
   if (applyPen(cr_, Pen)) {
     const double inset = Pen.Width / 2.0;
-    cairo_rectangle(cr_, left + inset, top + inset, right - left - Pen.Width, bottom - top - Pen.Width);
+    cairo_rectangle(cr_, left + inset, top + inset, right - left - Pen.Width,
+                    bottom - top - Pen.Width);
     cairo_stroke(cr_);
   }
 }

@@ -35,9 +35,19 @@ constexpr TColor clBtnFace = 0xF0F0F0;
 constexpr int redOf(TColor c) { return c & 0xFF; }
 constexpr int greenOf(TColor c) { return (c >> 8) & 0xFF; }
 constexpr int blueOf(TColor c) { return (c >> 16) & 0xFF; }
-constexpr TColor rgb(int r, int g, int b) { return (r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16); }
+constexpr TColor rgb(int r, int g, int b) {
+  return (r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16);
+}
 
-enum TPenStyle : std::uint8_t { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
+enum TPenStyle : std::uint8_t {
+  psSolid,
+  psDash,
+  psDot,
+  psDashDot,
+  psDashDotDot,
+  psClear,
+  psInsideFrame
+};
 enum TBrushStyle : std::uint8_t { bsSolid, bsClear };
 
 struct TPoint {

@@ -16,9 +16,9 @@ TEST(CifraboxTest, ShowsTheValueOrItsStateText) {
     const char* expected;
   };
   const Case cases[] = {
-      {0, 0, false, "", "", "0"},          {1234, 0, false, "", "", "1234"},
-      {2.345, 2, false, "", "", "2.35"},   {-1.5, 1, false, "x = ", " m", "x = -1.5 m"},
-      {7, 0, true, "", "", "undefined"},   {7, 3, true, "n: ", "", "n: undefined"},
+      {0, 0, false, "", "", "0"},         {1234, 0, false, "", "", "1234"},
+      {2.345, 2, false, "", "", "2.35"},  {-1.5, 1, false, "x = ", " m", "x = -1.5 m"},
+      {7, 0, true, "", "", "undefined"},  {7, 3, true, "n: ", "", "n: undefined"},
       {1e300, 0, false, "", "", nullptr},
   };
   for (const Case& c : cases) {

@@ -13,7 +13,8 @@ namespace {
 
 class Tracked : public TComponent {
  public:
-  Tracked(TComponent* owner, std::vector<int>& freed, int id) : TComponent(owner), freed_(freed), id_(id) {}
+  Tracked(TComponent* owner, std::vector<int>& freed, int id)
+      : TComponent(owner), freed_(freed), id_(id) {}
   ~Tracked() override { freed_.push_back(id_); }
 
  private:

@@ -86,7 +86,7 @@ TEST_F(PlotvaneTest, AStreamedChartLaysItselfOutWhenLoaded) {
   EXPECT_EQ(chart->Width(), 300);
   EXPECT_EQ(chart->PlotBitmap().Width(), 300 - chart->LRim() - chart->RRim() + 1);
   EXPECT_DOUBLE_EQ(chart->XScale().RangeHigh(), 11.5);
-  EXPECT_LT(chart->LayerHighY(1), 11.5);  // fitted to the wide plot
+  EXPECT_LT(chart->LayerHighY(1), 11.5);                                  // fitted to the wide plot
   EXPECT_GT(darkPixels(chart->Surface(), 0, 0, chart->LRim(), 200), 20);  // painted: the y labels
 }
 
@@ -160,7 +160,8 @@ TEST_F(PlotvaneTest, AllocSizeOutsideItsRangeIsIgnored) {
     int value;
     int expected;
   };
-  const Case cases[] = {{0, 1000}, {2000000, 1000}, {-5, 1000}, {1, 1}, {1000000, 1000000}, {1000001, 1000}};
+  const Case cases[] = {{0, 1000}, {2000000, 1000},    {-5, 1000},
+                        {1, 1},    {1000000, 1000000}, {1000001, 1000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
     TPlotvane chart(nullptr);
@@ -181,7 +182,8 @@ TEST_F(PlotvaneTest, ClearDrawsTheBareBackgroundOffScreenOnly) {
 
   chart->ClearItems();
   EXPECT_EQ(darkPixels(chart->PlotBitmap(), 0, 0, pw, ph), 0);
-  for (int x = 0; x < pw; x += 7) EXPECT_EQ(chart->PlotBitmap().Pixel(x, ph / 3), chart->PlotColor()) << x;
+  for (int x = 0; x < pw; x += 7)
+    EXPECT_EQ(chart->PlotBitmap().Pixel(x, ph / 3), chart->PlotColor()) << x;
   // The screen keeps the old picture until the list is shown.
   EXPECT_GT(darkPixels(chart->Surface(), lRim, tRim, lRim + pw, tRim + ph), 50);
 
@@ -393,9 +395,9 @@ TEST_F(PlotvaneTest, RenderedChartShowsAxesLabelsLinesAndMarks) {
   chart->PenLineTo(3, 2);
   chart->SetLineWidth(1);
   chart->SetDataColor(navy);
-  chart->PlaceMark(5, 6, 6);   // filled square
-  chart->PlaceMark(0, -6, 6);  // dot
-  chart->PlaceMark(47, 10, 10);   // the largest mark on the plot's corner: clipped
+  chart->PlaceMark(5, 6, 6);     // filled square
+  chart->PlaceMark(0, -6, 6);    // dot
+  chart->PlaceMark(47, 10, 10);  // the largest mark on the plot's corner: clipped
   chart->PlaceMark(39, -10, -10);
   chart->SetClassDefault(9);
   chart->PlaceMark(5, -6, -8);
@@ -417,12 +419,12 @@ TEST_F(PlotvaneTest, RenderedChartShowsAxesLabelsLinesAndMarks) {
   EXPECT_NE(at(-1, 2), green);  // a line from an undefined point is not drawn
   EXPECT_EQ(at(6, 6), navy);
   EXPECT_EQ(at(-6, 6), navy);
-  EXPECT_NE(at(-6, -8), navy);  // its class is switched off
+  EXPECT_NE(at(-6, -8), navy);          // its class is switched off
   EXPECT_NE(at(0, 8), forms::clBlack);  // the clear pen draws nothing
 
   // Axis lines and labels of layer 1 sit in the rims, in dark pixels.
-  EXPECT_GT(darkPixels(screen, 0, tRim, lRim - 16, tRim + ph), 40);          // y labels
-  EXPECT_GT(darkPixels(screen, lRim, tRim + ph + 8, lRim + pw, 260), 60);   // x labels
+  EXPECT_GT(darkPixels(screen, 0, tRim, lRim - 16, tRim + ph), 40);                  // y labels
+  EXPECT_GT(darkPixels(screen, lRim, tRim + ph + 8, lRim + pw, 260), 60);            // x labels
   EXPECT_GT(darkPixels(screen, lRim, tRim + ph, lRim + pw, tRim + ph + 1), pw - 5);  // x axis line
   EXPECT_GE(chart->XScale().NumTicks(), 3);
   EXPECT_GE(chart->YScale().NumTicks(), 3);
@@ -475,7 +477,8 @@ TEST(DataMarkTest, PatternsAreCentredAndFitTheirSize) {
   }
 
   forms::TBitmap bitmap(8, 8);
-  DrawDataMark(bitmap.Canvas(), 0.5, 0.5, 21, forms::clRed);  // filled square, radius 3, on the corner
+  DrawDataMark(bitmap.Canvas(), 0.5, 0.5, 21,
+               forms::clRed);  // filled square, radius 3, on the corner
   EXPECT_EQ(bitmap.Pixel(0, 0), forms::clRed);
   EXPECT_EQ(bitmap.Pixel(3, 3), forms::clRed);
   EXPECT_EQ(bitmap.Pixel(4, 4), forms::clWhite);

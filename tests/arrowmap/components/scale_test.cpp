@@ -47,9 +47,9 @@ TEST(TickStepsTest, PicksOneTwoOrFiveTimesAPowerOfTen) {
     int minor;
   };
   const Case cases[] = {
-      {3, 10, 0, 0, 2, 4},        {3, 0, 10, 10, -2, 4},     {2, 1, 0, 0, 0.5, 5},
-      {5, 100, 0, 0, 20, 4},      {4, 7.3, -3.1, -2, 2, 4},  {3, 1e-3, 0, 0, 2e-4, 4},
-      {10, 1000, 0, 0, 100, 5},   {2, 1, 0.95, 0.96, 0.02, 4}, {3, -1, -10, -10, 2, 4},
+      {3, 10, 0, 0, 2, 4},      {3, 0, 10, 10, -2, 4},       {2, 1, 0, 0, 0.5, 5},
+      {5, 100, 0, 0, 20, 4},    {4, 7.3, -3.1, -2, 2, 4},    {3, 1e-3, 0, 0, 2e-4, 4},
+      {10, 1000, 0, 0, 100, 5}, {2, 1, 0.95, 0.96, 0.02, 4}, {3, -1, -10, -10, 2, 4},
       {10, 1, 0, 0, 0.1, 5},
   };
   for (const Case& c : cases) {
@@ -108,9 +108,9 @@ TEST(ScaleTicksTest, AutomaticDecimalPlacesFollowTheRange) {
     int expected;
   };
   const Case cases[] = {
-      {0, 1e6, -2, -1},   {0, 1e-4, -2, -1}, {0, 100, -2, 0}, {0, 99, -3, 0}, {0, 10, -2, 1},
-      {5, 6, -2, 2},      {0, 0.01, -2, 4},  {0, 0.001, -2, 5}, {0, 10, 3, 3}, {0, 10, -1, -1},
-      {-500, 500, -2, 0},
+      {0, 1e6, -2, -1}, {0, 1e-4, -2, -1}, {0, 100, -2, 0},    {0, 99, -3, 0},
+      {0, 10, -2, 1},   {5, 6, -2, 2},     {0, 0.01, -2, 4},   {0, 0.001, -2, 5},
+      {0, 10, 3, 3},    {0, 10, -1, -1},   {-500, 500, -2, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.low << ".." << c.high << " dec " << c.decPlaces);
@@ -131,8 +131,8 @@ TEST(ScaleLabelsTest, NumberLabels) {
       {2.5, 1, 10, "2.5"},
       {-2.6, 0, 10, "-3"},
       {0, 2, 10, "0.00"},
-      {1e-16, 2, 10, "0.00"},       // rounding noise below 1e-14 of the range is zero
-      {-1e-16, 1, 10, "0.0"},       // without a minus sign
+      {1e-16, 2, 10, "0.00"},  // rounding noise below 1e-14 of the range is zero
+      {-1e-16, 1, 10, "0.0"},  // without a minus sign
       {1e-10, 0, 1e6, "0"},
       {1e-10, -1, 1e7, "0.0"},
       {1e-10, 2, 1e7, "0.0"},
@@ -155,8 +155,8 @@ TEST(ScaleLabelsTest, InscriptsAndUserTexts) {
     const char* expected;
   };
   const Case cases[] = {
-      {"5", "& m", "5 m"}, {"5", " kg", "5 kg"}, {"5", "[&]", "[5]"}, {"5", "", "5"},
-      {"", "& m", ""},     {"", "Hz", "Hz"},
+      {"5", "& m", "5 m"}, {"5", " kg", "5 kg"}, {"5", "[&]", "[5]"},
+      {"5", "", "5"},      {"", "& m", ""},      {"", "Hz", "Hz"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << '"' << c.label << "\" in \"" << c.inscript << '"');
@@ -167,7 +167,8 @@ TEST(ScaleLabelsTest, InscriptsAndUserTexts) {
   f.scale.SetLabelType(ftUserText);
   f.scale.SetUserTickText("a|b||d");
   f.scale.SetScaleInscript("<&>");
-  EXPECT_EQ(majorLabels(f.scale.Layout()), (std::vector<std::string>{"<a>", "<b>", "", "<d>", "", ""}));
+  EXPECT_EQ(majorLabels(f.scale.Layout()),
+            (std::vector<std::string>{"<a>", "<b>", "", "<d>", "", ""}));
 
   f.scale.SetLabelType(ftNoFigs);
   for (const std::string& label : majorLabels(f.scale.Layout())) EXPECT_EQ(label, "");
@@ -198,15 +199,23 @@ TEST(ScaleMappingTest, ValuesToPixels) {
     int expected;
   };
   const Case cases[] = {
-      {sctXB, false, 0, 10, 5, 50},    {sctXB, false, 0, 10, 0, 0},     {sctXT, false, 0, 10, 10, 100},
-      {sctYL, false, 0, 10, 10, 0},    {sctYR, false, 0, 10, 0, 100},   {sctYL, false, 0, 10, 2.5, 75},
-      {sctXB, false, 10, 0, 10, 0},    {sctXB, true, 1, 100, 10, 50},   {sctYL, true, 1, 100, 100, 0},
-      {sctXB, true, 1, 100, 0, 0},     {sctXB, true, 1, 100, -5, 0},    {sctXB, false, 0, 10, 1e300, 2147483647},
+      {sctXB, false, 0, 10, 5, 50},
+      {sctXB, false, 0, 10, 0, 0},
+      {sctXT, false, 0, 10, 10, 100},
+      {sctYL, false, 0, 10, 10, 0},
+      {sctYR, false, 0, 10, 0, 100},
+      {sctYL, false, 0, 10, 2.5, 75},
+      {sctXB, false, 10, 0, 10, 0},
+      {sctXB, true, 1, 100, 10, 50},
+      {sctYL, true, 1, 100, 100, 0},
+      {sctXB, true, 1, 100, 0, 0},
+      {sctXB, true, 1, 100, -5, 0},
+      {sctXB, false, 0, 10, 1e300, 2147483647},
       {sctXB, false, 0, 10, -1e300, -2147483647},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "type " << c.type << " log " << c.logarithmic << " " << c.low << ".."
-                                    << c.high << " value " << c.value);
+    SCOPED_TRACE(testing::Message() << "type " << c.type << " log " << c.logarithmic << " " << c.low
+                                    << ".." << c.high << " value " << c.value);
     TScale scale(nullptr);
     scale.SetBounds(0, 0, 101, 101);
     scale.SetScaleType(c.type);
@@ -217,8 +226,8 @@ TEST(ScaleMappingTest, ValuesToPixels) {
 }
 
 TEST(ScaleTicksTest, ExtremeRangesDrawFewOrNoTicks) {
-  const double ranges[][2] = {{0, 1e-320}, {-1e308, 1e308}, {0, INFINITY}, {NAN, 1}, {1, 1 + 1e-15},
-                              {1e300, 1e301}};
+  const double ranges[][2] = {{0, 1e-320}, {-1e308, 1e308}, {0, INFINITY},
+                              {NAN, 1},    {1, 1 + 1e-15},  {1e300, 1e301}};
   for (const auto& r : ranges) {
     SCOPED_TRACE(testing::Message() << r[0] << ".." << r[1]);
     for (TFigType type : {ftNum, ftTime, ftDateTime}) {
@@ -270,7 +279,8 @@ TEST(ScaleTicksTest, LogarithmicDecades) {
       {1, 1000, 3, 1, {"1.0", "10.0", "100.0", "1000.0"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.low << ".." << c.high << " min " << c.minTicks << " dec " << c.decPlaces);
+    SCOPED_TRACE(testing::Message()
+                 << c.low << ".." << c.high << " min " << c.minTicks << " dec " << c.decPlaces);
     ScaleFixture f(c.low, c.high, c.minTicks);
     f.scale.SetLogarithmic(true);
     f.scale.SetDecPlaces(c.decPlaces);
@@ -281,13 +291,15 @@ TEST(ScaleTicksTest, LogarithmicDecades) {
   ScaleFixture f(1, 100, 4);
   f.scale.SetLogarithmic(true);
   f.scale.SetShortTicks(true);
-  EXPECT_EQ(tickValues(f.scale.Layout(), false), (std::vector<double>{3, 4, 6, 7, 8, 9, 30, 40, 60, 70, 80, 90}));
+  EXPECT_EQ(tickValues(f.scale.Layout(), false),
+            (std::vector<double>{3, 4, 6, 7, 8, 9, 30, 40, 60, 70, 80, 90}));
 
   // Less than a decade: linear ticks on the logarithmic mapping.
   ScaleFixture narrow(1, 5, 4);
   narrow.scale.SetLogarithmic(true);
   narrow.scale.SetDecPlaces(0);
-  EXPECT_EQ(majorLabels(narrow.scale.Layout()), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+  EXPECT_EQ(majorLabels(narrow.scale.Layout()),
+            (std::vector<std::string>{"1", "2", "3", "4", "5"}));
 }
 
 TEST(ScaleTicksTest, TimeTicks) {
@@ -331,10 +343,8 @@ TEST(ScaleTicksTest, InvalidDateTimeRangesShowATextInstead) {
     const char* notice;
   };
   const Case cases[] = {
-      {10, 5, kInvalidDateTimeScale},
-      {-693594, 0, kInvalidDateTimeScale},
-      {0, 3000001, kInvalidDateTimeScale},
-      {100, 100.00001, kDateTimeBelowOneSecond},
+      {10, 5, kInvalidDateTimeScale},      {-693594, 0, kInvalidDateTimeScale},
+      {0, 3000001, kInvalidDateTimeScale}, {100, 100.00001, kDateTimeBelowOneSecond},
       {100, 100, kDateTimeBelowOneSecond},
   };
   for (const Case& c : cases) {
@@ -397,8 +407,8 @@ TEST(CalendarTest, DayNumbers) {
     long long dayNumber;
   };
   const Case cases[] = {
-      {1899, 12, 30, 0}, {1900, 1, 1, 2}, {2000, 1, 1, 36526}, {1, 1, 1, -693593}, {9999, 12, 31, 2958465},
-      {2000, 2, 29, 36585},
+      {1899, 12, 30, 0},  {1900, 1, 1, 2},         {2000, 1, 1, 36526},
+      {1, 1, 1, -693593}, {9999, 12, 31, 2958465}, {2000, 2, 29, 36585},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.year << "-" << c.month << "-" << c.day);
