@@ -97,9 +97,10 @@ void putMotionVectors(const MacroblockInfo& mb, int s, const PictureState& pictu
   slice.PMV[0][s][1] = slice.PMV[1][s][1] = mb.MV[0][s][1];
 }
 
-void putSliceHeader(int mbRow, int quantiserCode, int verticalSize) {
-  // Pictures taller than 2800 lines carry the high bits of the row separately.
-  if (verticalSize > 2800) {
+void putSliceHeader(int mbRow, int quantiserCode, int verticalSize, bool mpeg1) {
+  // MPEG-2 pictures taller than 2800 lines carry the high bits of the row
+  // separately.
+  if (!mpeg1 && verticalSize > 2800) {
     putStartCode(static_cast<std::uint32_t>((mbRow & 127) + 1));
     putBits(static_cast<std::uint32_t>(mbRow >> 7), 3);
   } else {
@@ -147,7 +148,7 @@ void codePicture(const EncoderParameters& params, const QuantMatrices& matrices,
       const int wantedCode = quantiserScaleCode(wanted, picture.q_scale_type);
       if (mbx == 0) {
         slice.previousCode = wantedCode;
-        putSliceHeader(mby, wantedCode, params.vertical_size);
+        putSliceHeader(mby, wantedCode, params.vertical_size, mpeg1);
       }
       const int mquant = quantiserScale(wantedCode, picture.q_scale_type);
 
