@@ -183,58 +183,93 @@ void border_extend(std::uint8_t* plane, int columns, int rows, int width, int he
 
 void filter_horizontal(const std::uint8_t* source, std::uint8_t* destination, int width, int height, bool mpeg1,
                        const std::uint8_t* clip) {
+  if (width <= 0) return;
+  // Each row is split into its even and odd samples, with three repeated
+  // samples of the row's ends on either side: every tap then reads a
+  // contiguous array without clamping, and the loops vectorise.
+  constexpr int kPad = 3;
   const int half = width / 2;
+  const int pairs = (width + 1) / 2;
+  std::vector<int> evenStore(static_cast<std::size_t>(pairs + 2 * kPad));
+  std::vector<int> oddStore(static_cast<std::size_t>(pairs + 2 * kPad));
+  int* e = evenStore.data() + kPad;
+  int* o = oddStore.data() + kPad;
   for (int j = 0; j < height; ++j) {
-    const std::uint8_t* s = source + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+    const std::uint8_t* row = source + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+    for (int m = 0; m < width / 2; ++m) {
+      e[m] = row[2 * m];
+      o[m] = row[2 * m + 1];
+    }
+    for (int m = -kPad; m < 0; ++m) e[m] = o[m] = row[0];
+    for (int m = width / 2; m < pairs + kPad; ++m) {
+      e[m] = row[std::min(2 * m, width - 1)];
+      o[m] = row[std::min(2 * m + 1, width - 1)];
+    }
     std::uint8_t* d = destination + static_cast<std::size_t>(j) * static_cast<std::size_t>(half);
-    const auto at = [s, width](int i) { return static_cast<int>(s[std::clamp(i, 0, width - 1)]); };
-    for (int i = 0; i + 1 < width; i += 2) {
-      int sum;
-      if (mpeg1) {
-        sum = 228 * (at(i) + at(i + 1)) + 70 * (at(i - 1) + at(i + 2)) - 37 * (at(i - 2) + at(i + 3)) -
-              21 * (at(i - 3) + at(i + 4)) + 11 * (at(i - 4) + at(i + 5)) + 5 * (at(i - 5) + at(i + 6));
-      } else {
-        sum = 22 * (at(i - 5) + at(i + 5)) - 52 * (at(i - 3) + at(i + 3)) + 159 * (at(i - 1) + at(i + 1)) +
-              256 * at(i);
+    if (mpeg1) {
+      for (int m = 0; m < half; ++m) {
+        const int sum = 228 * (e[m] + o[m]) + 70 * (o[m - 1] + e[m + 1]) - 37 * (e[m - 1] + o[m + 1]) -
+                        21 * (o[m - 2] + e[m + 2]) + 11 * (e[m - 2] + o[m + 2]) + 5 * (o[m - 3] + e[m + 3]);
+        d[m] = clip[(sum + 256) >> 9];
       }
-      d[i >> 1] = clip[(sum + 256) >> 9];
+    } else {
+      for (int m = 0; m < half; ++m) {
+        const int sum = 22 * (o[m - 3] + o[m + 2]) - 52 * (o[m - 2] + o[m + 1]) + 159 * (o[m - 1] + o[m]) + 256 * e[m];
+        d[m] = clip[(sum + 256) >> 9];
+      }
     }
   }
 }
 
 void filter_vertical(const std::uint8_t* source, std::uint8_t* destination, int width, int height,
                      bool progressiveFrame, const std::uint8_t* clip) {
-  const auto sample = [source, width](int column, int row) {
-    return static_cast<int>(source[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + column]);
+  if (width <= 0 || height <= 0) return;
+  const auto row = [source, width](int j) {
+    return source + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
   };
-  const auto put = [destination, width](int column, int row, std::uint8_t value) {
-    destination[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + column] = value;
+  const auto out = [destination, width](int j) {
+    return destination + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
   };
-  const int outRows = height / 2;
-  for (int i = 0; i < width; ++i) {
-    if (progressiveFrame) {
-      const auto at = [&](int j) { return sample(i, std::clamp(j, 0, height - 1)); };
-      for (int j = 0; j + 1 < height; j += 2) {
-        const int sum = 228 * (at(j) + at(j + 1)) + 70 * (at(j - 1) + at(j + 2)) - 37 * (at(j - 2) + at(j + 3)) -
-                        21 * (at(j - 3) + at(j + 4)) + 11 * (at(j - 4) + at(j + 5)) + 5 * (at(j - 5) + at(j + 6));
-        put(i, j >> 1, clip[(sum + 256) >> 9]);
+  // Rows are picked once per output row (clamped at the plane's edges), then
+  // the taps run along the rows.
+  if (progressiveFrame) {
+    static constexpr int kTaps[6] = {228, 70, -37, -21, 11, 5};
+    for (int j = 0; j + 1 < height; j += 2) {
+      const std::uint8_t* above[6];
+      const std::uint8_t* below[6];
+      for (int k = 0; k < 6; ++k) {
+        above[k] = row(std::clamp(j - k, 0, height - 1));
+        below[k] = row(std::clamp(j + 1 + k, 0, height - 1));
       }
-    } else {
-      // Each field is filtered from its own rows: the top field from the even
-      // rows, the bottom field from the odd ones.
-      static constexpr int kTaps[12] = {8, 5, -30, -18, 113, 242, 192, 35, -38, -10, 11, 2};
-      const int lastEven = height % 2 == 0 ? height - 2 : height - 1;
-      const int lastOdd = height % 2 == 0 ? height - 1 : height - 2;
-      for (int j = 0; j + 1 < height; j += 4) {
-        int top = 0, bottom = 0;
-        for (int k = 0; k < 12; ++k) {
-          top += kTaps[k] * sample(i, std::clamp(j - 10 + 2 * k, 0, lastEven));
-          bottom += kTaps[k] * sample(i, std::clamp(j + 13 - 2 * k, 1, lastOdd));
-        }
-        put(i, j >> 1, clip[(top + 256) >> 9]);
-        if ((j >> 1) + 1 < outRows) put(i, (j >> 1) + 1, clip[(bottom + 256) >> 9]);
+      std::uint8_t* d = out(j >> 1);
+      for (int i = 0; i < width; ++i) {
+        int sum = 0;
+        for (int k = 0; k < 6; ++k) sum += kTaps[k] * (above[k][i] + below[k][i]);
+        d[i] = clip[(sum + 256) >> 9];
       }
     }
+    return;
+  }
+  // Each field is filtered from its own rows: the top field from the even
+  // rows, the bottom field from the odd ones.
+  static constexpr int kTaps[12] = {8, 5, -30, -18, 113, 242, 192, 35, -38, -10, 11, 2};
+  const int lastEven = height % 2 == 0 ? height - 2 : height - 1;
+  const int lastOdd = std::max(1, height % 2 == 0 ? height - 1 : height - 2);
+  const int outRows = height / 2;
+  const auto filterRows = [&](const std::uint8_t* const* rows, std::uint8_t* d) {
+    for (int i = 0; i < width; ++i) {
+      int sum = 0;
+      for (int k = 0; k < 12; ++k) sum += kTaps[k] * rows[k][i];
+      d[i] = clip[(sum + 256) >> 9];
+    }
+  };
+  for (int j = 0; j + 1 < height; j += 4) {
+    const std::uint8_t* rows[12];
+    for (int k = 0; k < 12; ++k) rows[k] = row(std::clamp(j - 10 + 2 * k, 0, lastEven));
+    filterRows(rows, out(j >> 1));
+    if ((j >> 1) + 1 >= outRows) continue;
+    for (int k = 0; k < 12; ++k) rows[k] = row(std::clamp(j + 13 - 2 * k, 1, lastOdd));
+    filterRows(rows, out((j >> 1) + 1));
   }
 }
 

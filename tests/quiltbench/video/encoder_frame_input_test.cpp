@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -202,6 +203,76 @@ TEST(EncoderChromaFilters, ConstantPlanesStayConstant) {
     std::vector<std::uint8_t> quarter(32 * 16, 0);
     qe::filter_vertical(grey.data(), quarter.data(), 32, 32, progressive, clip.get());
     for (std::uint8_t v : quarter) ASSERT_EQ(v, 90);
+  }
+}
+
+// The filters written the plain way, index by clamped index, as the formulas read.
+std::vector<std::uint8_t> plainHorizontal(const std::vector<std::uint8_t>& in, int width, int height, bool mpeg1,
+                                          const std::uint8_t* clip) {
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(width / 2) * height);
+  for (int j = 0; j < height; ++j) {
+    const auto s = [&](int i) { return in[static_cast<std::size_t>(j * width + std::clamp(i, 0, width - 1))]; };
+    for (int i = 0; i + 1 < width; i += 2) {
+      const int sum = mpeg1 ? 228 * (s(i) + s(i + 1)) + 70 * (s(i - 1) + s(i + 2)) - 37 * (s(i - 2) + s(i + 3)) -
+                                  21 * (s(i - 3) + s(i + 4)) + 11 * (s(i - 4) + s(i + 5)) + 5 * (s(i - 5) + s(i + 6))
+                            : 22 * (s(i - 5) + s(i + 5)) - 52 * (s(i - 3) + s(i + 3)) + 159 * (s(i - 1) + s(i + 1)) +
+                                  256 * s(i);
+      out[static_cast<std::size_t>(j * (width / 2) + i / 2)] = clip[(sum + 256) >> 9];
+    }
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> plainVertical(const std::vector<std::uint8_t>& in, int width, int height, bool progressive,
+                                        const std::uint8_t* clip) {
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * (height / 2));
+  const int taps[12] = {8, 5, -30, -18, 113, 242, 192, 35, -38, -10, 11, 2};
+  for (int i = 0; i < width; ++i) {
+    const auto s = [&](int j, int low, int high) {
+      return in[static_cast<std::size_t>(std::clamp(j, low, high) * width + i)];
+    };
+    const auto put = [&](int j, int sum) { out[static_cast<std::size_t>(j * width + i)] = clip[(sum + 256) >> 9]; };
+    if (progressive) {
+      for (int j = 0; j + 1 < height; j += 2) {
+        const auto p = [&](int r) { return s(r, 0, height - 1); };
+        put(j / 2, 228 * (p(j) + p(j + 1)) + 70 * (p(j - 1) + p(j + 2)) - 37 * (p(j - 2) + p(j + 3)) -
+                       21 * (p(j - 3) + p(j + 4)) + 11 * (p(j - 4) + p(j + 5)) + 5 * (p(j - 5) + p(j + 6)));
+      }
+      continue;
+    }
+    for (int j = 0; j + 1 < height; j += 4) {
+      int top = 0, bottom = 0;
+      for (int k = 0; k < 12; ++k) {
+        top += taps[k] * s(j - 10 + 2 * k, 0, height - 2);
+        bottom += taps[k] * s(j + 13 - 2 * k, 1, height - 1);
+      }
+      put(j / 2, top);
+      if (j / 2 + 1 < height / 2) put(j / 2 + 1, bottom);
+    }
+  }
+  return out;
+}
+
+TEST(EncoderChromaFilters, MatchThePlainFormulasOnRandomPlanes) {
+  const Clip clip;
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  struct Size {
+    int width, height;
+  };
+  for (const Size size : {Size{2, 2}, Size{4, 6}, Size{6, 4}, Size{16, 8}, Size{34, 14}, Size{176, 64}}) {
+    SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
+    std::vector<std::uint8_t> plane(static_cast<std::size_t>(size.width) * size.height);
+    for (auto& v : plane) v = static_cast<std::uint8_t>(random() % 3 == 0 ? (random() % 2) * 255 : random());
+    for (bool variant : {false, true}) {
+      std::vector<std::uint8_t> half(static_cast<std::size_t>(size.width / 2) * size.height);
+      qe::filter_horizontal(plane.data(), half.data(), size.width, size.height, variant, clip.get());
+      EXPECT_EQ(half, plainHorizontal(plane, size.width, size.height, variant, clip.get())) << "mpeg1 " << variant;
+      std::vector<std::uint8_t> quarter(static_cast<std::size_t>(size.width) * (size.height / 2));
+      qe::filter_vertical(plane.data(), quarter.data(), size.width, size.height, variant, clip.get());
+      EXPECT_EQ(quarter, plainVertical(plane, size.width, size.height, variant, clip.get())) << "progressive " << variant;
+    }
   }
 }
 
