@@ -77,7 +77,8 @@ class ItemPainter {
     pen.Style = style;
     cairo_save(cr_);
     if (forms::applyPen(cr_, pen)) {
-      cairo_set_line_cap(cr_, CAIRO_LINE_CAP_SQUARE);
+      // Square caps reach the end pixels of solid lines; on dashes they would close the gaps.
+      if (style == forms::psSolid) cairo_set_line_cap(cr_, CAIRO_LINE_CAP_SQUARE);
       // Whole pixels as the scales give them; odd widths through pixel centres.
       const double c = width % 2 == 1 ? 0.5 : 0;
       cairo_move_to(cr_, std::round(x0) + c, std::round(y0) + c);

@@ -57,18 +57,21 @@ bool applyPen(cairo_t* cr, const TPen& pen) {
   const double dot[] = {1 * w, 1 * w};
   const double dashDot[] = {3 * w, 1 * w, 1 * w, 1 * w};
   const double dashDotDot[] = {3 * w, 1 * w, 1 * w, 1 * w, 1 * w, 1 * w};
+  // Lines of odd width start on a pixel centre; half a pixel of offset puts the dash
+  // ends on pixel edges, so straight dashes stay crisp.
+  const double offset = static_cast<int>(w) % 2 == 1 ? 0.5 : 0;
   switch (pen.Style) {
     case psDash:
-      cairo_set_dash(cr, dash, 2, 0);
+      cairo_set_dash(cr, dash, 2, offset);
       break;
     case psDot:
-      cairo_set_dash(cr, dot, 2, 0);
+      cairo_set_dash(cr, dot, 2, offset);
       break;
     case psDashDot:
-      cairo_set_dash(cr, dashDot, 4, 0);
+      cairo_set_dash(cr, dashDot, 4, offset);
       break;
     case psDashDotDot:
-      cairo_set_dash(cr, dashDotDot, 6, 0);
+      cairo_set_dash(cr, dashDotDot, 6, offset);
       break;
     default:
       cairo_set_dash(cr, nullptr, 0, 0);

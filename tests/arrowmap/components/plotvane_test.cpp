@@ -405,6 +405,11 @@ TEST_F(PlotvaneTest, RenderedChartShowsAxesLabelsLinesAndMarks) {
   chart->SetPenStyle(forms::psClear);
   chart->PenMoveTo(-9, 8);
   chart->PenLineTo(9, 8);
+  chart->SetClassDefault(0);
+  chart->SetPenStyle(forms::psDash);
+  chart->SetDataColor(red);
+  chart->PenMoveTo(-9, -9);
+  chart->PenLineTo(9, -9);
   chart->ShowItems();
 
   const forms::TBitmap& screen = chart->Surface();
@@ -421,6 +426,24 @@ TEST_F(PlotvaneTest, RenderedChartShowsAxesLabelsLinesAndMarks) {
   EXPECT_EQ(at(-6, 6), navy);
   EXPECT_NE(at(-6, -8), navy);          // its class is switched off
   EXPECT_NE(at(0, 8), forms::clBlack);  // the clear pen draws nothing
+
+  // The pen width: three rows for the green line, one for the red.
+  auto rowColour = [&](double y, int offset, forms::TColor colour) {
+    const int py = tRim + static_cast<int>(std::lround(chart->PlotY(1, y))) + offset;
+    const int px = lRim + static_cast<int>(std::lround(chart->PlotX(1, 1)));
+    return screen.Pixel(px, py) == colour;
+  };
+  EXPECT_TRUE(rowColour(-5, -1, green) && rowColour(-5, 1, green));
+  EXPECT_FALSE(rowColour(-5, -2, green) || rowColour(-5, 2, green));
+  EXPECT_FALSE(rowColour(0, -1, red) || rowColour(0, 1, red));
+  // A dashed line has gaps.
+  const int dashRow = tRim + static_cast<int>(std::lround(chart->PlotY(1, -9)));
+  const int from = lRim + static_cast<int>(std::lround(chart->PlotX(1, -8)));
+  const int to = lRim + static_cast<int>(std::lround(chart->PlotX(1, 8)));
+  int onDash = 0;
+  for (int x = from; x < to; ++x) onDash += screen.Pixel(x, dashRow) == red;
+  EXPECT_GT(onDash, (to - from) / 2);
+  EXPECT_LT(onDash, to - from - 10);
 
   // Axis lines and labels of layer 1 sit in the rims, in dark pixels.
   EXPECT_GT(darkPixels(screen, 0, tRim, lRim - 16, tRim + ph), 40);                  // y labels
