@@ -67,6 +67,10 @@ void initRateControlSequence(const EncoderParameters& params) {
   g_rc.Xi = params.Xi != 0 ? params.Xi : std::floor(160.0 * params.bit_rate / 115.0 + 0.5);
   g_rc.Xp = params.Xp != 0 ? params.Xp : std::floor(60.0 * params.bit_rate / 115.0 + 0.5);
   g_rc.Xb = params.Xb != 0 ? params.Xb : std::floor(42.0 * params.bit_rate / 115.0 + 0.5);
+  // A reaction parameter below one (a rate of a few bits per second, or a
+  // negative value in the file) would divide the buffer fullness by zero.
+  if (g_rc.r < 1) g_rc.r = 1;
+  if (!(g_rc.avgAct > 0)) g_rc.avgAct = 400.0;
   g_rc.d0i = params.d0i != 0 ? params.d0i : std::floor(10.0 * g_rc.r / 31.0 + 0.5);
   g_rc.d0p = params.d0p != 0 ? params.d0p : std::floor(10.0 * g_rc.r / 31.0 + 0.5);
   g_rc.d0b = params.d0b != 0 ? params.d0b : std::floor(14.0 * g_rc.r / 31.0 + 0.5);
@@ -141,8 +145,11 @@ int macroblockQuantiser(const PictureState& picture, int index, const Macroblock
   if (q < 1.0) q = 1.0;
   const double act = macroblock.act;
   const double normalised = (2.0 * act + g_rc.avgAct) / (act + 2.0 * g_rc.avgAct);
+  const double largest = picture.q_scale_type ? 112.0 : 62.0;
   double scale = 2.0 * q * normalised;
-  scale = std::clamp(scale, 1.0, picture.q_scale_type ? 112.0 : 62.0);
+  // Complexities read from the file may be anything; never let the
+  // quantiser go beyond its range or become undefined.
+  scale = std::isfinite(scale) ? std::clamp(scale, 1.0, largest) : largest;
   const int code = quantiserScaleCode(static_cast<int>(scale + 0.5), picture.q_scale_type);
   g_rc.q = quantiserScale(code, picture.q_scale_type);
   g_rc.qSum += g_rc.q / 2.0;

@@ -340,6 +340,13 @@ std::vector<Clip> clips() {
     all.push_back(c);
   }
   {
+    // A rate of one bit per second leaves the reaction parameter at zero; the
+    // coarsest quantiser must still give a decodable stream.
+    Clip c = clip("one_bit_per_second", 64, 48, 4, 4, 2);
+    c.bitRate = 1;
+    all.push_back(c);
+  }
+  {
     // Noise at a high rate makes large levels: escapes of both tables.
     Clip c = clip("noise_high_rate_escapes", 64, 48, 4, 4, 2);
     c.noiseOnly = true, c.profile = 1, c.level = 4, c.bitRate = 60e6, c.intraVlc = 1, c.dcPrecision = 3;
