@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -14,8 +15,6 @@ namespace {
 constexpr std::size_t kInputBufferBytes = 16384;
 constexpr int kMaxCodes = 4096;
 constexpr int kMaxCodeSize = 12;
-// A chain is at most one byte per table entry plus the repeated first byte.
-constexpr int kStackSize = kMaxCodes + 1;
 
 // The file read through one 16384-byte buffer, refilled when it runs dry.
 class GifInput {
@@ -53,169 +52,178 @@ class GifInput {
   std::size_t pos_ = 0, length_ = 0;
 };
 
-// Codes of the image data, least significant bit first, taken from whole data sub-blocks.
+// The image data: the minimum code size, then data sub-blocks up to an empty one (or the
+// end of the file), gathered into one buffer so that codes can be taken without looking
+// for block boundaries.
 class GifCodeReader {
  public:
-  explicit GifCodeReader(GifInput& input) : input_(input) {}
-
-  // The next code of `size` bits, or -1 when the data sub-blocks (or the file) end.
-  int next(int size) {
-    while (bits_ < size) {
-      if (blockPos_ == blockLength_) {
-        if (ended_) return -1;
-        const int length = input_.readByte();
-        if (length <= 0) {
-          ended_ = true;
-          return -1;
-        }
-        blockLength_ = input_.read(block_.data(), static_cast<std::size_t>(length));
-        blockPos_ = 0;
-        if (blockLength_ == 0) {
-          ended_ = true;
-          return -1;
+  // Reads every data sub-block; false when memory runs out.
+  bool gather(GifInput& input) {
+    try {
+      for (int length = input.readByte(); length > 0; length = input.readByte()) {
+        const std::size_t at = data_.size();
+        data_.resize(at + static_cast<std::size_t>(length));
+        const std::size_t got = input.read(data_.data() + at, static_cast<std::size_t>(length));
+        if (got < static_cast<std::size_t>(length)) {
+          data_.resize(at + got);
+          break;
         }
       }
-      accumulator_ |= static_cast<std::uint32_t>(block_[blockPos_++]) << bits_;
-      bits_ += 8;
+      bitEnd_ = static_cast<std::uint64_t>(data_.size()) * 8;
+      data_.resize(data_.size() + 8, 0);  // lets next() load 8 bytes anywhere
+    } catch (const std::bad_alloc&) {
+      return false;
     }
-    const int code = static_cast<int>(accumulator_ & ((1u << size) - 1));
-    accumulator_ >>= size;
-    bits_ -= size;
+    return true;
+  }
+
+  std::size_t bytes() const { return static_cast<std::size_t>(bitEnd_ / 8); }
+
+  // The next code of `size` bits, least significant bit first; -1 once the data is used up.
+  int next(int size) {
+    if (bitPos_ + static_cast<std::uint64_t>(size) > bitEnd_) return -1;
+    std::uint64_t word;
+    std::memcpy(&word, data_.data() + (bitPos_ >> 3), sizeof word);
+    const int code = static_cast<int>((word >> (bitPos_ & 7)) & ((1u << size) - 1));
+    bitPos_ += static_cast<std::uint64_t>(size);
     return code;
   }
 
  private:
-  GifInput& input_;
-  std::array<std::uint8_t, 255> block_{};
-  std::size_t blockPos_ = 0, blockLength_ = 0;
-  std::uint32_t accumulator_ = 0;
-  int bits_ = 0;
-  bool ended_ = false;
+  std::vector<std::uint8_t> data_;
+  std::uint64_t bitPos_ = 0, bitEnd_ = 0;
 };
 
-// Places decoded lines into the bottom-up DIB: picture row r goes to DIB row height-1-r,
-// and interlaced pictures come in four passes.
-class GifLinePlacer {
- public:
-  GifLinePlacer(std::uint8_t* bits, int stride, int height, bool interlaced)
-      : bits_(bits), stride_(stride), height_(height), interlaced_(interlaced) {}
-
-  // false once every row has been filled.
-  bool put(const std::uint8_t* line, int length) {
-    if (pass_ >= 4 || row_ >= height_) return false;
-    std::memcpy(bits_ + static_cast<std::size_t>(height_ - 1 - row_) * stride_, line,
-                static_cast<std::size_t>(length));
-    if (!interlaced_) {
-      ++row_;
-      return true;
-    }
-    row_ += kStep[pass_];
-    while (row_ >= height_ && ++pass_ < 4) row_ = kStart[pass_];
-    return true;
-  }
-
- private:
-  static constexpr int kStart[4] = {0, 4, 2, 1};
-  static constexpr int kStep[4] = {8, 8, 4, 2};
-
-  std::uint8_t* bits_;
-  int stride_, height_;
-  bool interlaced_;
-  int row_ = 0, pass_ = 0;
-};
-
-int decodeGifImage(GifInput& input, GifLinePlacer& placer, int width) {
-  const int minCodeSize = input.readByte();
-  if (minCodeSize < 2 || minCodeSize > 9) return detail::kGifBadCodeSize;
-  std::vector<std::uint8_t> line;
-  try {
-    line.resize(static_cast<std::size_t>(width) + 1);
-  } catch (const std::bad_alloc&) {
-    return detail::kGifNoLineBuffer;
-  }
-  std::array<std::uint16_t, kMaxCodes> prefix{};
-  std::array<std::uint8_t, kMaxCodes> suffix{};
-  std::array<std::uint8_t, kStackSize> stack{};
-
+// Decodes LZW codes into `out` (the picture's pixels in the order they come, `capacity`
+// bytes). Every table entry is a run of earlier output: the previous string plus the
+// first byte of the one after it, which the decoder has always written right behind the
+// previous string. So strings are copied out of the output, and a code's chain is never
+// walked. Sets `decoded` to the pixels written.
+int decodeGifCodes(GifCodeReader& reader, int minCodeSize, std::uint8_t* out, std::size_t capacity,
+                   std::size_t& decoded) {
+  std::array<std::uint32_t, kMaxCodes> start{};
+  std::array<std::uint16_t, kMaxCodes> length{};
   const int clear = 1 << minCodeSize;
   const int end = clear + 1;
   int codeSize = minCodeSize + 1;
   int limit = 1 << codeSize;
   int nextFree = clear + 2;
-  int previous = -1;
-  std::uint8_t first = 0;
-  int linePos = 0;
-  GifCodeReader reader(input);
-
-  auto finish = [&](int status) {
-    if (linePos > 0 && !placer.put(line.data(), linePos)) return int{detail::kGifPastLastRow};
-    return status;
-  };
+  bool havePrevious = false;
+  std::size_t previousStart = 0, previousLength = 0;
+  std::size_t pos = 0;
+  decoded = 0;
 
   for (;;) {
     int code = reader.next(codeSize);
-    if (code < 0) return finish(detail::kGifDataEnded);
-    if (code == end) return finish(detail::kGifDecoded);
-    if (code == clear || previous < 0) {
-      if (code == clear) {
-        codeSize = minCodeSize + 1;
-        limit = 1 << codeSize;
-        nextFree = clear + 2;
-        do code = reader.next(codeSize);
-        while (code == clear);
-        if (code < 0) return finish(detail::kGifDataEnded);
-        if (code == end) return finish(detail::kGifDecoded);
-      }
+    if (code < 0) {
+      decoded = pos;
+      return detail::kGifDataEnded;
+    }
+    if (code == end) {
+      decoded = pos;
+      return detail::kGifDecoded;
+    }
+    if (code == clear) {
+      codeSize = minCodeSize + 1;
+      limit = 1 << codeSize;
+      nextFree = clear + 2;
+      havePrevious = false;
+      continue;
+    }
+    if (pos >= capacity) {
+      decoded = pos;
+      return detail::kGifPastLastRow;
+    }
+    if (!havePrevious) {
+      // The first code after a clear code is a single byte; one not in the table is 0.
       if (code >= nextFree) code = 0;
-      previous = code;
-      first = static_cast<std::uint8_t>(code);
-      line[linePos++] = first;
-      if (linePos == width) {
-        if (!placer.put(line.data(), width)) return detail::kGifPastLastRow;
-        linePos = 0;
-      }
+      out[pos] = static_cast<std::uint8_t>(code);
+      previousStart = pos;
+      previousLength = 1;
+      ++pos;
+      havePrevious = true;
       continue;
     }
 
-    const int incoming = code;
-    int sp = 0;
-    // A code not yet in the table (the encoder's one-step-ahead case, or a hostile
-    // code above it) stands for the previous string plus its own first byte.
-    if (code >= nextFree) {
-      stack[sp++] = first;
-      code = previous;
+    std::size_t runLength;
+    if (code < clear) {
+      out[pos] = static_cast<std::uint8_t>(code);
+      runLength = 1;
+    } else if (code < nextFree) {
+      runLength = length[code];
+      const std::size_t n = std::min(runLength, capacity - pos);
+      const std::uint8_t* from = out + start[code];
+      std::uint8_t* to = out + pos;
+      if (n <= 16) {
+        for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+      } else {
+        std::memcpy(to, from, n);
+      }
+    } else {
+      // A code not yet in the table (the encoder's one-step-ahead case, or a hostile code
+      // above it) stands for the previous string plus that string's first byte.
+      runLength = previousLength + 1;
+      const std::size_t n = std::min(runLength, capacity - pos);
+      const std::size_t copied = std::min(previousLength, n);
+      std::memmove(out + pos, out + previousStart, copied);
+      if (n > copied) out[pos + copied] = out[previousStart];
     }
-    // Every entry's prefix is a smaller code, so the chain ends within the stack.
-    while (code > end) {
-      if (sp >= kStackSize - 1) return detail::kGifDataEnded;
-      stack[sp++] = suffix[code];
-      code = prefix[code];
-    }
-    first = static_cast<std::uint8_t>(code);
-    stack[sp++] = first;
 
     if (nextFree < kMaxCodes) {
-      prefix[nextFree] = static_cast<std::uint16_t>(previous);
-      suffix[nextFree] = first;
+      start[nextFree] = static_cast<std::uint32_t>(previousStart);
+      length[nextFree] = static_cast<std::uint16_t>(previousLength + 1);
       ++nextFree;
       if (nextFree >= limit && codeSize < kMaxCodeSize) {
         ++codeSize;
         limit <<= 1;
       }
     }
-    previous = incoming;
-
-    while (sp > 0) {
-      const int n = std::min(sp, width - linePos);
-      for (int i = 0; i < n; ++i) line[linePos + i] = stack[sp - 1 - i];
-      sp -= n;
-      linePos += n;
-      if (linePos == width) {
-        if (!placer.put(line.data(), width)) return detail::kGifPastLastRow;
-        linePos = 0;
-      }
+    previousStart = pos;
+    previousLength = runLength;
+    pos += runLength;
+    if (pos > capacity) {
+      decoded = capacity;
+      return detail::kGifPastLastRow;
     }
   }
+}
+
+// Decodes the image data and places the lines into the bottom-up DIB: picture row r goes
+// to DIB row height-1-r, and interlaced pictures come in four passes.
+int decodeGifImage(GifInput& input, std::uint8_t* bits, int stride, int width, int height,
+                   bool interlaced) {
+  const int minCodeSize = input.readByte();
+  if (minCodeSize < 2 || minCodeSize > 9) return detail::kGifBadCodeSize;
+  GifCodeReader reader;
+  if (!reader.gather(input)) return detail::kGifNoLineBuffer;
+  // No more pixels than the data can make: each code takes at least three bits and
+  // yields at most one byte more than the table holds.
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  const std::size_t producible = (reader.bytes() * 8 / 3 + 1) * (kMaxCodes + 1);
+  // Only the decoded part is ever read, so the buffer need not be cleared.
+  const std::size_t capacity = std::min(pixels, producible);
+  std::unique_ptr<std::uint8_t[]> picture(new (std::nothrow) std::uint8_t[capacity]);
+  if (!picture) return detail::kGifNoLineBuffer;
+  std::size_t decoded = 0;
+  const int status = decodeGifCodes(reader, minCodeSize, picture.get(), capacity, decoded);
+
+  static constexpr int kStart[4] = {0, 4, 2, 1};
+  static constexpr int kStep[4] = {8, 8, 4, 2};
+  int pass = 0, row = 0;
+  for (std::size_t line = 0; line * static_cast<std::size_t>(width) < decoded; ++line) {
+    const std::size_t from = line * static_cast<std::size_t>(width);
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(width), decoded - from);
+    std::memcpy(bits + static_cast<std::size_t>(height - 1 - row) * stride, picture.get() + from, n);
+    if (!interlaced) {
+      ++row;
+    } else {
+      row += kStep[pass];
+      while (row >= height && ++pass < 4) row = kStart[pass];
+      if (pass >= 4) break;
+    }
+    if (row >= height) break;
+  }
+  return status;
 }
 
 }  // namespace
@@ -296,8 +304,7 @@ int CGifImageImpl::Read(const std::string& name) {
         }
         SetPaletteRGB(entries, red.data(), green.data(), blue.data());
       }
-      GifLinePlacer placer(bits, stride, height, (imageFlags & 0x40) != 0);
-      decodeGifImage(input, placer, width);
+      decodeGifImage(input, bits, stride, width, height, (imageFlags & 0x40) != 0);
       // Only the first image of a file is read.
       break;
     } else {

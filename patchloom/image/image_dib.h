@@ -15,11 +15,11 @@
 
 class CImagePalette;
 
-// Limits on images made from sizes read from files: a side fits the 16-bit fields of
-// GIF and JPEG, and no image gets more than 2^28 pixels, so a small hostile file cannot
-// make us allocate or clear gigabytes.
+// Limits on images: a side fits the 16-bit fields of GIF and JPEG, and no image gets more
+// than 2^26 pixels (8192 x 8192, far beyond what texture synthesis takes), so a small
+// hostile file cannot make us allocate or clear gigabytes.
 inline constexpr std::int64_t kMaxImageSide = 65535;
-inline constexpr std::int64_t kMaxImagePixels = std::int64_t{1} << 28;
+inline constexpr std::int64_t kMaxImagePixels = std::int64_t{1} << 26;
 
 // Bytes of the colour table that follows a DIB header: entries = biClrUsed, or
 // 1 << biBitCount when that is 0 and biBitCount <= 8; 3 bytes an entry after a 12-byte
