@@ -86,16 +86,19 @@ void writeSequenceEnd();
 // Chooses for every macroblock of the current picture intra or a prediction
 // (mb_type, motion_type, MV, mv_field_sel): full-pel search on the source
 // frames within the picture's search widths, half-pel refinement on the
-// reconstructed references. picture.predict_from_first limits a P field to the
-// first field of the same frame (held in `reconstruction`).
+// reconstructed references; frame, field and (P pictures of interlaced video
+// when M is 1) dual-prime prediction. picture.predict_from_first limits a P
+// field to the first field of the same frame (held in `reconstruction`).
+// Reads mpeg1 and M from g_encoder.params.
 void estimateMotion(const FrameStores& stores, const Frame& source, const Frame& reconstruction,
                     const PictureState& picture, const Sizes& sizes,
                     std::vector<MacroblockInfo>& macroblocks);
 
 // ---- Prediction (prediction.cpp) -----------------------------------------------------
 
-// Forms the motion-compensated prediction of every macroblock into `prediction`
-// (128 for intra macroblocks).
+// Forms the motion-compensated prediction of every non-intra macroblock into
+// `prediction`; intra macroblocks leave it untouched (their samples are coded
+// directly).
 void predictPicture(const FrameStores& stores, const Frame& reconstruction,
                     const PictureState& picture, const Sizes& sizes,
                     const std::vector<MacroblockInfo>& macroblocks, Frame& prediction);
