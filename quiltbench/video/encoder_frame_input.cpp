@@ -134,19 +134,24 @@ void readPpm(const std::string& name, Frame& frame, EncoderState& e) {
   std::fgetc(file);
   for (int k = 0; k < 3; ++k) skipPpmInteger(file);
 
-  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(p.horizontal_size) * 3);
+  std::vector<std::uint8_t> rgbRow(static_cast<std::size_t>(p.horizontal_size) * 3);
+  std::uint8_t* const luma = frame[0];
   for (int j = 0; j < p.vertical_size; ++j) {
-    const std::size_t got = std::fread(rgb.data(), 1, rgb.size(), file);
-    std::fill(rgb.begin() + static_cast<std::ptrdiff_t>(got), rgb.end(), std::uint8_t{0});
+    const std::size_t got = std::fread(rgbRow.data(), 1, rgbRow.size(), file);
+    std::fill(rgbRow.begin() + static_cast<std::ptrdiff_t>(got), rgbRow.end(), std::uint8_t{0});
     const std::size_t row = static_cast<std::size_t>(j) * static_cast<std::size_t>(s.width);
+    const std::uint8_t* rgb = rgbRow.data();
+    std::uint8_t* yRow = luma + row;
+    std::uint8_t* uRow = u444 + row;
+    std::uint8_t* vRow = v444 + row;
     for (int i = 0; i < p.horizontal_size; ++i) {
       const double r = rgb[3 * i], g = rgb[3 * i + 1], b = rgb[3 * i + 2];
       const double y = w.red * r + w.green * g + w.blue * b;
       const double u = cu * (b - y);
       const double v = cv * (r - y);
-      frame[0][row + i] = static_cast<std::uint8_t>(static_cast<int>((219.0 / 256.0) * y + 16.5));
-      u444[row + i] = static_cast<std::uint8_t>(static_cast<int>((224.0 / 256.0) * u + 128.5));
-      v444[row + i] = static_cast<std::uint8_t>(static_cast<int>((224.0 / 256.0) * v + 128.5));
+      yRow[i] = static_cast<std::uint8_t>(static_cast<int>((219.0 / 256.0) * y + 16.5));
+      uRow[i] = static_cast<std::uint8_t>(static_cast<int>((224.0 / 256.0) * u + 128.5));
+      vRow[i] = static_cast<std::uint8_t>(static_cast<int>((224.0 / 256.0) * v + 128.5));
     }
   }
   std::fclose(file);
