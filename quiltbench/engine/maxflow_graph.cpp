@@ -19,6 +19,12 @@ constexpr const char* kNoMemory = "Not enough memory!";
 
 }  // namespace
 
+// Nodes start on a cache line, so that no node straddles two.
+MaxflowGraph::Node* MaxflowGraph::allocateNodes(int count) {
+  const std::size_t bytes = (sizeof(Node) * static_cast<std::size_t>(count) + 63) / 64 * 64;
+  return static_cast<Node*>(std::aligned_alloc(64, bytes));
+}
+
 // Orphan entries handed out from blocks of 128 and recycled through a free list, so a
 // long adoption cascade never allocates per entry.
 class MaxflowGraph::OrphanStore {
@@ -61,7 +67,7 @@ MaxflowGraph::MaxflowGraph(int nodeHint, int edgeHint, ErrorFunction error) : er
   const int edges = std::max(edgeHint, kMinEdgeRoom);
   if (edges > INT_MAX / 2) fatal(kNoMemory);
   arcRoom_ = 2 * edges;
-  nodes_ = static_cast<Node*>(std::malloc(sizeof(Node) * static_cast<std::size_t>(nodeRoom_)));
+  nodes_ = allocateNodes(nodeRoom_);
   arcs_ = static_cast<Arc*>(std::malloc(sizeof(Arc) * static_cast<std::size_t>(arcRoom_)));
   if (!nodes_ || !arcs_) fatal(kNoMemory);
 }
@@ -69,6 +75,7 @@ MaxflowGraph::MaxflowGraph(int nodeHint, int edgeHint, ErrorFunction error) : er
 MaxflowGraph::~MaxflowGraph() {
   std::free(nodes_);
   std::free(arcs_);
+  std::free(packed_);
   delete orphanStore_;
 }
 
@@ -85,9 +92,10 @@ void MaxflowGraph::ReallocateNodes(int count) {
   const long long grown = static_cast<long long>(nodeRoom_) + nodeRoom_ / 2;
   const int room = static_cast<int>(std::min<long long>(
       std::max<long long>(grown, static_cast<long long>(nodeCount_) + count), INT_MAX));
-  auto* moved =
-      static_cast<Node*>(std::realloc(nodes_, sizeof(Node) * static_cast<std::size_t>(room)));
+  auto* moved = allocateNodes(room);
   if (!moved) fatal(kNoMemory);
+  if (nodeCount_) std::memcpy(moved, nodes_, sizeof(Node) * static_cast<std::size_t>(nodeCount_));
+  std::free(nodes_);
   // Arcs hold node indexes, not addresses, so nothing needs rebasing after a move.
   nodes_ = moved;
   nodeRoom_ = room;
@@ -106,6 +114,7 @@ void MaxflowGraph::ReallocateArcs() {
 
 MaxflowGraph::node_id MaxflowGraph::AddNodes(int count) {
   if (count <= 0) return nodeCount_;
+  if (packed_) unpackArcs();
   if (count > nodeRoom_ - nodeCount_) ReallocateNodes(count);
   const node_id first = nodeCount_;
   if (count == 1) {
@@ -128,6 +137,7 @@ MaxflowGraph::node_id MaxflowGraph::AddNodes(int count) {
 }
 
 void MaxflowGraph::AddEdge(node_id i, node_id j, captype capacity, captype reverseCapacity) {
+  if (packed_) unpackArcs();
   if (arcCount_ + 2 > arcRoom_) ReallocateArcs();
   const arc_id a = arcCount_;
   const arc_id b = a + 1;
@@ -208,51 +218,120 @@ inline void MaxflowGraph::setOrphanRear(node_id i) {
   orphanLast_ = e;
 }
 
+// Packs the arcs by tail. Each node's arcs keep their list order, so every scan below
+// visits them exactly as the lists would.
+void MaxflowGraph::packArcs() {
+  if (nodeCount_ == nodeRoom_) ReallocateNodes(1);  // the spare entry for the last end
+  auto* packed =
+      static_cast<PackedArc*>(std::malloc(sizeof(PackedArc) * std::max<std::size_t>(arcCount_, 1)));
+  auto* position =
+      static_cast<arc_id*>(std::malloc(sizeof(arc_id) * std::max<std::size_t>(arcCount_, 1)));
+  if (!packed || !position) fatal(kNoMemory);
+  std::fill(position, position + arcCount_, kNoParent);
+  arc_id next = 0;
+  for (node_id i = 0; i < nodeCount_; ++i) {
+    const arc_id listHead = nodes_[i].first;
+    nodes_[i].first = next;
+    for (arc_id a = listHead; a != kNoParent; a = arcs_[a].next) position[a] = next++;
+  }
+  nodes_[nodeCount_].first = next;
+  // An edge from a node to itself drops one arc from the node's list; it goes past the
+  // last node's end, where no scan reaches it.
+  for (arc_id a = 0; a < arcCount_; ++a)
+    if (position[a] == kNoParent) position[a] = next++;
+  for (arc_id a = 0; a < arcCount_; ++a)
+    packed[position[a]] = PackedArc{arcs_[a].head, position[sister(a)], arcs_[a].rCap};
+  std::free(position);
+  std::free(arcs_);
+  arcs_ = nullptr;
+  packed_ = packed;
+}
+
+// Back to paired arcs in growable lists, for a graph that grows after a cut. Pairs are
+// numbered afresh; each node's list keeps its order.
+void MaxflowGraph::unpackArcs() {
+  auto* arcs = static_cast<Arc*>(std::malloc(sizeof(Arc) * static_cast<std::size_t>(arcRoom_)));
+  auto* pairOf =
+      static_cast<arc_id*>(std::malloc(sizeof(arc_id) * std::max<std::size_t>(arcCount_, 1)));
+  if (!arcs || !pairOf) fatal(kNoMemory);
+  arc_id pairs = 0;
+  for (arc_id c = 0; c < arcCount_; ++c) {
+    const arc_id t = packed_[c].sister;
+    if (c < t) {
+      pairOf[c] = 2 * pairs;
+      pairOf[t] = 2 * pairs + 1;
+      ++pairs;
+    }
+  }
+  for (node_id i = 0; i < nodeCount_; ++i) {
+    const arc_id begin = nodes_[i].first, end = nodes_[i + 1].first;
+    arc_id head = kNoParent;
+    for (arc_id c = end; c-- > begin;) {
+      arcs[pairOf[c]] = Arc{packed_[c].head, head, packed_[c].rCap};
+      head = pairOf[c];
+    }
+    nodes_[i].first = head;
+  }
+  for (arc_id c = nodes_[nodeCount_].first; c < arcCount_; ++c)
+    arcs[pairOf[c]] = Arc{packed_[c].head, kNoParent, packed_[c].rCap};
+  // The parent arcs that the segments are read from are not needed again, except as
+  // markers: keep them meaningful.
+  for (node_id i = 0; i < nodeCount_; ++i)
+    if (nodes_[i].parent >= 0) nodes_[i].parent = pairOf[nodes_[i].parent];
+  std::free(pairOf);
+  std::free(packed_);
+  packed_ = nullptr;
+  arcs_ = arcs;
+}
+
 // `middle` runs from a source-tree node to a sink-tree node. The path's arcs are noted
 // on the way to the terminals, so the second pass needs no walking.
 void MaxflowGraph::augment(arc_id middle) {
-  captype bottleneck = arcs_[middle].rCap;
+  PackedArc* arcs = packed_;
+  captype bottleneck = arcs[middle].rCap;
 
   sourcePath_.clear();
-  node_id i = arcs_[sister(middle)].head;
+  node_id i = arcs[arcs[middle].sister].head;
   for (;;) {
     const arc_id a = nodes_[i].parent;
     if (a == kTerminal) break;
     sourcePath_.push_back(a);
-    bottleneck = std::min(bottleneck, arcs_[sister(a)].rCap);
+    bottleneck = std::min(bottleneck, arcs[arcs[a].sister].rCap);
     i = nodes_[i].up;
   }
   const node_id sourceRoot = i;
   bottleneck = std::min(bottleneck, nodes_[i].trCap);
 
   sinkPath_.clear();
-  i = arcs_[middle].head;
+  i = arcs[middle].head;
   for (;;) {
     const arc_id a = nodes_[i].parent;
     if (a == kTerminal) break;
     sinkPath_.push_back(a);
-    bottleneck = std::min(bottleneck, arcs_[a].rCap);
+    bottleneck = std::min(bottleneck, arcs[a].rCap);
     i = nodes_[i].up;
   }
   const node_id sinkRoot = i;
   bottleneck = std::min(bottleneck, -nodes_[i].trCap);
 
-  arcs_[sister(middle)].rCap += bottleneck;
-  arcs_[middle].rCap -= bottleneck;
+  arcs[arcs[middle].sister].rCap += bottleneck;
+  arcs[middle].rCap -= bottleneck;
 
   // The tail of each parent arc is the node that hangs from it.
   for (const arc_id a : sourcePath_) {
-    arcs_[a].rCap += bottleneck;
-    arcs_[sister(a)].rCap -= bottleneck;
-    if (arcs_[sister(a)].rCap == 0) setOrphanFront(arcs_[sister(a)].head);
+    PackedArc& back = arcs[arcs[a].sister];
+    arcs[a].rCap += bottleneck;
+    back.rCap -= bottleneck;
+    if (back.rCap == 0) setOrphanFront(back.head);
   }
   nodes_[sourceRoot].trCap -= bottleneck;
   if (nodes_[sourceRoot].trCap == 0) setOrphanFront(sourceRoot);
 
   for (const arc_id a : sinkPath_) {
-    arcs_[sister(a)].rCap += bottleneck;
-    arcs_[a].rCap -= bottleneck;
-    if (arcs_[a].rCap == 0) setOrphanFront(arcs_[sister(a)].head);
+    PackedArc& back = arcs[arcs[a].sister];
+    back.rCap += bottleneck;
+    arcs[a].rCap -= bottleneck;
+    if (arcs[a].rCap == 0) setOrphanFront(back.head);
   }
   nodes_[sinkRoot].trCap += bottleneck;
   if (nodes_[sinkRoot].trCap == 0) setOrphanFront(sinkRoot);
@@ -261,15 +340,25 @@ void MaxflowGraph::augment(arc_id middle) {
 }
 
 // Looks for a new parent in the orphan's own tree among neighbours whose way to the
-// terminal does not pass an orphan; prefers the shortest way, first arc on ties.
-void MaxflowGraph::processSourceOrphan(node_id i) {
+// terminal does not pass an orphan; prefers the shortest way, first arc on ties. Without
+// one the orphan is freed: neighbours that could grow into it are queued again and its
+// children become orphans in turn. `sinkTree` picks the residual direction that matters.
+template <bool sinkTree>
+void MaxflowGraph::processOrphan(node_id i) {
+  const PackedArc* arcs = packed_;
+  auto open = [&](arc_id a0) {
+    return sinkTree ? arcs[a0].rCap != 0 : arcs[arcs[a0].sister].rCap != 0;
+  };
+  auto inTree = [](const Node& n) { return ((n.flags & kInSinkTree) != 0) == sinkTree; };
+
   arc_id best = kNoParent;
   int bestDistance = kInfiniteDistance;
+  const arc_id begin = nodes_[i].first, end = nodes_[i + 1].first;
 
-  for (arc_id a0 = nodes_[i].first; a0 != kNoParent; a0 = arcs_[a0].next) {
-    if (arcs_[sister(a0)].rCap == 0) continue;
-    node_id j = arcs_[a0].head;
-    if ((nodes_[j].flags & kInSinkTree) || nodes_[j].parent == kNoParent) continue;
+  for (arc_id a0 = begin; a0 < end; ++a0) {
+    if (!open(a0)) continue;
+    node_id j = arcs[a0].head;
+    if (!inTree(nodes_[j]) || nodes_[j].parent == kNoParent) continue;
     int d = 0;
     for (;;) {
       Node& n = nodes_[j];
@@ -295,7 +384,7 @@ void MaxflowGraph::processSourceOrphan(node_id i) {
       best = a0;
       bestDistance = d;
     }
-    for (j = arcs_[a0].head; nodes_[j].ts != time_; j = nodes_[j].up) {
+    for (j = arcs[a0].head; nodes_[j].ts != time_; j = nodes_[j].up) {
       nodes_[j].ts = time_;
       nodes_[j].dist = d--;
     }
@@ -304,74 +393,17 @@ void MaxflowGraph::processSourceOrphan(node_id i) {
   Node& orphan = nodes_[i];
   orphan.parent = best;
   if (best != kNoParent) {
-    orphan.up = arcs_[best].head;
+    orphan.up = arcs[best].head;
     orphan.ts = time_;
     orphan.dist = bestDistance + 1;
     return;
   }
-  for (arc_id a0 = orphan.first; a0 != kNoParent; a0 = arcs_[a0].next) {
-    const node_id j = arcs_[a0].head;
+  for (arc_id a0 = begin; a0 < end; ++a0) {
+    const node_id j = arcs[a0].head;
     const Node& n = nodes_[j];
     const arc_id a = n.parent;
-    if ((n.flags & kInSinkTree) || a == kNoParent) continue;
-    if (arcs_[sister(a0)].rCap != 0) setActive(j);
-    if (a != kTerminal && a != kOrphan && n.up == i) setOrphanRear(j);
-  }
-}
-
-void MaxflowGraph::processSinkOrphan(node_id i) {
-  arc_id best = kNoParent;
-  int bestDistance = kInfiniteDistance;
-
-  for (arc_id a0 = nodes_[i].first; a0 != kNoParent; a0 = arcs_[a0].next) {
-    if (arcs_[a0].rCap == 0) continue;
-    node_id j = arcs_[a0].head;
-    if (!(nodes_[j].flags & kInSinkTree) || nodes_[j].parent == kNoParent) continue;
-    int d = 0;
-    for (;;) {
-      Node& n = nodes_[j];
-      if (n.ts == time_) {
-        d += n.dist;
-        break;
-      }
-      const arc_id a = n.parent;
-      ++d;
-      if (a == kTerminal) {
-        n.ts = time_;
-        n.dist = 1;
-        break;
-      }
-      if (a == kOrphan) {
-        d = kInfiniteDistance;
-        break;
-      }
-      j = n.up;
-    }
-    if (d == kInfiniteDistance) continue;
-    if (d < bestDistance) {
-      best = a0;
-      bestDistance = d;
-    }
-    for (j = arcs_[a0].head; nodes_[j].ts != time_; j = nodes_[j].up) {
-      nodes_[j].ts = time_;
-      nodes_[j].dist = d--;
-    }
-  }
-
-  Node& orphan = nodes_[i];
-  orphan.parent = best;
-  if (best != kNoParent) {
-    orphan.up = arcs_[best].head;
-    orphan.ts = time_;
-    orphan.dist = bestDistance + 1;
-    return;
-  }
-  for (arc_id a0 = orphan.first; a0 != kNoParent; a0 = arcs_[a0].next) {
-    const node_id j = arcs_[a0].head;
-    const Node& n = nodes_[j];
-    const arc_id a = n.parent;
-    if (!(n.flags & kInSinkTree) || a == kNoParent) continue;
-    if (arcs_[a0].rCap != 0) setActive(j);
+    if (!inTree(n) || a == kNoParent) continue;
+    if (open(a0)) setActive(j);
     if (a != kTerminal && a != kOrphan && n.up == i) setOrphanRear(j);
   }
 }
@@ -384,6 +416,7 @@ MaxflowGraph::flowtype MaxflowGraph::maxflow(bool reuse_trees, std::vector<node_
   // residual graph gives the same flow. No node is ever reported as changed.
   if (changed_list) changed_list->clear();
 
+  if (!packed_) packArcs();
   delete orphanStore_;
   orphanStore_ = new (std::nothrow) OrphanStore;
   if (!orphanStore_) fatal(kNoMemory);
@@ -423,6 +456,7 @@ MaxflowGraph::flowtype MaxflowGraph::maxflow(bool reuse_trees, std::vector<node_
 }
 
 void MaxflowGraph::runTrees() {
+  const PackedArc* arcs = packed_;
   node_id current = kNoNode;
   for (;;) {
     node_id i = current;
@@ -437,14 +471,15 @@ void MaxflowGraph::runTrees() {
 
     arc_id path = kNoParent;
     const Node& ni = nodes_[i];
+    const arc_id begin = ni.first, end = nodes_[i + 1].first;
     if (!(ni.flags & kInSinkTree)) {
-      for (arc_id a = ni.first; a != kNoParent; a = arcs_[a].next) {
-        if (arcs_[a].rCap == 0) continue;
-        const node_id j = arcs_[a].head;
+      for (arc_id a = begin; a < end; ++a) {
+        if (arcs[a].rCap == 0) continue;
+        const node_id j = arcs[a].head;
         Node& nj = nodes_[j];
         if (nj.parent == kNoParent) {
           nj.flags &= static_cast<std::uint8_t>(~kInSinkTree);
-          nj.parent = sister(a);
+          nj.parent = arcs[a].sister;
           nj.up = i;
           nj.ts = ni.ts;
           nj.dist = ni.dist + 1;
@@ -453,29 +488,29 @@ void MaxflowGraph::runTrees() {
           path = a;
           break;
         } else if (nj.ts <= ni.ts && nj.dist > ni.dist) {
-          nj.parent = sister(a);
+          nj.parent = arcs[a].sister;
           nj.up = i;
           nj.ts = ni.ts;
           nj.dist = ni.dist + 1;
         }
       }
     } else {
-      for (arc_id a = ni.first; a != kNoParent; a = arcs_[a].next) {
-        if (arcs_[sister(a)].rCap == 0) continue;
-        const node_id j = arcs_[a].head;
+      for (arc_id a = begin; a < end; ++a) {
+        if (arcs[arcs[a].sister].rCap == 0) continue;
+        const node_id j = arcs[a].head;
         Node& nj = nodes_[j];
         if (nj.parent == kNoParent) {
           nj.flags |= kInSinkTree;
-          nj.parent = sister(a);
+          nj.parent = arcs[a].sister;
           nj.up = i;
           nj.ts = ni.ts;
           nj.dist = ni.dist + 1;
           setActive(j);
         } else if (!(nj.flags & kInSinkTree)) {
-          path = sister(a);
+          path = arcs[a].sister;
           break;
         } else if (nj.ts <= ni.ts && nj.dist > ni.dist) {
-          nj.parent = sister(a);
+          nj.parent = arcs[a].sister;
           nj.up = i;
           nj.ts = ni.ts;
           nj.dist = ni.dist + 1;
@@ -498,9 +533,9 @@ void MaxflowGraph::runTrees() {
       const node_id orphan = e->node;
       orphanStore_->give(e);
       if (nodes_[orphan].flags & kInSinkTree)
-        processSinkOrphan(orphan);
+        processOrphan<true>(orphan);
       else
-        processSourceOrphan(orphan);
+        processOrphan<false>(orphan);
     }
   }
 }

@@ -74,6 +74,14 @@ class MaxflowGraph {
     captype rCap;    // residual capacity
   };
 
+  // While maxflow runs the arcs are packed by tail, each node's in list order, so that
+  // scanning a node's arcs reads one stretch of memory; the sister is then stored.
+  struct PackedArc {
+    node_id head;
+    arc_id sister;
+    captype rCap;
+  };
+
   struct OrphanEntry {
     node_id node;
     OrphanEntry* next;
@@ -84,8 +92,11 @@ class MaxflowGraph {
   static arc_id sister(arc_id a) { return a ^ 1; }
   [[noreturn]] void fatal(const char* text) const;
 
+  static Node* allocateNodes(int count);
   void ReallocateNodes(int count);
   void ReallocateArcs();
+  void packArcs();
+  void unpackArcs();
 
   void runTrees();
   void setActive(node_id i);
@@ -93,15 +104,18 @@ class MaxflowGraph {
   void setOrphanFront(node_id i);
   void setOrphanRear(node_id i);
   void augment(arc_id middle);
-  void processSourceOrphan(node_id i);
-  void processSinkOrphan(node_id i);
+  template <bool sinkTree>
+  void processOrphan(node_id i);
 
   Node* nodes_ = nullptr;
   int nodeCount_ = 0;
   int nodeRoom_ = 0;
-  Arc* arcs_ = nullptr;
+  Arc* arcs_ = nullptr;  // null while the arcs are packed
   int arcCount_ = 0;
   int arcRoom_ = 0;
+  // Packed arcs; a node's arcs run from its `first` to the next node's `first` (the
+  // node array keeps one spare entry for the last node's end).
+  PackedArc* packed_ = nullptr;
   OrphanStore* orphanStore_ = nullptr;  // only while maxflow runs
   ErrorFunction error_ = nullptr;
   flowtype flow_ = 0;

@@ -13,6 +13,12 @@
 
 namespace app_test {
 
+// A copy of a packed header field, which must not be bound to a reference.
+template <typename T>
+T field(T value) {
+  return value;
+}
+
 // A w x h BMP with a smooth colour pattern (24-bit), or a 4-bit one that the engine refuses.
 inline void writeSampleBmp(const std::string& path, int w, int h, int bitCount = 24) {
   const std::uint32_t colors = bitCount <= 8 ? 1u << bitCount : 0;

@@ -82,8 +82,8 @@ TEST(ConsoleDriverTest, OptionsReachTheEngineAndFailuresExitWithOne) {
   const auto bytes = test_support::readFileBytes(dir.file("out.bmp"));
   ASSERT_GE(bytes.size(), 54u);
   const auto info = platform::loadPacked<platform::BitmapInfoHeader>(bytes.data() + 14);
-  EXPECT_EQ(info.width, 80);
-  EXPECT_EQ(info.height, 80);
+  EXPECT_EQ(app_test::field(info.width), 80);
+  EXPECT_EQ(app_test::field(info.height), 80);
 
   ui.clear();
   r = runWith({"single-image", dir.file("missing.bmp"), "-o", dir.file("out2.bmp")});

@@ -97,9 +97,9 @@ TEST_F(SingleImageDialogTest, EmptyOutputGoesToDriveCResult) {
   const auto bytes = test_support::readFileBytes(dir.file("result.bmp"));
   ASSERT_GE(bytes.size(), 54u);
   const auto info = platform::loadPacked<platform::BitmapInfoHeader>(bytes.data() + 14);
-  EXPECT_EQ(info.width, 128);
-  EXPECT_EQ(info.height, 128);
-  EXPECT_EQ(info.bitCount, 24);
+  EXPECT_EQ(app_test::field(info.width), 128);
+  EXPECT_EQ(app_test::field(info.height), 128);
+  EXPECT_EQ(app_test::field(info.bitCount), 24);
 }
 
 TEST_F(SingleImageDialogTest, FailuresReportAndKeepTheDialogOpen) {

@@ -20,6 +20,12 @@ using platform::BitmapInfoHeader;
 using platform::HGLOBAL;
 using Bytes = std::vector<unsigned char>;
 
+// A copy of a packed header field, which must not be bound to a reference.
+template <typename T>
+T field(T value) {
+  return value;
+}
+
 struct BmpSpec {
   std::int32_t width = 32;
   std::int32_t height = 32;
@@ -214,15 +220,15 @@ TEST(DibSaveTest, FixesTheImageSizeOfUncompressedBitmaps) {
   const std::uint32_t image = 100 * 34;
   ASSERT_EQ(file.size(), 14 + 40 + image);
   const auto fileHeader = platform::loadPacked<BitmapFileHeader>(file.data());
-  EXPECT_EQ(fileHeader.type, 0x4D42);
-  EXPECT_EQ(fileHeader.fileSize, 14 + 40 + image);
-  EXPECT_EQ(fileHeader.reserved1, 0);
-  EXPECT_EQ(fileHeader.reserved2, 0);
-  EXPECT_EQ(fileHeader.pixelOffset, 14u + 40u);
-  EXPECT_EQ(platform::loadPacked<BitmapInfoHeader>(file.data() + 14).sizeImage, image);
+  EXPECT_EQ(field(fileHeader.type), 0x4D42);
+  EXPECT_EQ(field(fileHeader.fileSize), 14 + 40 + image);
+  EXPECT_EQ(field(fileHeader.reserved1), 0);
+  EXPECT_EQ(field(fileHeader.reserved2), 0);
+  EXPECT_EQ(field(fileHeader.pixelOffset), 14u + 40u);
+  EXPECT_EQ(field(platform::loadPacked<BitmapInfoHeader>(file.data() + 14).sizeImage), image);
   {
     platform::GlobalLockGuard lock(h);
-    EXPECT_EQ(platform::loadPacked<BitmapInfoHeader>(lock.data()).sizeImage, image);
+    EXPECT_EQ(field(platform::loadPacked<BitmapInfoHeader>(lock.data()).sizeImage), image);
   }
   EXPECT_EQ(platform::GlobalLockCount(h), 0);
   // What was written reads back as the same DIB.
@@ -250,9 +256,9 @@ TEST(DibSaveTest, PaletteAndRunLengthFilesKeepTheirLayout) {
   const Bytes p = test_support::readFileBytes(dir.file("p.bmp"));
   const Bytes r = test_support::readFileBytes(dir.file("r.bmp"));
   EXPECT_EQ(p.size(), 14u + 40 + 64 + 32 * 32);
-  EXPECT_EQ(platform::loadPacked<BitmapFileHeader>(p.data()).pixelOffset, 14u + 40 + 64);
+  EXPECT_EQ(field(platform::loadPacked<BitmapFileHeader>(p.data()).pixelOffset), 14u + 40 + 64);
   EXPECT_EQ(r.size(), 14u + 40 + 64 + 60);
-  EXPECT_EQ(platform::loadPacked<BitmapInfoHeader>(r.data() + 14).sizeImage, 60u);
+  EXPECT_EQ(field(platform::loadPacked<BitmapInfoHeader>(r.data() + 14).sizeImage), 60u);
   platform::GlobalFree(palette);
   platform::GlobalFree(rle);
 }

@@ -127,6 +127,38 @@ TEST(MaxflowGraphTest, MatchesReferenceOnRandomGraphs) {
   }
 }
 
+// A graph that grows after a cut and is cut again ends with the whole graph's flow.
+TEST(MaxflowGraphTest, GrowingAfterACutAndCuttingAgain) {
+  const unsigned seed = 4711;
+  std::printf("maxflow regrowth: seed %u\n", seed);
+  std::mt19937 rng(seed);
+  for (int round = 0; round < 100; ++round) {
+    SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(round));
+    const Problem p = randomProblem(rng, true);
+    const std::size_t half = p.edges.size() / 2;
+    MaxflowGraph g(1, 1);
+    g.AddNodes(p.nodes);
+    for (std::size_t k = 0; k < half; ++k) {
+      const Edge& e = p.edges[k];
+      g.AddEdge(e.from, e.to, static_cast<float>(e.capacity), static_cast<float>(e.reverse));
+    }
+    // The first cut already moves flow, so its residuals must survive the regrowth.
+    for (int i = 0; i < p.nodes; i += 2)
+      g.AddTerminalWeights(i, static_cast<float>(p.source[i]), static_cast<float>(p.sink[i]));
+    g.maxflow();
+    for (std::size_t k = half; k < p.edges.size(); ++k) {
+      const Edge& e = p.edges[k];
+      g.AddEdge(e.from, e.to, static_cast<float>(e.capacity), static_cast<float>(e.reverse));
+    }
+    g.AddNodes(1);  // one node more, with no edges, changes nothing
+    for (int i = 1; i < p.nodes; i += 2)
+      g.AddTerminalWeights(i, static_cast<float>(p.source[i]), static_cast<float>(p.sink[i]));
+    const double expected = referenceMaxflow(p);
+    EXPECT_EQ(g.maxflow(), expected);
+    expectMinimumCut(p, g, expected, 0.0);
+  }
+}
+
 // A 4-connected grid with neighbours joined both ways, the shape of every seam graph.
 TEST(MaxflowGraphTest, GridCutsMatchReference) {
   const unsigned seed = 77;
