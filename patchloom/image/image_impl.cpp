@@ -92,8 +92,7 @@ int CImageImpl::SetPixelIndex(int x, int y, int index) {
   return 1;
 }
 
-int CImageImpl::GetPixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g,
-                            std::uint8_t* b) const {
+int CImageImpl::PixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g, std::uint8_t* b) const {
   if (!bits || !IsInside(x, y)) return 0;
   if (bitCount <= 8) {
     const int index = GetPixelIndex(x, y);
@@ -123,6 +122,18 @@ int CImageImpl::GetPixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g,
   *g = p[1];
   *r = p[2];
   return 1;
+}
+
+int CImageImpl::GetPixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g,
+                            std::uint8_t* b) const {
+  std::uint8_t rgb[3] = {0, 0, 0};
+  // Callers that do not look at the result still get black rather than stale values.
+  const int found = PixelRGB(x, y, &rgb[0], &rgb[1], &rgb[2]);
+  if (!found) rgb[0] = rgb[1] = rgb[2] = 0;
+  if (r) *r = rgb[0];
+  if (g) *g = rgb[1];
+  if (b) *b = rgb[2];
+  return found;
 }
 
 int CImageImpl::SetPixelRGB(int x, int y, std::uint8_t r, std::uint8_t g, std::uint8_t b) {

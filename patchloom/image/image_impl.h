@@ -33,7 +33,8 @@ class CImageImpl {
   // Palette index at (x, y) (row 0 is the bottom row); -1 outside or above 8 bits.
   virtual int GetPixelIndex(int x, int y) const;
   // Colour at (x, y): through the palette when one is attached, else from the pixel
-  // bytes (or the DIB's own colour table up to 8 bits). 0 outside.
+  // bytes (or the DIB's own colour table up to 8 bits). 0, with black, outside the
+  // image or for an index past the palette's end.
   virtual int GetPixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g, std::uint8_t* b) const;
   // 0 outside, above 8 bits, or for an index the bit count cannot hold.
   virtual int SetPixelIndex(int x, int y, int index);
@@ -103,6 +104,7 @@ class CImageImpl {
 
  private:
   void ReplacePalette(CImagePalette* palette);
+  int PixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g, std::uint8_t* b) const;
   int DrawWithPalette(platform::DeviceContext* dc, int x, int y, int w, int h, int xSrc, int ySrc,
                       int wSrc, int hSrc, platform::RasterOp rop);
 };

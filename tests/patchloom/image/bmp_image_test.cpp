@@ -128,6 +128,32 @@ TEST(BmpRead, TrueColourKeepsFlagsAndHasNoPalette) {
   EXPECT_EQ((std::vector<int>{r, g, b}), (std::vector<int>{0, 1, 0}));  // bytes 0 1 0: blue 0, green 1, red 0
 }
 
+TEST(BmpRead, BitFieldMasksComeBeforeThePixels) {
+  // 2 x 1 pixels at 16 bits in the 5-6-5 layout: red, then green.
+  BitmapInfoHeader h{};
+  h.size = 40;
+  h.width = 2;
+  h.height = 1;
+  h.planes = 1;
+  h.bitCount = 16;
+  h.compression = platform::BI_BITFIELDS;
+  Bytes dib;
+  append(dib, h);
+  for (std::uint32_t mask : {0xF800u, 0x07E0u, 0x001Fu}) append(dib, mask);
+  for (std::uint16_t pixel : {std::uint16_t{0xF800}, std::uint16_t{0x07E0}}) append(dib, pixel);
+  CBmpImageImpl image;
+  ASSERT_EQ(readBmp(dib, image), 1);
+  EXPECT_EQ(image.GetBits(), static_cast<std::uint8_t*>(image.GetDib()) + 52);
+  std::uint8_t r, g, b;
+  ASSERT_TRUE(image.GetPixelRGB(0, 0, &r, &g, &b));
+  EXPECT_EQ((std::vector<int>{r, g, b}), (std::vector<int>{255, 0, 0}));
+  ASSERT_TRUE(image.GetPixelRGB(1, 0, &r, &g, &b));
+  EXPECT_EQ((std::vector<int>{r, g, b}), (std::vector<int>{0, 255, 0}));
+  test_support::TempDir dir;
+  ASSERT_EQ(image.Write(dir.file("f.bmp")), 1);
+  EXPECT_EQ(test_support::readFileBytes(dir.file("f.bmp")).size(), 14u + 40 + 12 + 4);
+}
+
 TEST(BmpRead, HeadersThatDoNotFitTheFileAreRefused) {
   struct Case {
     const char* what;

@@ -160,8 +160,9 @@ TEST(ImagePalette, SettersAttachPaletteAndIndexTable) {
   std::uint8_t r, g, b;
   ASSERT_TRUE(image.GetPixelRGB(0, 0, &r, &g, &b));
   EXPECT_EQ((std::vector<int>{r, g, b}), (std::vector<int>{200, 100, 50}));
-  image.SetPixelIndex(1, 0, 7);  // past the palette's end
+  image.SetPixelIndex(1, 0, 7);  // past the palette's end: black, and 0
   EXPECT_EQ(image.GetPixelRGB(1, 0, &r, &g, &b), 0);
+  EXPECT_EQ(r | g | b, 0);
 
   // Missing arrays: green is red, blue is green.
   ASSERT_TRUE(image.SetPaletteRGB(3, red, nullptr, nullptr));
