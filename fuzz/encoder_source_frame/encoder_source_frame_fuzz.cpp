@@ -18,7 +18,8 @@ namespace {
 
 std::string scratchBase() {
   const char* dir = std::getenv("TMPDIR");
-  return std::string(dir && *dir ? dir : "/tmp") + "/encoder_source_frame_fuzz_" + std::to_string(getpid());
+  return std::string(dir && *dir ? dir : "/tmp") + "/encoder_source_frame_fuzz_" +
+         std::to_string(getpid());
 }
 
 void readPpm(const std::uint8_t* data, std::size_t size) {
@@ -56,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (data[0] == '%') {
     const std::string pattern(reinterpret_cast<const char*>(data) + 1, size - 1);
     if (pattern.find('\0') == std::string::npos && qe::isSafeNamePattern(pattern)) {
-      volatile std::size_t sink = qe::formatName(pattern, -2147483647 - 1).size() + qe::formatName(pattern, 7).size();
+      volatile std::size_t sink =
+          qe::formatName(pattern, -2147483647 - 1).size() + qe::formatName(pattern, 7).size();
       (void)sink;
     }
     return 0;

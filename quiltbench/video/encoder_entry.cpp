@@ -14,7 +14,8 @@ namespace quiltbench::encoder {
 namespace {
 
 void allocateFrame(Frame& frame, const Sizes& sizes) {
-  const std::size_t luma = static_cast<std::size_t>(sizes.width) * static_cast<std::size_t>(sizes.height);
+  const std::size_t luma =
+      static_cast<std::size_t>(sizes.width) * static_cast<std::size_t>(sizes.height);
   const std::size_t chroma =
       static_cast<std::size_t>(sizes.chrom_width) * static_cast<std::size_t>(sizes.chrom_height);
   frame.plane[0].assign(luma, 0);
@@ -38,8 +39,9 @@ void init_encoder() {
   e.macroblocks = {};
   e.blocks = {};
   try {
-    for (Frame* frame : {&e.frames.newReference, &e.frames.oldReference, &e.frames.auxReconstruction,
-                         &e.frames.newSource, &e.frames.oldSource, &e.frames.auxSource, &e.frames.prediction}) {
+    for (Frame* frame :
+         {&e.frames.newReference, &e.frames.oldReference, &e.frames.auxReconstruction,
+          &e.frames.newSource, &e.frames.oldSource, &e.frames.auxSource, &e.frames.prediction}) {
       allocateFrame(*frame, e.sizes);
     }
     const std::size_t macroblocks =

@@ -17,14 +17,14 @@ struct LumaWeights {
   double red, green, blue;
 };
 constexpr LumaWeights kLumaWeights[8] = {
-    {0.299, 0.587, 0.114},      // (unused)
-    {0.2125, 0.7154, 0.0721},   // 1: ITU-R BT.709
-    {0.299, 0.587, 0.114},      // 2: unspecified
-    {0.299, 0.587, 0.114},      // 3: reserved
-    {0.30, 0.59, 0.11},         // 4: FCC
-    {0.299, 0.587, 0.114},      // 5: ITU-R BT.470-2 B, G
-    {0.299, 0.587, 0.114},      // 6: SMPTE 170M
-    {0.212, 0.701, 0.087},      // 7: SMPTE 240M
+    {0.299, 0.587, 0.114},     // (unused)
+    {0.2125, 0.7154, 0.0721},  // 1: ITU-R BT.709
+    {0.299, 0.587, 0.114},     // 2: unspecified
+    {0.299, 0.587, 0.114},     // 3: reserved
+    {0.30, 0.59, 0.11},        // 4: FCC
+    {0.299, 0.587, 0.114},     // 5: ITU-R BT.470-2 B, G
+    {0.299, 0.587, 0.114},     // 6: SMPTE 170M
+    {0.212, 0.701, 0.087},     // 7: SMPTE 240M
 };
 
 const LumaWeights& lumaWeights(int matrixCoefficients) {
@@ -56,8 +56,8 @@ ChromaArea chromaArea(const EncoderParameters& p) {
           p.chroma_format == kChroma420 ? p.vertical_size / 2 : p.vertical_size};
 }
 
-void readRawPlanes(std::FILE* y, std::FILE* u, std::FILE* v, Frame& frame, const EncoderParameters& p,
-                   const Sizes& s) {
+void readRawPlanes(std::FILE* y, std::FILE* u, std::FILE* v, Frame& frame,
+                   const EncoderParameters& p, const Sizes& s) {
   const ChromaArea chroma = chromaArea(p);
   readPlane(y, frame[0], p.horizontal_size, p.vertical_size, s.width);
   border_extend(frame[0], p.horizontal_size, p.vertical_size, s.width, s.height);
@@ -67,7 +67,8 @@ void readRawPlanes(std::FILE* y, std::FILE* u, std::FILE* v, Frame& frame, const
   border_extend(frame[2], chroma.columns, chroma.rows, s.chrom_width, s.chrom_height);
 }
 
-void readSeparateFiles(const std::string& name, Frame& frame, const EncoderParameters& p, const Sizes& s) {
+void readSeparateFiles(const std::string& name, Frame& frame, const EncoderParameters& p,
+                       const Sizes& s) {
   std::FILE* y = openSource(name + ".Y");
   std::FILE* u = openSource(name + ".U");
   std::FILE* v = openSource(name + ".V");
@@ -77,7 +78,8 @@ void readSeparateFiles(const std::string& name, Frame& frame, const EncoderParam
   std::fclose(v);
 }
 
-void readYuvFile(const std::string& name, Frame& frame, const EncoderParameters& p, const Sizes& s) {
+void readYuvFile(const std::string& name, Frame& frame, const EncoderParameters& p,
+                 const Sizes& s) {
   std::FILE* file = openSource(name + ".yuv");
   readRawPlanes(file, file, file, frame, p, s);
   std::fclose(file);
@@ -110,7 +112,8 @@ void readPpm(const std::string& name, Frame& frame, EncoderState& e) {
   const double cu = 0.5 / (1.0 - w.blue);
   const double cv = 0.5 / (1.0 - w.red);
 
-  const std::size_t fullSize = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
+  const std::size_t fullSize =
+      static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
   std::uint8_t* u444;
   std::uint8_t* v444;
   if (p.chroma_format == kChroma444) {
@@ -167,8 +170,10 @@ void readPpm(const std::string& name, Frame& frame, EncoderState& e) {
   } else if (p.chroma_format == kChroma420) {
     filter_horizontal(u444, e.ppmHalfChroma[0].data(), s.width, s.height, mpeg1, e.clip);
     filter_horizontal(v444, e.ppmHalfChroma[1].data(), s.width, s.height, mpeg1, e.clip);
-    filter_vertical(e.ppmHalfChroma[0].data(), frame[1], s.width / 2, s.height, p.progressive_frame != 0, e.clip);
-    filter_vertical(e.ppmHalfChroma[1].data(), frame[2], s.width / 2, s.height, p.progressive_frame != 0, e.clip);
+    filter_vertical(e.ppmHalfChroma[0].data(), frame[1], s.width / 2, s.height,
+                    p.progressive_frame != 0, e.clip);
+    filter_vertical(e.ppmHalfChroma[1].data(), frame[2], s.width / 2, s.height,
+                    p.progressive_frame != 0, e.clip);
   }
 }
 
@@ -180,14 +185,16 @@ void border_extend(std::uint8_t* plane, int columns, int rows, int width, int he
     std::uint8_t* row = plane + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
     std::fill(row + columns, row + width, row[columns - 1]);
   }
-  const std::uint8_t* last = plane + static_cast<std::size_t>(rows - 1) * static_cast<std::size_t>(width);
+  const std::uint8_t* last =
+      plane + static_cast<std::size_t>(rows - 1) * static_cast<std::size_t>(width);
   for (int j = rows; j < height; ++j) {
-    std::copy(last, last + width, plane + static_cast<std::size_t>(j) * static_cast<std::size_t>(width));
+    std::copy(last, last + width,
+              plane + static_cast<std::size_t>(j) * static_cast<std::size_t>(width));
   }
 }
 
-void filter_horizontal(const std::uint8_t* source, std::uint8_t* destination, int width, int height, bool mpeg1,
-                       const std::uint8_t* clip) {
+void filter_horizontal(const std::uint8_t* source, std::uint8_t* destination, int width, int height,
+                       bool mpeg1, const std::uint8_t* clip) {
   if (width <= 0) return;
   // Each row is split into its even and odd samples, with three repeated
   // samples of the row's ends on either side: every tap then reads a
@@ -200,7 +207,8 @@ void filter_horizontal(const std::uint8_t* source, std::uint8_t* destination, in
   int* e = evenStore.data() + kPad;
   int* o = oddStore.data() + kPad;
   for (int j = 0; j < height; ++j) {
-    const std::uint8_t* row = source + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+    const std::uint8_t* row =
+        source + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
     for (int m = 0; m < width / 2; ++m) {
       e[m] = row[2 * m];
       o[m] = row[2 * m + 1];
@@ -213,13 +221,15 @@ void filter_horizontal(const std::uint8_t* source, std::uint8_t* destination, in
     std::uint8_t* d = destination + static_cast<std::size_t>(j) * static_cast<std::size_t>(half);
     if (mpeg1) {
       for (int m = 0; m < half; ++m) {
-        const int sum = 228 * (e[m] + o[m]) + 70 * (o[m - 1] + e[m + 1]) - 37 * (e[m - 1] + o[m + 1]) -
-                        21 * (o[m - 2] + e[m + 2]) + 11 * (e[m - 2] + o[m + 2]) + 5 * (o[m - 3] + e[m + 3]);
+        const int sum = 228 * (e[m] + o[m]) + 70 * (o[m - 1] + e[m + 1]) -
+                        37 * (e[m - 1] + o[m + 1]) - 21 * (o[m - 2] + e[m + 2]) +
+                        11 * (e[m - 2] + o[m + 2]) + 5 * (o[m - 3] + e[m + 3]);
         d[m] = clip[(sum + 256) >> 9];
       }
     } else {
       for (int m = 0; m < half; ++m) {
-        const int sum = 22 * (o[m - 3] + o[m + 2]) - 52 * (o[m - 2] + o[m + 1]) + 159 * (o[m - 1] + o[m]) + 256 * e[m];
+        const int sum = 22 * (o[m - 3] + o[m + 2]) - 52 * (o[m - 2] + o[m + 1]) +
+                        159 * (o[m - 1] + o[m]) + 256 * e[m];
         d[m] = clip[(sum + 256) >> 9];
       }
     }

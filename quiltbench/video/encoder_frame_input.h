@@ -22,8 +22,8 @@ void border_extend(std::uint8_t* plane, int columns, int rows, int width, int he
 // 4:4:4 to 4:2:2: halves each row of a `width` x `height` plane into
 // `destination` (stride width / 2); MPEG-1 streams get the half-sample-shifted
 // filter, MPEG-2 streams the co-sited one.
-void filter_horizontal(const std::uint8_t* source, std::uint8_t* destination, int width, int height, bool mpeg1,
-                       const std::uint8_t* clip);
+void filter_horizontal(const std::uint8_t* source, std::uint8_t* destination, int width, int height,
+                       bool mpeg1, const std::uint8_t* clip);
 
 // 4:2:2 to 4:2:0: halves each column of a `width` x `height` plane into
 // `destination` (height / 2 rows); progressive frames filter the frame, others

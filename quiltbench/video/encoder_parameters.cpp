@@ -30,17 +30,17 @@ const std::uint8_t kDefaultIntraMatrix[64] = {
 namespace {
 
 // ISO/IEC 13818-2, table 6-4: frame_rate_value by frame_rate_code.
-constexpr double kFrameRates[9] = {0.0, 24000.0 / 1001.0, 24.0, 25.0, 30000.0 / 1001.0, 30.0, 50.0,
-                                   60000.0 / 1001.0, 60.0};
+constexpr double kFrameRates[9] = {0.0,  24000.0 / 1001.0, 24.0, 25.0, 30000.0 / 1001.0, 30.0,
+                                   50.0, 60000.0 / 1001.0, 60.0};
 
 // ISO/IEC 13818-2, 8.2: which profile@level combinations exist, by profile 1..5
 // (High, Spatial, SNR, Main, Simple) and level row (High, High 1440, Main, Low).
 constexpr bool kProfileLevelDefined[5][4] = {
-    {true, true, true, false},   // High
-    {false, true, false, false}, // Spatially scalable
-    {false, false, true, true},  // SNR scalable
-    {true, true, true, true},    // Main
-    {false, false, true, false}, // Simple
+    {true, true, true, false},    // High
+    {false, true, false, false},  // Spatially scalable
+    {false, false, true, true},   // SNR scalable
+    {true, true, true, true},     // Main
+    {false, false, true, false},  // Simple
 };
 
 // ISO/IEC 13818-2, 8.2 (tables 8-8, 8-10, 8-11, 8-12, 8-13): upper bounds per level.
@@ -184,8 +184,9 @@ void readInts(ParameterLines& lines, int* values, int count) {
 
 void readTimeCode(ParameterLines& lines, EncoderParameters& p) {
   LineScanner scan(lines.next());
-  if (!scan.integer(p.time_code_hours) || !scan.literal(':') || !scan.integer(p.time_code_minutes) ||
-      !scan.literal(':') || !scan.integer(p.time_code_seconds) || !scan.literal(':') ||
+  if (!scan.integer(p.time_code_hours) || !scan.literal(':') ||
+      !scan.integer(p.time_code_minutes) || !scan.literal(':') ||
+      !scan.integer(p.time_code_seconds) || !scan.literal(':') ||
       !scan.integer(p.time_code_pictures)) {
     lines.fail();
   }
@@ -374,24 +375,28 @@ void checkNamePattern(const std::string& pattern) {
 }  // namespace
 
 bool isSafeNamePattern(std::string_view pattern) {
+  constexpr std::string_view kFlags = "-+ #0";
+  constexpr std::string_view kIntegerConversions = "diuoxX";
+  std::size_t k = 0;
+  const auto at = [&](std::size_t i) { return i < pattern.size() ? pattern[i] : '\0'; };
+  // Up to three digits: a longer width or precision would ask for a huge name.
+  const auto skipNumber = [&] {
+    int digits = 0;
+    for (; at(k) >= '0' && at(k) <= '9'; ++k) ++digits;
+    return digits <= 3;
+  };
   int conversions = 0;
-  for (std::size_t k = 0; k < pattern.size(); ++k) {
+  for (; k < pattern.size(); ++k) {
     if (pattern[k] != '%') continue;
     ++k;
-    if (k < pattern.size() && pattern[k] == '%') continue;
-    while (k < pattern.size() && std::string_view("-+ #0").find(pattern[k]) != std::string_view::npos) ++k;
-    int digits = 0;
-    while (k < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[k]))) ++k, ++digits;
-    if (digits > 3) return false;
-    if (k < pattern.size() && pattern[k] == '.') {
+    if (at(k) == '%') continue;
+    while (at(k) != '\0' && kFlags.find(at(k)) != std::string_view::npos) ++k;
+    if (!skipNumber()) return false;
+    if (at(k) == '.') {
       ++k;
-      digits = 0;
-      while (k < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[k]))) ++k, ++digits;
-      if (digits > 3) return false;
+      if (!skipNumber()) return false;
     }
-    if (k >= pattern.size() || std::string_view("diuoxX").find(pattern[k]) == std::string_view::npos) {
-      return false;
-    }
+    if (at(k) == '\0' || kIntegerConversions.find(at(k)) == std::string_view::npos) return false;
     if (++conversions > 1) return false;
   }
   return true;
@@ -419,6 +424,9 @@ void read_encoder_parameters(const std::string& path, EncoderParameters& params)
   EncoderParameters p;
   ParameterLines lines(file, path);
   p.description = lines.next();
+  // The description goes into the stream as user data, where zero bytes could
+  // imitate a start code.
+  std::erase(p.description, '\0');
   readWord(lines, p.frame_name_pattern);
   readWord(lines, p.recon_name_pattern);
   readWord(lines, p.intra_matrix_file);
@@ -477,14 +485,16 @@ void read_encoder_parameters(const std::string& path, EncoderParameters& params)
 
   // The names become file names through printf; only harmless patterns pass.
   checkNamePattern(p.frame_name_pattern);
-  if (p.recon_name_pattern.empty() || p.recon_name_pattern[0] != '-') checkNamePattern(p.recon_name_pattern);
+  if (p.recon_name_pattern.empty() || p.recon_name_pattern[0] != '-')
+    checkNamePattern(p.recon_name_pattern);
 
   normaliseFlags(p);
   check_parameter_ranges(p);
 
   p.frame_rate = frameRateForCode(p.frame_rate_code);
   const long long timeCode =
-      ((static_cast<long long>(p.time_code_hours) * 60 + p.time_code_minutes) * 60 + p.time_code_seconds) *
+      ((static_cast<long long>(p.time_code_hours) * 60 + p.time_code_minutes) * 60 +
+       p.time_code_seconds) *
           static_cast<int>(p.frame_rate + 0.5) +
       p.time_code_pictures;
   p.start_time_code = static_cast<int>(std::clamp<long long>(timeCode, INT_MIN, INT_MAX));
@@ -498,17 +508,23 @@ void read_encoder_parameters(const std::string& path, EncoderParameters& params)
 
 void check_parameter_ranges(const EncoderParameters& p) {
   const bool mpeg1 = p.mpeg1 != 0;
-  if (p.horizontal_size < 1 || p.horizontal_size > 16383) encoder_fatal("horizontal_size must be between 1 and 16383");
-  if (mpeg1 && p.horizontal_size > 4095) encoder_fatal("horizontal_size must be less than 4096 (MPEG-1)");
-  if ((p.horizontal_size & 4095) == 0) encoder_fatal("horizontal_size must not be a multiple of 4096");
+  if (p.horizontal_size < 1 || p.horizontal_size > 16383)
+    encoder_fatal("horizontal_size must be between 1 and 16383");
+  if (mpeg1 && p.horizontal_size > 4095)
+    encoder_fatal("horizontal_size must be less than 4096 (MPEG-1)");
+  if ((p.horizontal_size & 4095) == 0)
+    encoder_fatal("horizontal_size must not be a multiple of 4096");
   if (p.chroma_format != kChroma444 && p.horizontal_size % 2 != 0) {
     encoder_fatal("horizontal_size must be a even (4:2:0 / 4:2:2)");
   }
 
-  if (p.vertical_size < 1 || p.vertical_size > 16383) encoder_fatal("vertical_size must be between 1 and 16383");
-  if (mpeg1 && p.vertical_size > 4095) encoder_fatal("vertical size must be less than 4096 (MPEG-1)");
+  if (p.vertical_size < 1 || p.vertical_size > 16383)
+    encoder_fatal("vertical_size must be between 1 and 16383");
+  if (mpeg1 && p.vertical_size > 4095)
+    encoder_fatal("vertical size must be less than 4096 (MPEG-1)");
   if ((p.vertical_size & 4095) == 0) encoder_fatal("vertical_size must not be a multiple of 4096");
-  if (p.chroma_format == kChroma420 && p.vertical_size % 2 != 0) encoder_fatal("vertical_size must be a even (4:2:0)");
+  if (p.chroma_format == kChroma420 && p.vertical_size % 2 != 0)
+    encoder_fatal("vertical_size must be a even (4:2:0)");
   if (p.field_pictures) {
     if (p.vertical_size % 2 != 0) encoder_fatal("vertical_size must be a even (field pictures)");
     if (p.chroma_format == kChroma420 && p.vertical_size % 4 != 0) {
@@ -524,22 +540,31 @@ void check_parameter_ranges(const EncoderParameters& p) {
     encoder_fatal("aspect_ratio_information must be 1, 2, 3 or 4");
   }
 
-  if (p.frame_rate_code < 1 || p.frame_rate_code > 8) encoder_fatal("frame_rate code must be between 1 and 8");
+  if (p.frame_rate_code < 1 || p.frame_rate_code > 8)
+    encoder_fatal("frame_rate code must be between 1 and 8");
 
   if (p.bit_rate <= 0.0) encoder_fatal("bit_rate must be positive");
   if (p.bit_rate > 1073741823.0 * 400.0) encoder_fatal("bit_rate must be less than 429 Gbit/s");
-  if (mpeg1 && p.bit_rate > 262143.0 * 400.0) encoder_fatal("bit_rate must be less than 104 Mbit/s (MPEG-1)");
+  if (mpeg1 && p.bit_rate > 262143.0 * 400.0)
+    encoder_fatal("bit_rate must be less than 104 Mbit/s (MPEG-1)");
 
-  if (p.vbv_buffer_size < 1 || p.vbv_buffer_size > 262143) encoder_fatal("vbv_buffer_size must be in range 1..(2^18-1)");
-  if (mpeg1 && p.vbv_buffer_size > 1023) encoder_fatal("vbv_buffer_size must be less than 1024 (MPEG-1)");
+  if (p.vbv_buffer_size < 1 || p.vbv_buffer_size > 262143)
+    encoder_fatal("vbv_buffer_size must be in range 1..(2^18-1)");
+  if (mpeg1 && p.vbv_buffer_size > 1023)
+    encoder_fatal("vbv_buffer_size must be less than 1024 (MPEG-1)");
 
-  if (p.chroma_format < 1 || p.chroma_format > 3) encoder_fatal("chroma_format must be in range 1...3");
-  if (p.video_format < 0 || p.video_format > 4) encoder_fatal("video_format must be in range 0...4");
+  if (p.chroma_format < 1 || p.chroma_format > 3)
+    encoder_fatal("chroma_format must be in range 1...3");
+  if (p.video_format < 0 || p.video_format > 4)
+    encoder_fatal("video_format must be in range 0...4");
 
   const auto badColourCode = [](int v) { return v < 1 || v > 7 || v == 3; };
-  if (badColourCode(p.color_primaries)) encoder_fatal("color_primaries must be in range 1...2 or 4...7");
-  if (badColourCode(p.transfer_characteristics)) encoder_fatal("transfer_characteristics must be in range 1...2 or 4...7");
-  if (badColourCode(p.matrix_coefficients)) encoder_fatal("matrix_coefficients must be in range 1...2 or 4...7");
+  if (badColourCode(p.color_primaries))
+    encoder_fatal("color_primaries must be in range 1...2 or 4...7");
+  if (badColourCode(p.transfer_characteristics))
+    encoder_fatal("transfer_characteristics must be in range 1...2 or 4...7");
+  if (badColourCode(p.matrix_coefficients))
+    encoder_fatal("matrix_coefficients must be in range 1...2 or 4...7");
 
   if (p.display_horizontal_size < 0 || p.display_horizontal_size > 16383) {
     encoder_fatal("display_horizontal_size must be in range 0...16383");
@@ -548,10 +573,12 @@ void check_parameter_ranges(const EncoderParameters& p) {
     encoder_fatal("display_vertical_size must be in range 0...16383");
   }
 
-  if (p.intra_dc_precision < 0 || p.intra_dc_precision > 3) encoder_fatal("intra_dc_precision must be in range 0...3");
+  if (p.intra_dc_precision < 0 || p.intra_dc_precision > 3)
+    encoder_fatal("intra_dc_precision must be in range 0...3");
 
   const auto checkHalf = [mpeg1](int horFCode, int vertFCode, int sx, int sy) {
-    if (horFCode < 1 || horFCode > 9 || vertFCode < 1 || vertFCode > 9) encoder_fatal("f_code must be between 1 and 9");
+    if (horFCode < 1 || horFCode > 9 || vertFCode < 1 || vertFCode > 9)
+      encoder_fatal("f_code must be between 1 and 9");
     if (mpeg1 && (horFCode > 7 || vertFCode > 7)) encoder_fatal("f_code must be le less than 8");
     if (sx < 1 || sy < 1) encoder_fatal("search window must be positive");
   };
@@ -573,22 +600,28 @@ void check_profile_and_level(const EncoderParameters& p) {
 
   constexpr int kHigh = 1, kSpatial = 2, kSnr = 3, kMain = 4, kSimple = 5;
   if (p.profile < kHigh || p.profile > kSimple) encoder_fatal("undefined Profile");
-  if (p.profile == kSpatial || p.profile == kSnr) encoder_fatal("This encoder currently generates no scalable bitstreams");
-  if (p.level != 4 && p.level != 6 && p.level != 8 && p.level != 10) encoder_fatal("undefined Level");
+  if (p.profile == kSpatial || p.profile == kSnr)
+    encoder_fatal("This encoder currently generates no scalable bitstreams");
+  if (p.level != 4 && p.level != 6 && p.level != 8 && p.level != 10)
+    encoder_fatal("undefined Level");
 
   const int levelRow = (p.level - 4) / 2;
-  if (!kProfileLevelDefined[p.profile - 1][levelRow]) encoder_fatal("undefined profile@level combination");
+  if (!kProfileLevelDefined[p.profile - 1][levelRow])
+    encoder_fatal("undefined profile@level combination");
 
   if (p.profile == kSimple && p.M != 1) encoder_fatal("Simple Profile does not allow B pictures");
-  if (p.profile != kHigh && p.chroma_format != kChroma420) encoder_fatal("chroma format must be 4:2:0 in specified Profile");
-  if (p.profile == kHigh && p.chroma_format == kChroma444) encoder_fatal("chroma format must be 4:2:0 or 4:2:2 in High Profile");
+  if (p.profile != kHigh && p.chroma_format != kChroma420)
+    encoder_fatal("chroma format must be 4:2:0 in specified Profile");
+  if (p.profile == kHigh && p.chroma_format == kChroma444)
+    encoder_fatal("chroma format must be 4:2:0 or 4:2:2 in High Profile");
 
   if ((p.profile == kMain || p.profile == kSimple) && p.repeat_first_field &&
       (p.frame_rate_code <= 2 || (p.frame_rate_code <= 6 && p.progressive_sequence))) {
     encoder_fatal("repeat_first_first must be zero");
   }
 
-  if (p.profile != kHigh && p.intra_dc_precision == 3) encoder_fatal("11 bit DC precision only allowed in High Profile");
+  if (p.profile != kHigh && p.intra_dc_precision == 3)
+    encoder_fatal("11 bit DC precision only allowed in High Profile");
 
   constexpr int kMainLevel = 8, kLowLevel = 10;
   if ((p.level == kMainLevel || p.level == kLowLevel) && p.frame_rate_code > 5) {
@@ -598,20 +631,29 @@ void check_profile_and_level(const EncoderParameters& p) {
   const LevelLimits& limits = kLevelLimits[levelRow];
   for (std::size_t n = 0; n < p.motion_data.size(); ++n) {
     const EncoderMotionData& m = p.motion_data[n];
-    if (m.forw_hor_f_code > limits.horFCode) encoder_fatal("forward horizontal f_code greater than permitted in specified Level");
-    if (m.forw_vert_f_code > limits.vertFCode) encoder_fatal("forward vertical f_code greater than permitted in specified Level");
+    if (m.forw_hor_f_code > limits.horFCode)
+      encoder_fatal("forward horizontal f_code greater than permitted in specified Level");
+    if (m.forw_vert_f_code > limits.vertFCode)
+      encoder_fatal("forward vertical f_code greater than permitted in specified Level");
     if (n > 0) {
-      if (m.back_hor_f_code > limits.horFCode) encoder_fatal("backward horizontal f_code greater than permitted in specified Level");
-      if (m.back_vert_f_code > limits.vertFCode) encoder_fatal("backward vertical f_code greater than permitted in specified Level");
+      if (m.back_hor_f_code > limits.horFCode)
+        encoder_fatal("backward horizontal f_code greater than permitted in specified Level");
+      if (m.back_vert_f_code > limits.vertFCode)
+        encoder_fatal("backward vertical f_code greater than permitted in specified Level");
     }
   }
-  if (p.horizontal_size > limits.width) encoder_fatal("Horizontal size is greater than permitted in specified Level");
-  if (p.vertical_size > limits.height) encoder_fatal("Vertical size is greater than permitted in specified Level");
-  if (static_cast<double>(p.horizontal_size) * p.vertical_size * p.frame_rate > limits.samplesPerSecond) {
+  if (p.horizontal_size > limits.width)
+    encoder_fatal("Horizontal size is greater than permitted in specified Level");
+  if (p.vertical_size > limits.height)
+    encoder_fatal("Vertical size is greater than permitted in specified Level");
+  if (static_cast<double>(p.horizontal_size) * p.vertical_size * p.frame_rate >
+      limits.samplesPerSecond) {
     encoder_fatal("Sample rate is greater than permitted in specified Level");
   }
-  if (p.bit_rate > limits.megabitsPerSecond * 1000000.0) encoder_fatal("Bit rate is greater than permitted in specified Level");
-  if (p.vbv_buffer_size > limits.vbvBufferSize) encoder_fatal("vbv_buffer_size exceeds High Level limit");
+  if (p.bit_rate > limits.megabitsPerSecond * 1000000.0)
+    encoder_fatal("Bit rate is greater than permitted in specified Level");
+  if (p.vbv_buffer_size > limits.vbvBufferSize)
+    encoder_fatal("vbv_buffer_size exceeds High Level limit");
 }
 
 void read_quant_matrices(const EncoderParameters& params, QuantMatrices& matrices) {
@@ -621,14 +663,16 @@ void read_quant_matrices(const EncoderParameters& params, QuantMatrices& matrice
     for (auto& entry : matrix) {
       int value = 0;
       // A missing or unreadable number is as invalid as one out of range.
-      if (!readMatrixValue(file, value) || value < 1 || value > 255) encoder_fatal("invalid value in quant matrix");
+      if (!readMatrixValue(file, value) || value < 1 || value > 255)
+        encoder_fatal("invalid value in quant matrix");
       entry = static_cast<std::uint8_t>(value);
     }
     std::fclose(file);
   };
 
   if (params.intra_matrix_file.empty() || params.intra_matrix_file[0] == '-') {
-    std::copy(std::begin(kDefaultIntraMatrix), std::end(kDefaultIntraMatrix), matrices.intra.begin());
+    std::copy(std::begin(kDefaultIntraMatrix), std::end(kDefaultIntraMatrix),
+              matrices.intra.begin());
     matrices.load_intra = false;
   } else {
     readMatrix(params.intra_matrix_file, matrices.intra);

@@ -47,14 +47,16 @@ void clearForward(PictureState& picture) {
 // The number that names display frame `display` in the file-name patterns.
 int frameNumber(const EncoderParameters& params, int display) {
   const long long number = static_cast<long long>(display) + params.first_frame_number;
-  if (number > INT_MAX) encoder_fatal("Frame number " + std::to_string(number) + " is out of range");
+  if (number > INT_MAX)
+    encoder_fatal("Frame number " + std::to_string(number) + " is out of range");
   return static_cast<int>(number);
 }
 
-void printSearchLines(std::FILE* out, const char* direction, int sx, int sy, int horFCode, int vertFCode) {
+void printSearchLines(std::FILE* out, const char* direction, int sx, int sy, int horFCode,
+                      int vertFCode) {
   std::fprintf(out, " %s search window: %d...%d / %d...%d\n", direction, -sx, sx, -sy, sy);
-  std::fprintf(out, " %s vector range: %d...%d.5 / %d...%d.5\n", direction, -(4 << horFCode), (4 << horFCode) - 1,
-               -(4 << vertFCode), (4 << vertFCode) - 1);
+  std::fprintf(out, " %s vector range: %d...%d.5 / %d...%d.5\n", direction, -(4 << horFCode),
+               (4 << horFCode) - 1, -(4 << vertFCode), (4 << vertFCode) - 1);
 }
 
 // One coded picture (a frame or a field) through every stage, then its statistics.
@@ -80,7 +82,8 @@ void codeOnePicture(EncoderState& e, Frame& source, Frame& reconstruction) {
       }
     }
   }
-  inverseTransformPicture(stores.prediction, picture, e.sizes, e.macroblocks, e.blocks, reconstruction);
+  inverseTransformPicture(stores.prediction, picture, e.sizes, e.macroblocks, e.blocks,
+                          reconstruction);
 
   print_snr(e.statistics, e.params, e.sizes, source, reconstruction, picture.pict_struct);
   print_picture_statistics(e.statistics, e.sizes, e.macroblocks);
@@ -156,7 +159,8 @@ void encode_sequence() {
         clearBackward(picture);
         initRateControlGroup(plan.groupP, plan.groupB);
         const long long timeCode = static_cast<long long>(params.start_time_code) + plan.groupFirst;
-        writeGroupOfPicturesHeader(params, static_cast<int>(std::min<long long>(timeCode, INT_MAX)), plan.closedGop);
+        writeGroupOfPicturesHeader(params, static_cast<int>(std::min<long long>(timeCode, INT_MAX)),
+                                   plan.closedGop);
       } else {
         useForwardRecord(picture, params.motion_data[0]);
         clearBackward(picture);
@@ -190,10 +194,12 @@ void encode_sequence() {
     std::fprintf(stats, " intra_vlc_format=%d\n", picture.intra_vlc_format);
     std::fprintf(stats, " alternate_scan=%d\n", picture.alternate_scan);
     if (plan.type != kPictureI) {
-      printSearchLines(stats, "forward", picture.sxf, picture.syf, picture.forw_hor_f_code, picture.forw_vert_f_code);
+      printSearchLines(stats, "forward", picture.sxf, picture.syf, picture.forw_hor_f_code,
+                       picture.forw_vert_f_code);
     }
     if (plan.type == kPictureB) {
-      printSearchLines(stats, "backward", picture.sxb, picture.syb, picture.back_hor_f_code, picture.back_vert_f_code);
+      printSearchLines(stats, "backward", picture.sxb, picture.syb, picture.back_hor_f_code,
+                       picture.back_vert_f_code);
     }
 
     read_frame(formatName(params.frame_name_pattern, frameNumber(params, f)), *source);
@@ -225,8 +231,8 @@ void encode_sequence() {
     }
 
     if (params.recon_name_pattern.empty() || params.recon_name_pattern[0] != '-') {
-      write_reconstructed_frame(formatName(params.recon_name_pattern, frameNumber(params, f)), params, e.sizes,
-                                *reconstruction);
+      write_reconstructed_frame(formatName(params.recon_name_pattern, frameNumber(params, f)),
+                                params, e.sizes, *reconstruction);
     }
   }
 

@@ -8,18 +8,18 @@ namespace quiltbench::encoder {
 
 // Where one coded picture sits in the sequence.
 struct PicturePlan {
-  int codingIndex = 0;   // position in the stream
-  int display = 0;       // display-order index of the frame
-  int type = kPictureI;  // kPictureI, kPictureP or kPictureB
-  int groupFirst = 0;    // display index of the first frame of its group of pictures
+  int codingIndex = 0;       // position in the stream
+  int display = 0;           // display-order index of the frame
+  int type = kPictureI;      // kPictureI, kPictureP or kPictureB
+  int groupFirst = 0;        // display index of the first frame of its group of pictures
   bool isReference = false;  // I or P: the reference stores rotate before it
   // Set on the I picture that starts a group of pictures.
   bool startsGroup = false;
   bool closedGop = false;
-  int groupFrames = 0;   // frames in the group
-  int groupP = 0;        // P pictures in the group
-  int groupB = 0;        // B pictures in the group
-  int motionRecord = -1; // motion record for P (0) and B (distance) pictures
+  int groupFrames = 0;    // frames in the group
+  int groupP = 0;         // P pictures in the group
+  int groupB = 0;         // B pictures in the group
+  int motionRecord = -1;  // motion record for P (0) and B (distance) pictures
 };
 
 // The plan of coding-order picture `codingIndex` for groups of N pictures with

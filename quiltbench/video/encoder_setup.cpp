@@ -15,7 +15,8 @@ void encoder_fatal(const std::string& text) {
 Sizes derive_sizes(const EncoderParameters& params) {
   Sizes s;
   s.mb_width = (params.horizontal_size + 15) / 16;
-  s.mb_height = params.progressive_sequence ? (params.vertical_size + 15) / 16 : 2 * ((params.vertical_size + 31) / 32);
+  s.mb_height = params.progressive_sequence ? (params.vertical_size + 15) / 16
+                                            : 2 * ((params.vertical_size + 31) / 32);
   s.mb_height2 = params.field_pictures ? s.mb_height >> 1 : s.mb_height;
   s.width = 16 * s.mb_width;
   s.height = 16 * s.mb_height;
@@ -24,12 +25,17 @@ Sizes derive_sizes(const EncoderParameters& params) {
   s.height2 = params.field_pictures ? s.height >> 1 : s.height;
   s.width2 = params.field_pictures ? s.width << 1 : s.width;
   s.chrom_width2 = params.field_pictures ? s.chrom_width << 1 : s.chrom_width;
-  s.block_count = params.chroma_format == kChroma420 ? 6 : params.chroma_format == kChroma422 ? 8 : 12;
+  s.block_count = params.chroma_format == kChroma420   ? 6
+                  : params.chroma_format == kChroma422 ? 8
+                                                       : 12;
   return s;
 }
 
 void build_clip_table(std::array<std::uint8_t, 1024>& table) {
-  for (int i = -384; i < 640; ++i) table[static_cast<std::size_t>(i + 384)] = static_cast<std::uint8_t>(i < 0 ? 0 : i > 255 ? 255 : i);
+  for (int i = -384; i < 640; ++i)
+    table[static_cast<std::size_t>(i + 384)] = static_cast<std::uint8_t>(i < 0     ? 0
+                                                                         : i > 255 ? 255
+                                                                                   : i);
 }
 
 }  // namespace quiltbench::encoder

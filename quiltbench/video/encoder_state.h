@@ -47,9 +47,9 @@ constexpr int kMbForward = 8;
 constexpr int kMbQuant = 16;
 
 // frame_motion_type / field_motion_type (MacroblockInfo::motion_type).
-constexpr int kMotionField = 1;      // field prediction (frame pictures)
-constexpr int kMotionFrame = 2;      // frame prediction (frame pictures)
-constexpr int kMotion16x8 = 2;       // 16x8 prediction (field pictures)
+constexpr int kMotionField = 1;  // field prediction (frame pictures)
+constexpr int kMotionFrame = 2;  // frame prediction (frame pictures)
+constexpr int kMotion16x8 = 2;   // 16x8 prediction (field pictures)
 constexpr int kMotionDualPrime = 3;
 
 // Input formats of the source frames (EncoderParameters::input_type).
@@ -97,7 +97,7 @@ struct EncoderParameters {
   int vertical_size = 0;
   int aspect_ratio_information = 0;  // pel_aspect_ratio for MPEG-1
   int frame_rate_code = 0;
-  double bit_rate = 0;  // bits per second
+  double bit_rate = 0;      // bits per second
   int vbv_buffer_size = 0;  // units of 16384 bits
   int low_delay = 0;
   int constrained_parameters_flag = 0;
@@ -131,15 +131,15 @@ struct EncoderParameters {
   std::vector<EncoderMotionData> motion_data;  // M records
 
   // Derived while reading.
-  double frame_rate = 0;     // from frame_rate_code
-  int start_time_code = 0;   // time code of the first frame, in frames
+  double frame_rate = 0;    // from frame_rate_code
+  int start_time_code = 0;  // time code of the first frame, in frames
 };
 
 // Quantiser matrices in raster order (row by row, as the files give them).
 struct QuantMatrices {
   std::array<std::uint8_t, 64> intra{};
   std::array<std::uint8_t, 64> non_intra{};
-  bool load_intra = false;      // written in the sequence header
+  bool load_intra = false;  // written in the sequence header
   bool load_non_intra = false;
 };
 
@@ -187,8 +187,8 @@ struct PictureState {
   int pict_type = kPictureI;
   int temporal_reference = 0;
   int pict_struct = kFramePicture;
-  bool second_field = false;       // coding the second field of a frame
-  bool predict_from_first = false; // an I frame's second field predicts from its first (P field)
+  bool second_field = false;        // coding the second field of a frame
+  bool predict_from_first = false;  // an I frame's second field predicts from its first (P field)
   int forw_hor_f_code = kUnusedFCode;
   int forw_vert_f_code = kUnusedFCode;
   int back_hor_f_code = kUnusedFCode;
@@ -246,9 +246,9 @@ struct EncoderState {
   std::array<std::vector<std::uint8_t>, 2> ppmChroma;
   std::array<std::vector<std::uint8_t>, 2> ppmHalfChroma;
 
-  std::FILE* output = nullptr;       // the coded stream
-  std::FILE* statistics = nullptr;   // statistics text; may be stdout
-  bool statisticsIsStdout = false;   // then it is flushed, never closed
+  std::FILE* output = nullptr;      // the coded stream
+  std::FILE* statistics = nullptr;  // statistics text; may be stdout
+  bool statisticsIsStdout = false;  // then it is flushed, never closed
 };
 
 // The process-wide encoder record.

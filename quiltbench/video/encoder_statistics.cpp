@@ -48,11 +48,12 @@ char quantLetter(const MacroblockInfo& mb) {
 
 }  // namespace
 
-PlaneSnr plane_snr(const std::uint8_t* source, const std::uint8_t* reconstruction, int stride, int columns,
-                   int rows, int firstRow, int rowStep) {
+PlaneSnr plane_snr(const std::uint8_t* source, const std::uint8_t* reconstruction, int stride,
+                   int columns, int rows, int firstRow, int rowStep) {
   double sum = 0, sumSquares = 0, errorSquares = 0;
   for (int j = 0; j < rows; ++j) {
-    const std::size_t row = static_cast<std::size_t>(firstRow + j * rowStep) * static_cast<std::size_t>(stride);
+    const std::size_t row =
+        static_cast<std::size_t>(firstRow + j * rowStep) * static_cast<std::size_t>(stride);
     for (int i = 0; i < columns; ++i) {
       const double s = source[row + i];
       const double d = s - reconstruction[row + i];
@@ -74,8 +75,8 @@ PlaneSnr plane_snr(const std::uint8_t* source, const std::uint8_t* reconstructio
   return result;
 }
 
-void print_snr(std::FILE* out, const EncoderParameters& params, const Sizes& sizes, const Frame& source,
-               const Frame& reconstruction, int pictStruct) {
+void print_snr(std::FILE* out, const EncoderParameters& params, const Sizes& sizes,
+               const Frame& source, const Frame& reconstruction, int pictStruct) {
   const bool field = pictStruct != kFramePicture;
   const int firstRow = pictStruct == kBottomField ? 1 : 0;
   const int rowStep = field ? 2 : 1;
@@ -83,15 +84,19 @@ void print_snr(std::FILE* out, const EncoderParameters& params, const Sizes& siz
     const PictureArea area = c == 0 ? lumaArea(params) : chromaArea(params);
     const int stride = c == 0 ? sizes.width : sizes.chrom_width;
     const int rows = field ? area.rows / 2 : area.rows;
-    const PlaneSnr snr = plane_snr(source[c], reconstruction[c], stride, area.columns, rows, firstRow, rowStep);
-    std::fprintf(out, "%c: variance=%4.4g, MSE=%3.3g (%3.3g dB), SNR=%3.3g dB\n", "YUV"[c], snr.variance, snr.mse, 10.0 * std::log10(65025.0 / snr.mse),
+    const PlaneSnr snr =
+        plane_snr(source[c], reconstruction[c], stride, area.columns, rows, firstRow, rowStep);
+    std::fprintf(out, "%c: variance=%4.4g, MSE=%3.3g (%3.3g dB), SNR=%3.3g dB\n", "YUV"[c],
+                 snr.variance, snr.mse, 10.0 * std::log10(65025.0 / snr.mse),
                  10.0 * std::log10(snr.variance / snr.mse));
   }
 }
 
-void print_picture_statistics(std::FILE* out, const Sizes& sizes, const std::vector<MacroblockInfo>& macroblocks) {
+void print_picture_statistics(std::FILE* out, const Sizes& sizes,
+                              const std::vector<MacroblockInfo>& macroblocks) {
   const int total = sizes.mb_width * sizes.mb_height2;
-  int intra = 0, codedBlocks = 0, notCoded = 0, skipped = 0, forward = 0, backward = 0, interpolated = 0;
+  int intra = 0, codedBlocks = 0, notCoded = 0, skipped = 0, forward = 0, backward = 0,
+      interpolated = 0;
   for (int k = 0; k < total; ++k) {
     const MacroblockInfo& mb = macroblocks[static_cast<std::size_t>(k)];
     if (mb.mb_type & kMbIntra) {
@@ -122,11 +127,16 @@ void print_picture_statistics(std::FILE* out, const Sizes& sizes, const std::vec
   std::fprintf(out, " # of intra coded macroblocks:  %4d (%.1f%%)\n", intra, percent(intra, total));
   std::fprintf(out, " # of coded blocks:             %4d (%.1f%%)\n", codedBlocks,
                percent(codedBlocks, total * sizes.block_count));
-  std::fprintf(out, " # of not coded macroblocks:    %4d (%.1f%%)\n", notCoded, percent(notCoded, total));
-  std::fprintf(out, " # of skipped macroblocks:      %4d (%.1f%%)\n", skipped, percent(skipped, total));
-  std::fprintf(out, " # of forw. pred. macroblocks:  %4d (%.1f%%)\n", forward, percent(forward, total));
-  std::fprintf(out, " # of backw. pred. macroblocks: %4d (%.1f%%)\n", backward, percent(backward, total));
-  std::fprintf(out, " # of interpolated macroblocks: %4d (%.1f%%)\n", interpolated, percent(interpolated, total));
+  std::fprintf(out, " # of not coded macroblocks:    %4d (%.1f%%)\n", notCoded,
+               percent(notCoded, total));
+  std::fprintf(out, " # of skipped macroblocks:      %4d (%.1f%%)\n", skipped,
+               percent(skipped, total));
+  std::fprintf(out, " # of forw. pred. macroblocks:  %4d (%.1f%%)\n", forward,
+               percent(forward, total));
+  std::fprintf(out, " # of backw. pred. macroblocks: %4d (%.1f%%)\n", backward,
+               percent(backward, total));
+  std::fprintf(out, " # of interpolated macroblocks: %4d (%.1f%%)\n", interpolated,
+               percent(interpolated, total));
 
   std::fprintf(out, "\nmacroblock_type map:\n");
   for (int j = 0; j < sizes.mb_height2; ++j) {
@@ -151,8 +161,8 @@ void print_picture_statistics(std::FILE* out, const Sizes& sizes, const std::vec
   }
 }
 
-void write_reconstructed_frame(const std::string& name, const EncoderParameters& params, const Sizes& sizes,
-                               const Frame& frame) {
+void write_reconstructed_frame(const std::string& name, const EncoderParameters& params,
+                               const Sizes& sizes, const Frame& frame) {
   if (!name.empty() && name[0] == '-') return;
   static const char* const kExtensions[3] = {".Y", ".U", ".V"};
   for (int c = 0; c < 3; ++c) {
@@ -163,7 +173,8 @@ void write_reconstructed_frame(const std::string& name, const EncoderParameters&
     const int stride = c == 0 ? sizes.width : sizes.chrom_width;
     bool written = true;
     for (int j = 0; j < area.rows && written; ++j) {
-      const std::uint8_t* row = frame[c] + static_cast<std::size_t>(j) * static_cast<std::size_t>(stride);
+      const std::uint8_t* row =
+          frame[c] + static_cast<std::size_t>(j) * static_cast<std::size_t>(stride);
       written = std::fwrite(row, 1, static_cast<std::size_t>(area.columns), file) ==
                 static_cast<std::size_t>(area.columns);
     }

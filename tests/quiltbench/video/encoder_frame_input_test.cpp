@@ -43,7 +43,8 @@ class EncoderFrameInput : public testing::Test {
     e.clip = e.clipStorage.data() + 384;
     qe::Frame frame;
     frame.plane[0].assign(static_cast<std::size_t>(e.sizes.width) * e.sizes.height, 0xEE);
-    frame.plane[1].assign(static_cast<std::size_t>(e.sizes.chrom_width) * e.sizes.chrom_height, 0xEE);
+    frame.plane[1].assign(static_cast<std::size_t>(e.sizes.chrom_width) * e.sizes.chrom_height,
+                          0xEE);
     frame.plane[2] = frame.plane[1];
     return frame;
   }
@@ -95,14 +96,18 @@ TEST_F(EncoderFrameInput, WhiteAndBlackConvertToNominalLevels) {
   // MPEG-2 down-sampling filter's taps sum to 514/512, which lifts exactly 128
   // to 129; the MPEG-1 filter's sum to 512.
   const Case cases[] = {
-      {"white 4:4:4", qe::kChroma444, false, 255, 234, 128}, {"black 4:4:4", qe::kChroma444, false, 0, 16, 128},
-      {"white 4:2:0", qe::kChroma420, false, 255, 234, 129}, {"black 4:2:2", qe::kChroma422, false, 0, 16, 129},
-      {"white MPEG-1", qe::kChroma420, true, 255, 234, 128}, {"black MPEG-1", qe::kChroma420, true, 0, 16, 128},
+      {"white 4:4:4", qe::kChroma444, false, 255, 234, 128},
+      {"black 4:4:4", qe::kChroma444, false, 0, 16, 128},
+      {"white 4:2:0", qe::kChroma420, false, 255, 234, 129},
+      {"black 4:2:2", qe::kChroma422, false, 0, 16, 129},
+      {"white MPEG-1", qe::kChroma420, true, 255, 234, 128},
+      {"black MPEG-1", qe::kChroma420, true, 0, 16, 128},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     qe::Frame frame = configure(32, 16, c.chroma, qe::kInputPpm, c.mpeg1);
-    encoder_test::writePpm(dir_.file("grey.ppm"), 32, 16, std::vector<std::uint8_t>(32 * 16 * 3, c.rgb));
+    encoder_test::writePpm(dir_.file("grey.ppm"), 32, 16,
+                           std::vector<std::uint8_t>(32 * 16 * 3, c.rgb));
     qe::read_frame(dir_.file("grey"), frame);
     for (std::uint8_t v : frame.plane[0]) ASSERT_EQ(v, c.luma);
     for (int k = 1; k < 3; ++k) {
@@ -131,16 +136,20 @@ TEST_F(EncoderFrameInput, HeaderCommentsAndShortFiles) {
   qe::read_frame(dir_.file("plain"), plain);
 
   qe::Frame commented = plain;
-  encoder_test::writePpm(dir_.file("commented.ppm"), 32, 16, rgb, "P6\n# written by hand\n32 16\r\n#another\n255\n");
+  encoder_test::writePpm(dir_.file("commented.ppm"), 32, 16, rgb,
+                         "P6\n# written by hand\n32 16\r\n#another\n255\n");
   qe::read_frame(dir_.file("commented"), commented);
   EXPECT_EQ(commented.plane, plain.plane);
 
   // A truncated file reads black where the data stops.
   qe::Frame truncated = plain;
-  encoder_test::writePpm(dir_.file("short.ppm"), 32, 16, std::vector<std::uint8_t>(rgb.begin(), rgb.begin() + 32 * 3 * 4));
+  encoder_test::writePpm(dir_.file("short.ppm"), 32, 16,
+                         std::vector<std::uint8_t>(rgb.begin(), rgb.begin() + 32 * 3 * 4));
   qe::read_frame(dir_.file("short"), truncated);
-  EXPECT_TRUE(std::equal(truncated.plane[0].begin(), truncated.plane[0].begin() + 32 * 4, plain.plane[0].begin()));
-  for (std::size_t k = 32 * 4; k < truncated.plane[0].size(); ++k) ASSERT_EQ(truncated.plane[0][k], 16) << k;
+  EXPECT_TRUE(std::equal(truncated.plane[0].begin(), truncated.plane[0].begin() + 32 * 4,
+                         plain.plane[0].begin()));
+  for (std::size_t k = 32 * 4; k < truncated.plane[0].size(); ++k)
+    ASSERT_EQ(truncated.plane[0][k], 16) << k;
 }
 
 TEST(EncoderChromaFilters, EdgeTapsRepeatTheLastSample) {
@@ -149,8 +158,8 @@ TEST(EncoderChromaFilters, EdgeTapsRepeatTheLastSample) {
   struct Case {
     const char* name;
     bool mpeg1;
-    int at;          // the only non-zero input sample
-    int output;      // output sample checked
+    int at;      // the only non-zero input sample
+    int output;  // output sample checked
     std::uint8_t expected;
   };
   // MPEG-2 at the right edge: 22 - 52 + 159 taps see the repeated last sample,
@@ -207,36 +216,42 @@ TEST(EncoderChromaFilters, ConstantPlanesStayConstant) {
 }
 
 // The filters written the plain way, index by clamped index, as the formulas read.
-std::vector<std::uint8_t> plainHorizontal(const std::vector<std::uint8_t>& in, int width, int height, bool mpeg1,
-                                          const std::uint8_t* clip) {
+std::vector<std::uint8_t> plainHorizontal(const std::vector<std::uint8_t>& in, int width,
+                                          int height, bool mpeg1, const std::uint8_t* clip) {
   std::vector<std::uint8_t> out(static_cast<std::size_t>(width / 2) * height);
   for (int j = 0; j < height; ++j) {
-    const auto s = [&](int i) { return in[static_cast<std::size_t>(j * width + std::clamp(i, 0, width - 1))]; };
+    const auto s = [&](int i) {
+      return in[static_cast<std::size_t>(j * width + std::clamp(i, 0, width - 1))];
+    };
     for (int i = 0; i + 1 < width; i += 2) {
-      const int sum = mpeg1 ? 228 * (s(i) + s(i + 1)) + 70 * (s(i - 1) + s(i + 2)) - 37 * (s(i - 2) + s(i + 3)) -
-                                  21 * (s(i - 3) + s(i + 4)) + 11 * (s(i - 4) + s(i + 5)) + 5 * (s(i - 5) + s(i + 6))
-                            : 22 * (s(i - 5) + s(i + 5)) - 52 * (s(i - 3) + s(i + 3)) + 159 * (s(i - 1) + s(i + 1)) +
-                                  256 * s(i);
+      const int sum = mpeg1 ? 228 * (s(i) + s(i + 1)) + 70 * (s(i - 1) + s(i + 2)) -
+                                  37 * (s(i - 2) + s(i + 3)) - 21 * (s(i - 3) + s(i + 4)) +
+                                  11 * (s(i - 4) + s(i + 5)) + 5 * (s(i - 5) + s(i + 6))
+                            : 22 * (s(i - 5) + s(i + 5)) - 52 * (s(i - 3) + s(i + 3)) +
+                                  159 * (s(i - 1) + s(i + 1)) + 256 * s(i);
       out[static_cast<std::size_t>(j * (width / 2) + i / 2)] = clip[(sum + 256) >> 9];
     }
   }
   return out;
 }
 
-std::vector<std::uint8_t> plainVertical(const std::vector<std::uint8_t>& in, int width, int height, bool progressive,
-                                        const std::uint8_t* clip) {
+std::vector<std::uint8_t> plainVertical(const std::vector<std::uint8_t>& in, int width, int height,
+                                        bool progressive, const std::uint8_t* clip) {
   std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * (height / 2));
   const int taps[12] = {8, 5, -30, -18, 113, 242, 192, 35, -38, -10, 11, 2};
   for (int i = 0; i < width; ++i) {
     const auto s = [&](int j, int low, int high) {
       return in[static_cast<std::size_t>(std::clamp(j, low, high) * width + i)];
     };
-    const auto put = [&](int j, int sum) { out[static_cast<std::size_t>(j * width + i)] = clip[(sum + 256) >> 9]; };
+    const auto put = [&](int j, int sum) {
+      out[static_cast<std::size_t>(j * width + i)] = clip[(sum + 256) >> 9];
+    };
     if (progressive) {
       for (int j = 0; j + 1 < height; j += 2) {
         const auto p = [&](int r) { return s(r, 0, height - 1); };
-        put(j / 2, 228 * (p(j) + p(j + 1)) + 70 * (p(j - 1) + p(j + 2)) - 37 * (p(j - 2) + p(j + 3)) -
-                       21 * (p(j - 3) + p(j + 4)) + 11 * (p(j - 4) + p(j + 5)) + 5 * (p(j - 5) + p(j + 6)));
+        put(j / 2, 228 * (p(j) + p(j + 1)) + 70 * (p(j - 1) + p(j + 2)) -
+                       37 * (p(j - 2) + p(j + 3)) - 21 * (p(j - 3) + p(j + 4)) +
+                       11 * (p(j - 4) + p(j + 5)) + 5 * (p(j - 5) + p(j + 6)));
       }
       continue;
     }
@@ -261,17 +276,23 @@ TEST(EncoderChromaFilters, MatchThePlainFormulasOnRandomPlanes) {
   struct Size {
     int width, height;
   };
-  for (const Size size : {Size{2, 2}, Size{4, 6}, Size{6, 4}, Size{16, 8}, Size{34, 14}, Size{176, 64}}) {
+  for (const Size size :
+       {Size{2, 2}, Size{4, 6}, Size{6, 4}, Size{16, 8}, Size{34, 14}, Size{176, 64}}) {
     SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
     std::vector<std::uint8_t> plane(static_cast<std::size_t>(size.width) * size.height);
-    for (auto& v : plane) v = static_cast<std::uint8_t>(random() % 3 == 0 ? (random() % 2) * 255 : random());
+    for (auto& v : plane)
+      v = static_cast<std::uint8_t>(random() % 3 == 0 ? (random() % 2) * 255 : random());
     for (bool variant : {false, true}) {
       std::vector<std::uint8_t> half(static_cast<std::size_t>(size.width / 2) * size.height);
-      qe::filter_horizontal(plane.data(), half.data(), size.width, size.height, variant, clip.get());
-      EXPECT_EQ(half, plainHorizontal(plane, size.width, size.height, variant, clip.get())) << "mpeg1 " << variant;
+      qe::filter_horizontal(plane.data(), half.data(), size.width, size.height, variant,
+                            clip.get());
+      EXPECT_EQ(half, plainHorizontal(plane, size.width, size.height, variant, clip.get()))
+          << "mpeg1 " << variant;
       std::vector<std::uint8_t> quarter(static_cast<std::size_t>(size.width) * (size.height / 2));
-      qe::filter_vertical(plane.data(), quarter.data(), size.width, size.height, variant, clip.get());
-      EXPECT_EQ(quarter, plainVertical(plane, size.width, size.height, variant, clip.get())) << "progressive " << variant;
+      qe::filter_vertical(plane.data(), quarter.data(), size.width, size.height, variant,
+                          clip.get());
+      EXPECT_EQ(quarter, plainVertical(plane, size.width, size.height, variant, clip.get()))
+          << "progressive " << variant;
     }
   }
 }
@@ -295,13 +316,14 @@ TEST_F(EncoderFrameInput, RawInputsReadPlanesAndExtendThem) {
     const char* name;
     int inputType;
   };
-  for (const Case& c : {Case{"separate files", qe::kInputSeparateYuv}, Case{"one file", qe::kInputSingleYuv}}) {
+  for (const Case& c :
+       {Case{"separate files", qe::kInputSeparateYuv}, Case{"one file", qe::kInputSingleYuv}}) {
     SCOPED_TRACE(c.name);
     qe::Frame frame = configure(20, 10, qe::kChroma420, c.inputType);
     qe::read_frame(dir_.file(c.inputType == qe::kInputSeparateYuv ? "sep" : "one"), frame);
     EXPECT_EQ(frame[0][0], 0);
     EXPECT_EQ(frame[0][32 + 19], 39);
-    EXPECT_EQ(frame[0][32 + 31], 39);      // right border
+    EXPECT_EQ(frame[0][32 + 31], 39);       // right border
     EXPECT_EQ(frame[0][15 * 32 + 5], 185);  // bottom border repeats row 9
     EXPECT_EQ(frame[1][4 * 16 + 9], 149);
     EXPECT_EQ(frame[1][7 * 16 + 15], 149);

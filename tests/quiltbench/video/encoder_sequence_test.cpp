@@ -37,13 +37,14 @@ std::string codingOrder(int N, int M, int count) {
 }
 
 TEST(EncoderCodingOrder, TwelveThreeTwentyFrames) {
-  EXPECT_EQ(codingOrder(12, 3, 20), "I0 P3 B1 B2 P6 B4 B5 P9 B7 B8 I12 B10 B11 P15 B13 B14 P18 B16 B17 P19");
+  EXPECT_EQ(codingOrder(12, 3, 20),
+            "I0 P3 B1 B2 P6 B4 B5 P9 B7 B8 I12 B10 B11 P15 B13 B14 P18 B16 B17 P19");
 
   struct Expected {
     int index, groupFirst, temporalReference, motionRecord;
   };
   const Expected expected[] = {
-      {0, 0, 0, -1}, {1, 0, 3, 0}, {2, 0, 1, 1}, {3, 0, 2, 2},   {10, 10, 2, -1},
+      {0, 0, 0, -1},  {1, 0, 3, 0},   {2, 0, 1, 1},   {3, 0, 2, 2},   {10, 10, 2, -1},
       {11, 10, 0, 1}, {12, 10, 1, 2}, {13, 10, 5, 0}, {19, 10, 9, 0},
   };
   for (const Expected& e : expected) {
@@ -137,7 +138,8 @@ TEST(EncoderCodingOrder, EveryFrameOnceAndGroupCountsMatch) {
           }
         }
         closeGroup();
-        for (int f = 0; f < count; ++f) EXPECT_EQ(seen[static_cast<std::size_t>(f)], 1) << "frame " << f;
+        for (int f = 0; f < count; ++f)
+          EXPECT_EQ(seen[static_cast<std::size_t>(f)], 1) << "frame " << f;
       }
     }
   }
@@ -212,7 +214,8 @@ class EncoderSequence : public testing::Test {
   }
 
   // Encodes with `file` and returns the stream.
-  std::vector<unsigned char> encode(const encoder_test::ParameterFile& file, std::string* progress = nullptr) {
+  std::vector<unsigned char> encode(const encoder_test::ParameterFile& file,
+                                    std::string* progress = nullptr) {
     file.write(dir_.file("test.par"));
     testing::internal::CaptureStderr();
     const int result = qe::encode_mpeg2_file(dir_.file("test.par"), dir_.file("out.m2v"));
@@ -229,7 +232,9 @@ TEST_F(EncoderSequence, FramePicturesInCodingOrderWithStatistics) {
   writeFrames(64, 48, 5);
   std::string progress;
   const std::vector<unsigned char> stream = encode(parameters(5), &progress);
-  EXPECT_EQ(progress, "Encoding frame 0 Encoding frame 1 Encoding frame 2 Encoding frame 3 Encoding frame 4 ");
+  EXPECT_EQ(
+      progress,
+      "Encoding frame 0 Encoding frame 1 Encoding frame 2 Encoding frame 3 Encoding frame 4 ");
 
   const std::vector<StreamPicture> pictures = streamPictures(stream);
   ASSERT_EQ(pictures.size(), 5u);
@@ -246,14 +251,18 @@ TEST_F(EncoderSequence, FramePicturesInCodingOrderWithStatistics) {
   EXPECT_EQ(stream.size() >= 4 ? stream[stream.size() - 1] : 0, 0xB7);  // sequence end
 
   const std::string stats = readText(dir_.file("stats.txt"));
-  EXPECT_NE(stats.find("\nFrame 2 (#1 in display order):\n picture_type=B\n temporal_reference=1\n"
-                       " frame_pred_frame_dct=1\n q_scale_type=0\n intra_vlc_format=0\n alternate_scan=0\n"
-                       " forward search window: -3...3 / -3...3\n forward vector range: -8...7.5 / -8...7.5\n"
-                       " backward search window: -7...7 / -7...7\n backward vector range: -8...7.5 / -8...7.5\n"),
-            std::string::npos)
+  EXPECT_NE(
+      stats.find(
+          "\nFrame 2 (#1 in display order):\n picture_type=B\n temporal_reference=1\n"
+          " frame_pred_frame_dct=1\n q_scale_type=0\n intra_vlc_format=0\n alternate_scan=0\n"
+          " forward search window: -3...3 / -3...3\n forward vector range: -8...7.5 / -8...7.5\n"
+          " backward search window: -7...7 / -7...7\n backward vector range: -8...7.5 / "
+          "-8...7.5\n"),
+      std::string::npos)
       << stats.substr(0, 2000);
   EXPECT_NE(stats.find("\nFrame 1 (#3 in display order):\n picture_type=P\n"), std::string::npos);
-  EXPECT_NE(stats.find(" forward search window: -11...11 / -11...11\n forward vector range: -16...15.5 / -16...15.5\n"),
+  EXPECT_NE(stats.find(" forward search window: -11...11 / -11...11\n forward vector range: "
+                       "-16...15.5 / -16...15.5\n"),
             std::string::npos);
   // The first picture's SNR lines, then its statistics.
   const std::size_t snr = stats.find("Y: variance=");
@@ -268,7 +277,8 @@ TEST_F(EncoderSequence, FramePicturesInCodingOrderWithStatistics) {
     EXPECT_EQ(std::sscanf(line.c_str(), format.c_str(), &variance, &mse, &db, &ratio), 4) << line;
     EXPECT_GT(db, 30.0);
   }
-  const std::vector<std::string> expected = {"", "picture statistics:", " # of intra coded macroblocks:    12 (100.0%)"};
+  const std::vector<std::string> expected = {
+      "", "picture statistics:", " # of intra coded macroblocks:    12 (100.0%)"};
   for (const std::string& text : expected) {
     ASSERT_TRUE(std::getline(lines, line));
     EXPECT_EQ(line, text);
@@ -300,9 +310,12 @@ TEST_F(EncoderSequence, FramePicturesInCodingOrderWithStatistics) {
   // Reconstructed frames without the macroblock border, in display numbering.
   for (int f = 0; f < 5; ++f) {
     SCOPED_TRACE(f);
-    EXPECT_EQ(test_support::readFileBytes(dir_.file("recon" + std::to_string(f) + ".Y")).size(), 64u * 48u);
-    EXPECT_EQ(test_support::readFileBytes(dir_.file("recon" + std::to_string(f) + ".U")).size(), 32u * 24u);
-    EXPECT_EQ(test_support::readFileBytes(dir_.file("recon" + std::to_string(f) + ".V")).size(), 32u * 24u);
+    EXPECT_EQ(test_support::readFileBytes(dir_.file("recon" + std::to_string(f) + ".Y")).size(),
+              64u * 48u);
+    EXPECT_EQ(test_support::readFileBytes(dir_.file("recon" + std::to_string(f) + ".U")).size(),
+              32u * 24u);
+    EXPECT_EQ(test_support::readFileBytes(dir_.file("recon" + std::to_string(f) + ".V")).size(),
+              32u * 24u);
   }
 }
 
@@ -312,8 +325,9 @@ TEST_F(EncoderSequence, FieldPicturesCodeAnIFrameAsIAndPFields) {
   file.set(14, "1").set(25, "0").set(41, "0").set(34, "1").set(35, "0 0 0");
   std::string progress;
   const std::vector<unsigned char> stream = encode(file, &progress);
-  EXPECT_NE(progress.find("Encoding frame 0 \nfirst field  (top) second field (bot) Encoding frame 1 "),
-            std::string::npos)
+  EXPECT_NE(
+      progress.find("Encoding frame 0 \nfirst field  (top) second field (bot) Encoding frame 1 "),
+      std::string::npos)
       << progress;
 
   const std::vector<StreamPicture> pictures = streamPictures(stream);
@@ -386,7 +400,8 @@ TEST_F(EncoderSequence, WindowsPathsOfThePipeline) {
 
 TEST_F(EncoderSequence, OutputFilesThatCannotBeCreatedAreFatal) {
   writeFrames(64, 48, 1);
-  std::filesystem::copy_file(dir_.file("frame0.ppm"), dir_.file("frame" + std::to_string(INT_MAX) + ".ppm"));
+  std::filesystem::copy_file(dir_.file("frame0.ppm"),
+                             dir_.file("frame" + std::to_string(INT_MAX) + ".ppm"));
   const std::string missing = dir_.file("no/such/folder/");
   struct Case {
     const char* name;
@@ -397,9 +412,12 @@ TEST_F(EncoderSequence, OutputFilesThatCannotBeCreatedAreFatal) {
   };
   const Case cases[] = {
       {"stream", 3, "-", missing + "out.m2v", "Couldn't create output file .*out\\.m2v"},
-      {"statistics", 6, missing + "stats.txt", dir_.file("out.m2v"), "Couldn't create statistics output file .*stats\\.txt"},
-      {"reconstruction", 3, missing + "recon%d", dir_.file("out.m2v"), "Couldn't create .*recon0\\.Y"},
-      {"source frame", 2, dir_.file("absent%d"), dir_.file("out.m2v"), "Couldn't open .*absent0\\.ppm"},
+      {"statistics", 6, missing + "stats.txt", dir_.file("out.m2v"),
+       "Couldn't create statistics output file .*stats\\.txt"},
+      {"reconstruction", 3, missing + "recon%d", dir_.file("out.m2v"),
+       "Couldn't create .*recon0\\.Y"},
+      {"source frame", 2, dir_.file("absent%d"), dir_.file("out.m2v"),
+       "Couldn't open .*absent0\\.ppm"},
       {"frame number beyond int", 9, std::to_string(INT_MAX), dir_.file("out.m2v"),
        "Frame number 2147483648 is out of range"},
   };
@@ -408,7 +426,8 @@ TEST_F(EncoderSequence, OutputFilesThatCannotBeCreatedAreFatal) {
     encoder_test::ParameterFile file = parameters(2);
     file.set(c.line, c.value);
     file.write(dir_.file("fatal.par"));
-    EXPECT_EXIT(qe::encode_mpeg2_file(dir_.file("fatal.par"), c.output), testing::ExitedWithCode(1), c.message);
+    EXPECT_EXIT(qe::encode_mpeg2_file(dir_.file("fatal.par"), c.output), testing::ExitedWithCode(1),
+                c.message);
   }
 }
 
