@@ -46,9 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::uint8_t r, g, b;
       if (image.GetPixelRGB(x, y, &r, &g, &b)) sum += r + g + b;
     }
-  platform::DeviceContext dc(16, 16);
-  image.StretchDraw(&dc, 0, 0, 16, 16, 0, 0, -1, -1);
-  image.Draw(&dc, 0, 0, -1, -1, 0, 0);
+  // Drawing visits every pixel a few times; large images would only slow the search.
+  if (static_cast<long>(image.GetWidth()) * image.GetHeight() <= (1L << 20)) {
+    platform::DeviceContext dc(16, 16);
+    image.StretchDraw(&dc, 0, 0, 16, 16, 0, 0, -1, -1);
+    image.Draw(&dc, 0, 0, -1, -1, 0, 0);
+  }
   g_sink = sum;
   return 0;
 }
