@@ -214,7 +214,7 @@ HGLOBAL ImageDibReadHeader(std::FILE* file) {
   if (pixelOffset != 0 && std::fseek(file, start + static_cast<long>(pixelOffset), SEEK_SET) != 0)
     return nullptr;
   const long pixels = std::ftell(file);
-  if (pixels < 0 || static_cast<std::uint64_t>(end - pixels) < rowBytes) return nullptr;
+  if (pixels < 0 || pixels > end || static_cast<std::uint64_t>(end - pixels) < rowBytes) return nullptr;
 
   HGLOBAL block = platform::GlobalAlloc(platform::GMEM_MOVEABLE, kHeaderBytes + table.size());
   if (!block) return nullptr;
