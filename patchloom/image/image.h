@@ -11,8 +11,13 @@
 //   result.Save("simple_result.bmp");   // 1 on success
 //
 // Coordinates are DIB coordinates: row 0 is the bottom row of the picture, and row y
-// starts at GetBits() + y * GetLineBytes(). Operations other than Create and CreateImpl
-// need an implementation: check IsValid() first.
+// starts at GetBits() + y * GetLineBytes(); 24-bit rows hold blue, green, red. Operations
+// other than Create and CreateImpl need an implementation: check IsValid() first.
+//
+// What reading gives: BMP as stored (1, 4, 8, 16, 24 or 32 bits), GIF 8-bit indexed,
+// PNG indexed at its depth (palette and grey files) or 24-bit, JPEG 8-bit indexed
+// (colour files quantised to 128 colours, grey files with a 256-level grey palette).
+// GetPixelRGB gives the colour for every one of them.
 #pragma once
 
 #include <cstdint>
