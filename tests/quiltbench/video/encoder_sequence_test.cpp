@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "quiltbench/video/encoder_entry.h"
+#include "quiltbench/video/encoder_statistics.h"
 #include "tests/quiltbench/video/encoder_test_files.h"
 #include "tests/support/test_support.h"
 
@@ -143,6 +144,78 @@ TEST(EncoderCodingOrder, EveryFrameOnceAndGroupCountsMatch) {
       }
     }
   }
+}
+
+// The letters of the macroblock_type map, the counts and the mquant map, from
+// hand-made macroblock records in two rows of five.
+TEST(EncoderPictureStatistics, CountsAndMaps) {
+  using qe::MacroblockInfo;
+  const auto mb = [](int type, int motion, int mquant, int cbp = 0, bool skipped = false) {
+    MacroblockInfo m;
+    m.mb_type = type;
+    m.motion_type = motion;
+    m.mquant = mquant;
+    m.cbp = cbp;
+    m.skipped = skipped;
+    return m;
+  };
+  const int F = qe::kMbForward, B = qe::kMbBackward, P = qe::kMbPattern, Q = qe::kMbQuant;
+  const std::vector<MacroblockInfo> macroblocks = {
+      mb(qe::kMbIntra, 0, 8, 0x3f),                   // I, blank
+      mb(qe::kMbIntra | Q, 0, 10, 0x3f),              // I, Q
+      mb(F | P, qe::kMotionFrame, 10, 0x01),          // F, blank
+      mb(F, qe::kMotionField, 10),                    // f, N
+      mb(F | P | Q, qe::kMotionDualPrime, 12, 0x30),  // p, Q
+      mb(B | P, qe::kMotionField, 12, 0x02),          // b, blank
+      mb(F | B, qe::kMotionFrame, 12),                // D, N
+      mb(F | B | P, qe::kMotionField, 4, 0x01),       // d, blank
+      mb(F, qe::kMotionFrame, 4, 0, true),            // S, N
+      mb(P, 0, 4, 0x04),                              // 0, blank
+  };
+  qe::Sizes sizes;
+  sizes.mb_width = 5;
+  sizes.mb_height2 = 2;
+  sizes.block_count = 6;
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  qe::print_picture_statistics(out, sizes, macroblocks);
+  std::rewind(out);
+  std::string text;
+  for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+  std::fclose(out);
+  EXPECT_EQ(text,
+            "\npicture statistics:\n"
+            " # of intra coded macroblocks:     2 (20.0%)\n"
+            " # of coded blocks:               18 (30.0%)\n"
+            " # of not coded macroblocks:       3 (30.0%)\n"
+            " # of skipped macroblocks:         1 (10.0%)\n"
+            " # of forw. pred. macroblocks:     4 (40.0%)\n"
+            " # of backw. pred. macroblocks:    1 (10.0%)\n"
+            " # of interpolated macroblocks:    2 (20.0%)\n"
+            "\nmacroblock_type map:\n"
+            "I  IQ F  fN pQ \n"
+            "b  DN d  SN 0  \n"
+            "\nmquant map:\n"
+            "  8 10       12\n"
+            " 12     4      \n");
+}
+
+TEST(EncoderPictureStatistics, FieldSnrReadsItsOwnRowsAndNeverDividesByZero) {
+  // Rows hold 0, 10, 20, 30; the reconstruction differs only in the top field.
+  std::vector<std::uint8_t> source(16), reconstruction(16);
+  for (int k = 0; k < 16; ++k) {
+    source[k] = static_cast<std::uint8_t>(10 * (k / 4));
+    reconstruction[k] = static_cast<std::uint8_t>(source[k] + ((k / 4) % 2 == 0 ? 3 : 0));
+  }
+  const qe::PlaneSnr bottom = qe::plane_snr(source.data(), reconstruction.data(), 4, 4, 2, 1, 2);
+  EXPECT_DOUBLE_EQ(bottom.variance, 100.0);
+  EXPECT_DOUBLE_EQ(bottom.mse, 0.00001);
+  const qe::PlaneSnr top = qe::plane_snr(source.data(), reconstruction.data(), 4, 4, 2, 0, 2);
+  EXPECT_DOUBLE_EQ(top.variance, 100.0);
+  EXPECT_DOUBLE_EQ(top.mse, 9.0);
+  const qe::PlaneSnr frame = qe::plane_snr(source.data(), reconstruction.data(), 4, 4, 4, 0, 1);
+  EXPECT_DOUBLE_EQ(frame.variance, 125.0);
+  EXPECT_DOUBLE_EQ(frame.mse, 4.5);
 }
 
 // ---- Whole encodes --------------------------------------------------------------
