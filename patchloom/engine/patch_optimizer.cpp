@@ -1,6 +1,19 @@
-// The engine object's small shared parts: the clustering termination record, the match
-// grid and the Gaussian kernel.
+// The engine object's shared operations (output size, Gaussian kernel, the blend of one
+// pixel, the random start, block copies), the EM iteration and the single-size synthesis.
 #include "patchloom/engine/patch_optimizer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "patchloom/engine/patch_optimizer_internal.h"
+#include "patchloom/image/image.h"
+#include "platform/clock.h"
+#include "platform/crt_random.h"
+#include "platform/ui.h"
 
 const KMeansTermination g_clusterTermination = {100, 0, 0, 0, 0.10, 0.10, 3, 0.50, 10, 0.95};
 
@@ -17,4 +30,340 @@ void GaussianKernel::Resize(int n) {
   if (n < 0) n = 0;
   n_ = n;
   weights_.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0.0);
+}
+
+namespace patchloom_detail {
+
+void ReadColour(const CImage& image, int x, int y, std::uint8_t& r, std::uint8_t& g,
+                std::uint8_t& b) {
+  // With a palette attached the image answers through it, which is how the engine
+  // reads 8-bit pixels; a pixel without a colour stays black.
+  r = g = b = 0;
+  image.GetPixelRGB(x, y, &r, &g, &b);
+}
+
+RgbPlane ReadColours(const CImage& image) {
+  RgbPlane plane;
+  if (!image.IsValid()) return plane;
+  plane.width = image.GetWidth();
+  plane.height = image.GetHeight();
+  plane.rgb.assign(static_cast<std::size_t>(plane.width) * plane.height * 3, 0);
+  const std::uint8_t* bits = image.GetBits();
+  if (image.GetBitCount() == 24 && bits != nullptr) {
+    // 24-bit rows hold blue, green, red; reading them here saves a call per pixel.
+    const std::size_t stride = static_cast<std::size_t>(image.GetLineBytes());
+    for (int y = 0; y < plane.height; ++y) {
+      const std::uint8_t* p = bits + y * stride;
+      std::uint8_t* out = plane.At(0, y);
+      for (int x = 0; x < plane.width; ++x, p += 3, out += 3) {
+        out[0] = p[2];
+        out[1] = p[1];
+        out[2] = p[0];
+      }
+    }
+    return plane;
+  }
+  for (int y = 0; y < plane.height; ++y) {
+    for (int x = 0; x < plane.width; ++x) {
+      std::uint8_t* out = plane.At(x, y);
+      ReadColour(image, x, y, out[0], out[1], out[2]);
+    }
+  }
+  return plane;
+}
+
+namespace {
+
+// The weighted mean of the matched pixels over every window of size n that covers
+// (x, y). `pixel(m, px, py, rgb)` gives the exemplar colour for match m, `cellWeight(r,
+// c)` the match's own weight.
+template <typename Pixel, typename CellWeight>
+void Blend(const GaussianKernel& kernel, const PatchMatchGrid& grid, int n, int width,
+           int height, int x, int y, Pixel&& pixel, CellWeight&& cellWeight,
+           std::uint8_t out[3]) {
+  double sumR = 0.0, sumG = 0.0, sumB = 0.0, sum = 0.0;
+  const int step = n / 4;
+  if (step > 0 && kernel.GetSize() >= n) {
+    const auto firstOnGrid = [step](int v) { return (v + step - 1) / step * step; };
+    const int top = std::min(y, height - n);
+    const int right = std::min(x, width - n);
+    for (int i = firstOnGrid(std::max(0, y - n + 1)); i <= top; i += step) {
+      const int r = i / step;
+      if (r >= grid.GetRows()) break;
+      for (int j = firstOnGrid(std::max(0, x - n + 1)); j <= right; j += step) {
+        const int c = j / step;
+        if (c >= grid.GetColumns()) break;
+        const PatchMatch& m = grid[r][c];
+        std::uint8_t rgb[3];
+        pixel(m, m.x + x - j, m.y + y - i, rgb);
+        const double w = kernel[x - j][y - i] * cellWeight(r, c);
+        sumR += w * rgb[0];
+        sumG += w * rgb[1];
+        sumB += w * rgb[2];
+        sum += w;
+      }
+    }
+  }
+  if (sum == 0.0) {
+    out[0] = out[1] = out[2] = 0;
+    return;
+  }
+  out[0] = static_cast<std::uint8_t>(static_cast<int>(sumR / sum));
+  out[1] = static_cast<std::uint8_t>(static_cast<int>(sumG / sum));
+  out[2] = static_cast<std::uint8_t>(static_cast<int>(sumB / sum));
+}
+
+double MatchWeight(double distance) { return std::exp(-0.00003 * distance); }
+
+// (int)v for a product of a size and a scale, held inside the int range; NaN gives 0.
+int TruncatedSize(double v) {
+  if (!(v > 0.0)) return 0;
+  if (v >= static_cast<double>(std::numeric_limits<int>::max()))
+    return std::numeric_limits<int>::max();
+  return static_cast<int>(v);
+}
+
+}  // namespace
+
+void BlendPixel(const RgbPlane& exemplar, const GaussianKernel& kernel,
+                const PatchMatchGrid& grid, const std::vector<double>& cellWeights, int n,
+                int width, int height, int x, int y, std::uint8_t out[3]) {
+  const int columns = grid.GetColumns();
+  Blend(
+      kernel, grid, n, width, height, x, y,
+      [&](const PatchMatch&, int px, int py, std::uint8_t rgb[3]) {
+        if (exemplar.Contains(px, py)) {
+          std::memcpy(rgb, exemplar.At(px, py), 3);
+        } else {
+          rgb[0] = rgb[1] = rgb[2] = 0;
+        }
+      },
+      [&](int r, int c) { return cellWeights[static_cast<std::size_t>(r) * columns + c]; }, out);
+}
+
+void RunIterations(const RgbPlane& exemplar, CImage& image, const CPatchClusterNode& tree,
+                   const GaussianKernel& kernel, PatchMatchGrid& grid, int n, int cellStep,
+                   int cellDivisor, int iterations, const char* label) {
+  if (iterations <= 0 || !image.IsValid() || tree.dimension != n * n * 3 || cellDivisor <= 0)
+    return;
+  const int width = image.GetWidth();
+  const int height = image.GetHeight();
+  const int rows = grid.GetRows();
+  const int columns = grid.GetColumns();
+  std::vector<std::uint8_t> query(static_cast<std::size_t>(tree.dimension));
+  std::vector<double> cellWeights(static_cast<std::size_t>(rows) * columns);
+  for (int it = 0; it < iterations; ++it) {
+    platform::ui().progress(std::string(label) + ": iteration " + std::to_string(it + 1) +
+                            " of " + std::to_string(iterations));
+    const RgbPlane current = ReadColours(image);
+    for (int r = 0; r < rows; ++r) {
+      for (int c = 0; c < columns; ++c) {
+        GatherPatch(current, (c * cellStep) / cellDivisor, (r * cellStep) / cellDivisor, n,
+                    query.data());
+        grid[r][c] = SearchTree(&tree, query.data());
+        cellWeights[static_cast<std::size_t>(r) * columns + c] = MatchWeight(grid[r][c].distance);
+      }
+    }
+    // The search above read the whole image first, so writing in place is safe.
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        std::uint8_t rgb[3];
+        BlendPixel(exemplar, kernel, grid, cellWeights, n, width, height, x, y, rgb);
+        image.SetPixelRGB(x, y, rgb[0], rgb[1], rgb[2]);
+      }
+    }
+  }
+}
+
+}  // namespace patchloom_detail
+
+using patchloom_detail::RgbPlane;
+using patchloom_detail::TruncatedSize;
+
+int patchloom_detail::OutputSide(int size, double scale, int e) {
+  if (e < 4) return 0;
+  const int step = e / 4;
+  const int t = TruncatedSize(size * scale);
+  return e + step * ((t - e) / step);
+}
+
+void CPatchOptimizer::GetOutputSize(const CImage* image, int e, double xScale, double yScale,
+                                    int& width, int& height) {
+  width = height = 0;
+  if (image == nullptr || !image->IsValid()) return;
+  width = patchloom_detail::OutputSide(image->GetWidth(), xScale, e);
+  height = patchloom_detail::OutputSide(image->GetHeight(), yScale, e);
+}
+
+void CPatchOptimizer::MakeGaussianKernel(GaussianKernel& kernel, int n, int a, int b) {
+  kernel.Resize(n);
+  if (n <= 0) return;
+  const int c = n / 2;
+  double sum = 0.0;
+  for (int j = 0; j < n; ++j) {
+    for (int i = 0; i < n; ++i) {
+      const double r2 = static_cast<double>((j - c) * (j - c) + (i - c) * (i - c));
+      kernel[j][i] = std::exp(-(a * a * r2) / (2.0 * b * b));
+      sum += kernel[j][i];
+    }
+  }
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) kernel[j][i] /= sum;
+}
+
+bool CPatchOptimizer::BlendNeighbourhoods(CImage* exemplar, const GaussianKernel& kernel,
+                                          const PatchMatchGrid& grid, int n, int width,
+                                          int height, int x, int y, std::uint8_t& r,
+                                          std::uint8_t& g, std::uint8_t& b) {
+  std::uint8_t out[3] = {0, 0, 0};
+  if (exemplar != nullptr && exemplar->IsValid()) {
+    patchloom_detail::Blend(
+        kernel, grid, n, width, height, x, y,
+        [&](const PatchMatch&, int px, int py, std::uint8_t rgb[3]) {
+          patchloom_detail::ReadColour(*exemplar, px, py, rgb[0], rgb[1], rgb[2]);
+        },
+        [&](int row, int column) {
+          return patchloom_detail::MatchWeight(grid[row][column].distance);
+        },
+        out);
+  }
+  r = out[0];
+  g = out[1];
+  b = out[2];
+  return true;
+}
+
+int CPatchOptimizer::PickRandomPosition(CPointArray& positions, int width, int height, int e) {
+  // The float nearest 1/32767, so that a draw of 32767 reaches the last position.
+  constexpr double kUnit = static_cast<double>(3.0518509e-05f);
+  const int spanX = std::max(width - e, 0);
+  const int spanY = std::max(height - e, 0);
+  const auto used = [&positions](const CPoint& p) {
+    return std::find(positions.begin(), positions.end(), p) != positions.end();
+  };
+  const auto draw = [&] {
+    const int xr = platform::rand();
+    const int yr = platform::rand();
+    return CPoint{static_cast<int>(xr * kUnit * spanX), static_cast<int>(yr * kUnit * spanY)};
+  };
+
+  platform::rand();
+  platform::rand();
+  const unsigned seed = positions.IsEmpty()
+                            ? static_cast<unsigned>(platform::time())
+                            : static_cast<unsigned>(positions[positions.GetSize() - 1].x) *
+                                  static_cast<unsigned>(platform::time());
+  platform::srand(seed);
+  platform::rand();
+  platform::srand(static_cast<unsigned>(platform::rand()));
+  platform::rand();
+  CPoint p = draw();
+
+  // Reseeding from the same seed would repeat a taken position for ever (always so when
+  // the last x is 0), so repeats draw on from the running generator; a few that still
+  // hit taken positions give way to the next free one in row order, and once every
+  // position is taken a repeat is accepted.
+  constexpr int kRedraws = 64;
+  for (int attempt = 0; attempt < kRedraws && used(p); ++attempt) {
+    platform::rand();
+    platform::rand();
+    p = draw();
+  }
+  if (used(p)) {
+    const long long columns = spanX + 1LL;
+    const long long count = columns * (spanY + 1LL);
+    std::vector<CPoint> taken(positions.begin(), positions.end());
+    const auto before = [](const CPoint& a, const CPoint& b) {
+      return a.y != b.y ? a.y < b.y : a.x < b.x;
+    };
+    std::sort(taken.begin(), taken.end(), before);
+    const long long start = p.y * columns + p.x;
+    for (long long k = 1; k < count; ++k) {
+      const long long index = (start + k) % count;
+      const CPoint q{static_cast<int>(index % columns), static_cast<int>(index / columns)};
+      if (!std::binary_search(taken.begin(), taken.end(), q, before)) {
+        p = q;
+        break;
+      }
+    }
+  }
+  positions.Add(p);
+  return 1;
+}
+
+bool CPatchOptimizer::CopyBlock(CImage* source, int sourceX, int sourceY, CImage* destination,
+                                int destX, int destY, int w, int h) {
+  if (source == nullptr || destination == nullptr || !source->IsValid() ||
+      !destination->IsValid())
+    return true;
+  const int bits = source->GetBitCount();
+  if (bits != 8 && bits != 24) return true;
+  if (destX > destination->GetWidth() || destY > destination->GetHeight()) return true;
+  for (int f = 0; f < h; ++f) {
+    for (int i = 0; i < w; ++i) {
+      if (!source->IsInside(sourceX + i, sourceY + f)) continue;
+      std::uint8_t r, g, b;
+      patchloom_detail::ReadColour(*source, sourceX + i, sourceY + f, r, g, b);
+      destination->SetPixelRGB(destX + i, destY + f, r, g, b);
+    }
+  }
+  return true;
+}
+
+CImage* CPatchOptimizer::Synthesize(CImage* exemplar, double xScale, double yScale,
+                                    int iterations, int initMethod, int e) {
+  if (initMethod != 0 && initMethod != 1) return nullptr;
+  // Below 8 the half size would have no grid step.
+  if (exemplar == nullptr || !exemplar->IsValid() || e < 8) return nullptr;
+  const int exemplarWidth = exemplar->GetWidth();
+  const int exemplarHeight = exemplar->GetHeight();
+  if (exemplarWidth < e || exemplarHeight < e) return nullptr;
+  int width = 0, height = 0;
+  GetOutputSize(exemplar, e, xScale, yScale, width, height);
+  if (width < e || height < e) return nullptr;
+
+  try {
+    const int step = e / 4;
+    std::unique_ptr<CImage> image;
+    if (initMethod == 1) {
+      image.reset(Interpolate(exemplar, width, height, true));
+      if (!image) return nullptr;
+    } else {
+      image = std::make_unique<CImage>();
+      if (!image->Create(width, height, 24, 0)) return nullptr;
+      CPointArray positions;
+      for (int r = 0; r <= height / e; ++r) {
+        for (int c = 0; c <= width / e; ++c) {
+          PickRandomPosition(positions, exemplarWidth, exemplarHeight, e);
+          const CPoint& p = positions[positions.GetSize() - 1];
+          CopyBlock(exemplar, p.x, p.y, image.get(), c * e, r * e, e, e);
+        }
+      }
+    }
+
+    GaussianKernel kernel;
+    MakeGaussianKernel(kernel, e, 1, 3);
+    PatchMatchGrid grid((height - e) / step + 1, (width - e) / step + 1);
+    const auto tree = BuildClusterTree(exemplar, e);
+    if (!tree) return nullptr;
+
+    const int halfE = e / 2;
+    const int halfStep = step / 2;
+    GaussianKernel halfKernel;
+    MakeGaussianKernel(halfKernel, halfE, 1, 3);
+    PatchMatchGrid halfGrid((height - halfE) / halfStep + 1, (width - halfE) / halfStep + 1);
+    const auto halfTree = BuildClusterTree(exemplar, halfE);
+    if (!halfTree) return nullptr;
+
+    const RgbPlane colours = patchloom_detail::ReadColours(*exemplar);
+    const std::string label = "Synthesis at size ";
+    patchloom_detail::RunIterations(colours, *image, *tree, kernel, grid, e, step, 1, 5,
+                                    (label + std::to_string(e)).c_str());
+    patchloom_detail::RunIterations(colours, *image, *halfTree, halfKernel, halfGrid, halfE,
+                                    step, 2, iterations,
+                                    (label + std::to_string(halfE)).c_str());
+    return image.release();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }

@@ -1,0 +1,75 @@
+// Working parts of the engine shared by its procedures: images as plain RGB planes, the
+// table-driven patch distance, the tree descent on contiguous queries and the EM
+// iteration that the single-size, multi-level and later procedures run.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "patchloom/engine/patch_optimizer.h"
+
+class CImage;
+
+namespace patchloom_detail {
+
+// An image's colours as red, green, blue bytes, rows in the image's order (row 0 the
+// bottom row), read once so that hot loops need no call per pixel.
+struct RgbPlane {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+
+  const std::uint8_t* At(int x, int y) const {
+    return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+  }
+  std::uint8_t* At(int x, int y) {
+    return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+  }
+  bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < width && y < height; }
+};
+
+// One side of GetOutputSize: e + (e/4) * ((trunc(size * scale) - e) / (e/4)); 0 for e < 4.
+int OutputSide(int size, double scale, int e);
+
+// The colours as the engine reads every image: 8-bit pixels through the attached palette
+// (the colour table when there is none), other depths as GetPixelRGB gives them. A pixel
+// the image gives no colour for is black.
+RgbPlane ReadColours(const CImage& image);
+
+// Same rule for one pixel.
+void ReadColour(const CImage& image, int x, int y, std::uint8_t& r, std::uint8_t& g,
+                std::uint8_t& b);
+
+// |d|^1.25 for d = 0 ... 255, each entry exactly what pow gives.
+const std::array<double, 256>& PowerTable();
+
+// (sum of |a[i] - b[i]|^1.25)^0.8 over `dimension` bytes.
+double PatchDistance(const std::uint8_t* a, const std::uint8_t* b, int dimension);
+
+// (sum of |trunc(centre[i] - query[i])|^1.25)^0.8 over `dimension` components.
+double CentreDistance(const double* centre, const std::uint8_t* query, int dimension);
+
+// The tree's answer for a query of the tree's dimension.
+PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query);
+
+// The n x n neighbourhood at (x, y) of a plane, row by row; pixels off the plane are black.
+void GatherPatch(const RgbPlane& plane, int x, int y, int n, std::uint8_t* out);
+
+// The blended colour of pixel (x, y) from a grid of size-n windows, as
+// BlendNeighbourhoods computes it; `cellWeights` holds exp(-0.00003 * distance) of every
+// cell in grid order. Matched pixels off the exemplar count as black.
+void BlendPixel(const RgbPlane& exemplar, const GaussianKernel& kernel,
+                const PatchMatchGrid& grid, const std::vector<double>& cellWeights, int n,
+                int width, int height, int x, int y, std::uint8_t out[3]);
+
+// `iterations` EM iterations on `image` in place: the search step fills `grid` from the
+// image as it stands, the window of cell (r, c) at ((c * cellStep) / cellDivisor,
+// (r * cellStep) / cellDivisor), then the blend step rewrites every pixel. `label` names
+// the iterations in the progress lines.
+void RunIterations(const RgbPlane& exemplar, CImage& image, const CPatchClusterNode& tree,
+                   const GaussianKernel& kernel, PatchMatchGrid& grid, int n, int cellStep,
+                   int cellDivisor, int iterations, const char* label);
+
+}  // namespace patchloom_detail
