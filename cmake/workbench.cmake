@@ -1,6 +1,10 @@
 # Project-wide build helpers: warnings, sanitizers, and one function per kind of target.
 
 set(WORKBENCH_WARNINGS -Wall -Wextra)
+# GCC 12 reports -Wrestrict for plain std::string concatenation ("a" + str), a known false positive.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+  list(APPEND WORKBENCH_WARNINGS -Wno-restrict)
+endif()
 option(WORKBENCH_WERROR "Treat warnings as errors" OFF)
 if(WORKBENCH_WERROR)
   list(APPEND WORKBENCH_WARNINGS -Werror)

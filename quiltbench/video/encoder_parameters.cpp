@@ -12,20 +12,9 @@
 #include <new>
 
 #include "platform/file.h"
+#include "quiltbench/video/vlc_tables.h"
 
 namespace quiltbench::encoder {
-
-// ISO/IEC 13818-2, 6.3.11: default intra_quantiser_matrix (raster order).
-const std::uint8_t kDefaultIntraMatrix[64] = {
-    8,  16, 19, 22, 26, 27, 29, 34,  //
-    16, 16, 22, 24, 27, 29, 34, 37,  //
-    19, 22, 26, 27, 29, 34, 34, 38,  //
-    22, 22, 26, 27, 29, 34, 37, 40,  //
-    22, 26, 27, 29, 32, 35, 40, 48,  //
-    26, 27, 29, 32, 35, 40, 48, 58,  //
-    26, 27, 29, 34, 38, 46, 56, 69,  //
-    27, 29, 35, 38, 46, 56, 69, 83,  //
-};
 
 namespace {
 
@@ -671,7 +660,7 @@ void read_quant_matrices(const EncoderParameters& params, QuantMatrices& matrice
   };
 
   if (params.intra_matrix_file.empty() || params.intra_matrix_file[0] == '-') {
-    std::copy(std::begin(kDefaultIntraMatrix), std::end(kDefaultIntraMatrix),
+    std::copy(kDefaultIntraQuantiserMatrix.begin(), kDefaultIntraQuantiserMatrix.end(),
               matrices.intra.begin());
     matrices.load_intra = false;
   } else {

@@ -38,7 +38,5 @@ std::string formatName(const std::string& pattern, int number);
 // Frames per second for frame_rate_code 1..8; 0 for any other code.
 double frameRateForCode(int code);
 
-// The default intra quantiser matrix of the standard, raster order.
-extern const std::uint8_t kDefaultIntraMatrix[64];
 
 }  // namespace quiltbench::encoder
