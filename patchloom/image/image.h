@@ -15,7 +15,7 @@
 // other than Create and CreateImpl need an implementation: check IsValid() first.
 //
 // What reading gives: BMP as stored (1, 4, 8, 16, 24 or 32 bits), GIF 8-bit indexed,
-// PNG indexed at its depth (palette and grey files) or 24-bit, JPEG 8-bit indexed
+// PNG indexed at 1, 4 or 8 bits (palette and grey files) or 24-bit, JPEG 8-bit indexed
 // (colour files quantised to 128 colours, grey files with a 256-level grey palette).
 // GetPixelRGB gives the colour for every one of them.
 #pragma once

@@ -28,7 +28,7 @@ constexpr std::array<std::array<std::uint8_t, 3>, 16> kDefaultColors{{
 
 bool validBitCount(int bitCount) {
   switch (bitCount) {
-    case 1: case 2: case 4: case 8: case 16: case 24: case 32: return true;
+    case 1: case 4: case 8: case 16: case 24: case 32: return true;
     default: return false;
   }
 }
@@ -173,7 +173,7 @@ HGLOBAL ImageDibReadHeader(std::FILE* file) {
   }
   h.size = kHeaderBytes;
 
-  if (!validBitCount(h.bitCount) || h.bitCount == 2) return nullptr;
+  if (!validBitCount(h.bitCount)) return nullptr;
   const bool bitFields = h.compression == platform::BI_BITFIELDS;
   if (h.compression != platform::BI_RGB && !(bitFields && (h.bitCount == 16 || h.bitCount == 32)))
     return nullptr;

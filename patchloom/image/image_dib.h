@@ -31,7 +31,8 @@ std::size_t ImageDibColorTableEntries(const void* dib);
 
 // A new zeroed block holding the 40-byte header, 1024 bytes of colour-table room and
 // the rows. 4- and 8-bit DIBs get the default 16-colour table, repeated. Null for
-// sizes that are not positive, a bit count other than 1, 2, 4, 8, 16, 24 or 32, more
+// sizes that are not positive, a bit count other than 1, 4, 8, 16, 24 or 32 (those a
+// BMP file can hold), more
 // than kMaxImageSide a side or kMaxImagePixels in all, or when memory runs out.
 platform::HGLOBAL ImageDibAlloc(int bitCount, int width, int height);
 

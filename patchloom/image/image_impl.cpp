@@ -71,7 +71,6 @@ int CImageImpl::GetPixelIndex(int x, int y) const {
   switch (bitCount) {
     case 8: return row[x];
     case 4: return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
-    case 2: return (row[x >> 2] >> (6 - 2 * (x & 3))) & 0x03;
     default: return (row[x >> 3] >> (7 - (x & 7))) & 0x01;
   }
 }

@@ -26,8 +26,8 @@ class CImageImpl {
 
   // 1 if 0 <= x < width and 0 <= y < height.
   virtual int IsInside(int x, int y) const;
-  // Replaces the image with a zeroed width x height DIB of `bitCount` (1, 2, 4, 8, 16,
-  // 24 or 32) bits. flags < 0 means 0 (grey) up to 8 bits and 2 (colour) above. The old
+  // Replaces the image with a zeroed width x height DIB of `bitCount` (1, 4, 8, 16, 24
+  // or 32) bits. flags < 0 means 0 (grey) up to 8 bits and 2 (colour) above. The old
   // palette goes. 0 when the DIB cannot be had; the image then holds none.
   virtual int Create(int width, int height, int bitCount, int flags);
   // Palette index at (x, y) (row 0 is the bottom row); -1 outside or above 8 bits.

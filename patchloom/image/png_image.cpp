@@ -35,6 +35,7 @@ struct PngHeader {
   int passes = 1;
   std::size_t rowBytes = 0;
   int paletteEntries = 0;
+  int greyLevels = 0;
   std::array<std::uint8_t, 3 * 256> palette{};
 };
 
@@ -50,9 +51,12 @@ bool readPngHeader(png_structp png, png_infop info, std::FILE* file, PngHeader& 
   if (static_cast<std::uint64_t>(out.width) * out.height > kMaxImagePixels) return false;
   const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
   if (depth == 16) png_set_strip_16(png);
+  // BMP files have no 2-bit form, so such pixels are unpacked to a byte each.
+  const int indexedBits = depth == 2 ? 8 : std::min(depth, 8);
+  if (depth == 2) png_set_packing(png);
   if (colorType == PNG_COLOR_TYPE_PALETTE) {
     out.layout = PngLayout::indexed;
-    out.bitCount = depth;
+    out.bitCount = indexedBits;
     png_colorp entries = nullptr;
     int count = 0;
     if (!png_get_PLTE(png, info, &entries, &count) || count < 1) return false;
@@ -68,7 +72,8 @@ bool readPngHeader(png_structp png, png_infop info, std::FILE* file, PngHeader& 
     }
   } else if (colorType == PNG_COLOR_TYPE_GRAY && !transparency) {
     out.layout = PngLayout::grey;
-    out.bitCount = std::min(depth, 8);
+    out.bitCount = indexedBits;
+    out.greyLevels = 1 << std::min(depth, 8);
   } else {
     // Grey with alpha or a transparent value, and every colour kind: 8-bit RGB or RGBA
     // rows, composited while they are copied into the image.
@@ -184,7 +189,14 @@ int CPngImageImpl::Read(const std::string& name) {
   }
   if (ok && header.layout == PngLayout::indexed)
     ok = SetPaletteTriples(header.paletteEntries, header.palette.data()) != 0;
-  if (ok && header.layout == PngLayout::grey) ok = SetGreyPalette(1 << header.bitCount) != 0;
+  if (ok && header.layout == PngLayout::grey) {
+    // Grey levels span black to white at every depth: level i of n is i * 255 / (n - 1).
+    const int levels = header.greyLevels;
+    for (int i = 0; i < levels; ++i)
+      header.palette[3 * i] = header.palette[3 * i + 1] = header.palette[3 * i + 2] =
+          static_cast<std::uint8_t>(i * 255 / (levels - 1));
+    ok = SetPaletteTriples(levels, header.palette.data()) != 0;
+  }
   if (ok && header.layout == PngLayout::colour) {
     try {
       buffer.resize((header.passes > 1 ? header.height : 1) * header.rowBytes);

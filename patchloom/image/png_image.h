@@ -1,6 +1,7 @@
 // PNG files through libpng. Reading composites transparency over (31, 127, 255),
 // strips 16-bit samples to 8 and undoes interlacing: palette files stay indexed at
-// their depth, grey files get a grey palette, every other kind becomes 24-bit colour.
+// their depth (2-bit files at 8 bits), grey files get a grey palette, every other kind
+// becomes 24-bit colour.
 #pragma once
 
 #include "patchloom/image/image_impl.h"

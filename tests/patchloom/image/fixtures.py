@@ -145,6 +145,10 @@ def make(d):
     save(grey, "grey.png")
     la = rgba.convert("LA")
     save(la, "grey_alpha.png")
+    magick("-size", "23x9", "gradient:white-black", "-define", "png:bit-depth=2", "-define",
+           "png:color-type=0", str(d / "grey2.png"))
+    check((d / "grey2.png").read_bytes()[24:26] == b"\x02\x00", "2-bit grey PNG")
+    decode(d / "grey2.png", str(d / "grey2.png") + ".ref")
     magick(str(d / "rgb.png"), "-interlace", "PNG", str(d / "interlaced.png"))
     check(open(d / "interlaced.png", "rb").read()[28] == 1, "interlaced PNG")
     decode(d / "interlaced.png", str(d / "interlaced.png") + ".ref")

@@ -35,7 +35,8 @@ TEST(Formats, ReadsWhatTheIndependentDecoderReads) {
       {"rgb16.png", 24, false, 0, 0},      {"interlaced.png", 24, false, 0, 0},
       {"palette.png", 8, true, 0, 0},      {"palette4.png", 4, true, 0, 0},
       {"palette_trns.png", 8, true, 0, 0}, {"grey.png", 8, true, 0, 0},
-      {"grey_alpha.png", 24, false, 0, 0}, {"grey.jpg", 8, true, 1, 0.1},
+      {"grey_alpha.png", 24, false, 0, 0}, {"grey2.png", 8, true, 0, 0},
+      {"grey.jpg", 8, true, 1, 0.1},
       {"colour.jpg", 8, true, 255, 8.0},   {"rgb24.bmp", 24, false, 0, 0},
       {"palette8.bmp", 8, true, 0, 0},     {"palette4.bmp", 4, true, 0, 0},
       {"core8.bmp", 8, true, 0, 0},        {"core1.bmp", 1, true, 0, 0},
@@ -104,7 +105,7 @@ TEST(Formats, WrittenFilesReadBackIndependently) {
   REQUIRE_FIXTURES();
   test_support::TempDir dir;
   const char* sources[] = {"rgb.png", "palette.png", "palette4.png", "core1.bmp", "grey.png",
-                           "large.gif", "rgba.png"};
+                           "grey2.png", "large.gif", "rgba.png"};
   for (const char* source : sources) {
     for (const char* extension : {"bmp", "png"}) {
       SCOPED_TRACE(std::string(source) + " as " + extension);
@@ -196,6 +197,22 @@ TEST(Formats, DamagedPngAndJpegFilesFailCleanly) {
     CImage image(dir.file(name));
     EXPECT_FALSE(image.IsValid());
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Formats, LibraryErrorsWhileWritingComeBackAsFailure) {
+  test_support::TempDir dir;
+  // Wider than JPEG allows: the library fails inside the write, and the save says so.
+  CImage wide;
+  ASSERT_TRUE(wide.Create(65535, 1, 24, 0));
+  EXPECT_EQ(wide.Save(dir.file("wide.jpg")), 0);
+  EXPECT_EQ(wide.Save(dir.file("missing/folder/x.jpg")), 0);
+  EXPECT_EQ(wide.Save(dir.file("missing/folder/x.png")), 0);
+  EXPECT_TRUE(wide.IsValid());
+  EXPECT_EQ(wide.Save(dir.file("wide.png")), 1);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ TEST(ImageDib, AllocLaysOutHeaderTableAndRows) {
     std::size_t tableBytes;
   };
   const Case cases[] = {
-      {1, 33, 2, 0, 8, 8},   {2, 5, 1, 0, 4, 16},   {4, 9, 3, 16, 8, 64},
+      {1, 33, 2, 0, 8, 8},   {4, 9, 3, 16, 8, 64},
       {8, 3, 2, 256, 4, 1024}, {16, 3, 1, 0, 8, 0}, {24, 5, 3, 0, 16, 0}, {32, 2, 2, 0, 8, 0},
   };
   for (const Case& c : cases) {
@@ -66,7 +66,7 @@ TEST(ImageDib, RefusesImpossibleSizes) {
   struct Case {
     int bitCount, width, height;
   };
-  const Case cases[] = {{24, 0, 5}, {24, 5, -1}, {3, 4, 4}, {24, 70000, 1}, {8, 20000, 20000}};
+  const Case cases[] = {{24, 0, 5}, {24, 5, -1}, {3, 4, 4}, {2, 4, 4}, {24, 70000, 1}, {8, 20000, 20000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.width);
     CImageImpl image;
@@ -101,7 +101,7 @@ TEST(ImageDib, WritesInPiecesOf32768) {
 }
 
 TEST(ImagePixels, IndexAccessPacksSubBytePixels) {
-  for (int bitCount : {1, 2, 4, 8}) {
+  for (int bitCount : {1, 4, 8}) {
     SCOPED_TRACE(bitCount);
     CImageImpl image;
     ASSERT_TRUE(image.Create(11, 2, bitCount, -1));
