@@ -76,7 +76,8 @@ std::optional<DibLayout> readLayout(const void* header, ColorUse usage, const Pa
     entryBytes = 3;
   }
   if (l.width <= 0 || l.height <= 0) return std::nullopt;
-  if (l.bitCount != 1 && l.bitCount != 2 && l.bitCount != 4 && l.bitCount != 8 && l.bitCount != 24 && l.bitCount != 32)
+  if (l.bitCount != 1 && l.bitCount != 2 && l.bitCount != 4 && l.bitCount != 8 && l.bitCount != 16 &&
+      l.bitCount != 24 && l.bitCount != 32)
     return std::nullopt;
   if (l.bitCount <= 8 && (colorCount == 0 || colorCount > (1u << l.bitCount)))
     colorCount = 1u << l.bitCount;
@@ -107,6 +108,11 @@ std::uint32_t dibPixel(const DibLayout& l, const std::uint8_t* bits, long x, lon
     case 2: return l.colors[(line[x >> 2] >> (6 - 2 * (x & 3))) & 3];
     case 4: return l.colors[(line[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
     case 8: return l.colors[line[x]];
+    case 16: {  // 5-5-5, each channel widened to 8 bits
+      const std::uint32_t v = line[2 * x] | (line[2 * x + 1] << 8);
+      const std::uint32_t r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
+      return (((r << 3) | (r >> 2)) << 16) | (((g << 3) | (g >> 2)) << 8) | ((b << 3) | (b >> 2));
+    }
     case 24: return (line[3 * x + 2] << 16) | (line[3 * x + 1] << 8) | line[3 * x];
     default: return (line[4 * x + 2] << 16) | (line[4 * x + 1] << 8) | line[4 * x];
   }

@@ -106,4 +106,19 @@ TEST(Canvas, TwoBitDibsDraw) {
   EXPECT_EQ(dc.pixel(3, 0), 0xFF0000u);
 }
 
+TEST(Canvas, SixteenBitDibsDrawFiveBitsAChannel) {
+  std::vector<unsigned char> header(40);
+  BitmapInfoHeader h{};
+  h.size = 40;
+  h.width = 2;
+  h.height = 1;
+  h.bitCount = 16;
+  storePacked(header.data(), h);
+  std::vector<unsigned char> bits{0x00, 0x7C, 0x10, 0x02};  // red 31; green 16, blue 16
+  DeviceContext dc(2, 1, 0);
+  dc.setDIBitsToDevice(0, 0, 2, 1, 0, 0, 0, 1, bits.data(), header.data(), DIB_RGB_COLORS);
+  EXPECT_EQ(dc.pixel(0, 0), 0xFF0000u);
+  EXPECT_EQ(dc.pixel(1, 0), 0x008484u);
+}
+
 }  // namespace
