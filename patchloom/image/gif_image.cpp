@@ -16,6 +16,15 @@ constexpr std::size_t kInputBufferBytes = 16384;
 constexpr int kMaxCodes = 4096;
 constexpr int kMaxCodeSize = 12;
 
+// How decoding the image data ended; the image keeps what was decoded in every case.
+enum GifDecodeStatus {
+  kGifDecoded = 0,
+  kGifPastLastRow = -1,    // more pixels than the image holds
+  kGifNoMemory = -10,      // no memory for the data or the decoded pixels
+  kGifBadCodeSize = -20,   // minimum code size outside 2 ... 9
+  kGifDataEnded = -30,     // the data ran out before the end code
+};
+
 // The file read through one 16384-byte buffer, refilled when it runs dry.
 class GifInput {
  public:
@@ -117,11 +126,11 @@ int decodeGifCodes(GifCodeReader& reader, int minCodeSize, std::uint8_t* out, st
     int code = reader.next(codeSize);
     if (code < 0) {
       decoded = pos;
-      return detail::kGifDataEnded;
+      return kGifDataEnded;
     }
     if (code == end) {
       decoded = pos;
-      return detail::kGifDecoded;
+      return kGifDecoded;
     }
     if (code == clear) {
       codeSize = minCodeSize + 1;
@@ -132,7 +141,7 @@ int decodeGifCodes(GifCodeReader& reader, int minCodeSize, std::uint8_t* out, st
     }
     if (pos >= capacity) {
       decoded = pos;
-      return detail::kGifPastLastRow;
+      return kGifPastLastRow;
     }
     if (!havePrevious) {
       // The first code after a clear code is a single byte; one not in the table is 0.
@@ -183,7 +192,7 @@ int decodeGifCodes(GifCodeReader& reader, int minCodeSize, std::uint8_t* out, st
     pos += runLength;
     if (pos > capacity) {
       decoded = capacity;
-      return detail::kGifPastLastRow;
+      return kGifPastLastRow;
     }
   }
 }
@@ -193,9 +202,9 @@ int decodeGifCodes(GifCodeReader& reader, int minCodeSize, std::uint8_t* out, st
 int decodeGifImage(GifInput& input, std::uint8_t* bits, int stride, int width, int height,
                    bool interlaced) {
   const int minCodeSize = input.readByte();
-  if (minCodeSize < 2 || minCodeSize > 9) return detail::kGifBadCodeSize;
+  if (minCodeSize < 2 || minCodeSize > 9) return kGifBadCodeSize;
   GifCodeReader reader;
-  if (!reader.gather(input)) return detail::kGifNoLineBuffer;
+  if (!reader.gather(input)) return kGifNoMemory;
   // No more pixels than the data can make: each code takes at least three bits and
   // yields at most one byte more than the table holds.
   const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -203,7 +212,7 @@ int decodeGifImage(GifInput& input, std::uint8_t* bits, int stride, int width, i
   // Only the decoded part is ever read, so the buffer need not be cleared.
   const std::size_t capacity = std::min(pixels, producible);
   std::unique_ptr<std::uint8_t[]> picture(new (std::nothrow) std::uint8_t[capacity]);
-  if (!picture) return detail::kGifNoLineBuffer;
+  if (!picture) return kGifNoMemory;
   std::size_t decoded = 0;
   const int status = decodeGifCodes(reader, minCodeSize, picture.get(), capacity, decoded);
 

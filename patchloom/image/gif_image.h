@@ -14,14 +14,3 @@ class CGifImageImpl : public CFileImageImpl {
   // GIF files are not written: 0.
   int Write(const std::string& name) override;
 };
-
-namespace detail {
-// Decoding results of the LZW image data, for tests.
-enum GifDecodeStatus {
-  kGifDecoded = 0,
-  kGifPastLastRow = -1,    // more lines than the image has rows
-  kGifNoLineBuffer = -10,  // no memory for a line
-  kGifBadCodeSize = -20,   // minimum code size outside 2 ... 9
-  kGifDataEnded = -30,     // the data ran out before the end code
-};
-}  // namespace detail
