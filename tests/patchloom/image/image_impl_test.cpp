@@ -291,6 +291,12 @@ TEST(ImageDraw, StretchDrawLeavesTransparentPixelsUnchanged) {
   EXPECT_EQ(big.pixel(0, 0), 0x0A141Eu);
   EXPECT_EQ(big.pixel(7, 3), 0xFF0000u);
   EXPECT_EQ(big.stretchBltMode(), platform::COLORONCOLOR);
+
+  // A source rectangle from column 2 to the right edge.
+  platform::DeviceContext half(2, 2, 0x808080);
+  ASSERT_EQ(f.image.StretchDraw(&half, 0, 0, 2, 2, 2, 0, -1, -1), 1);
+  EXPECT_EQ(half.pixel(0, 0), 0x0000C8u);  // top row, column 2: index 3
+  EXPECT_EQ(half.pixel(1, 1), 0xFF0000u);  // bottom row, column 3: index 4
 }
 
 TEST(ImageDraw, DirectColourImagesDrawTheirOwnColours) {
