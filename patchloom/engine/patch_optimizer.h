@@ -178,12 +178,22 @@ class CPatchOptimizer {
   // a*x + b*y + c from a formula linear in x and y; false for anything else.
   static bool ParseFlowFormula(const std::string& text, double& a, double& b, double& c);
 
-  // Frames of the image carried along the field (ax*x + bx*y + cx, ay*x + by*y + cy).
+  // `frames` frames of the image carried along the map (x, y) -> (ax*x + bx*y + cx,
+  // ay*x + by*y + cy), in pixels from the image's centre with y up: each frame is the
+  // last one carried (bilinear, through the inverse map), then refined by itersPerFrame
+  // EM iterations at size 32 with the carried frame as a target of weight flowWeight,
+  // and written as "FlowGuided_Step<k>.bmp" (k from 1). Returns the last frame; null for
+  // a map that cannot be inverted, no frames, a negative weight, or an image smaller
+  // than 32 on a side.
   CImage* SynthesizeFlowGuided(CImage* image, double ax, double bx, double cx, double ay,
                                double by, double cy, int frames, int itersPerFrame,
                                double flowWeight);
 
-  // Synthesis from `exemplar` into `image` that keeps the constrained pixels.
+  // Synthesis from `exemplar` that starts from `image` and returns an image of its size
+  // in which every constrained pixel (image coordinates; points off the image are
+  // ignored) keeps its colour exactly; during the iterations each counts `weight` times
+  // as much as the matches for its own colour. Null for a negative weight or an
+  // exemplar smaller than 32 on a side.
   CImage* SynthesizeControllable(CImage* exemplar, CImage* image,
                                  const CPointArray& constrainedPixels, double weight);
 };
