@@ -22,6 +22,7 @@ class CGraphCutSynthesizer : public CDib {
   // entries, a block too short for its header, a side under 32 pixels) or memory for
   // the result cannot be had. Throws SynthesisError when a candidate search fails.
   HGLOBAL SynthesizeImage(HGLOBAL source, float scaleX, float scaleY);
+  int SynthesizeVideo(const std::string& input, const std::string& output);  // video_synthesis.h
 
   // The bitmap's pixels as rows of 3 bytes a pixel; 8-bit pixels through the colour
   // table, 24-bit copied, other depths black. Empty for a null handle or a block

@@ -1,0 +1,32 @@
+// Looping videos: what the callers of CGraphCutSynthesizer::SynthesizeVideo need besides
+// the member itself (its failure type and the path its result goes to).
+//
+// SynthesizeVideo(input, output) decodes the MPEG video at `input`, picks the loop's jump,
+// hides it with a spatio-temporal graph cut, and encodes the looping video as an MPEG-2
+// stream at `output` (".\MPEG_Result.mpg" when empty). It returns 1. A video it cannot use
+// (unopenable, no decodable frame, fewer than 11 frames, too large for the cut) or a
+// missing or unwritable parameter file throws VideoSynthesisError, with the temporary
+// frames and parameter file removed. A frame file that cannot be written, a decoder that
+// cannot be had and every encoder error end the process with status 1 after a message on
+// the error stream.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace quiltbench::video {
+
+class VideoSynthesisError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Where the result goes when no output path is given.
+inline constexpr const char* kDefaultVideoOutputPath = ".\\MPEG_Result.mpg";
+
+// The path SynthesizeVideo writes for the output path it was given.
+inline std::string videoOutputPath(const std::string& output) {
+  return output.empty() ? std::string(kDefaultVideoOutputPath) : output;
+}
+
+}  // namespace quiltbench::video
