@@ -19,6 +19,13 @@ if(SANITIZE)
   add_compile_options(-fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 endif()
 
+# A fuzz build instruments every library for coverage, so libFuzzer is guided by the
+# parsers' own branches, not only by the fuzz entry points.
+if(BUILD_FUZZERS)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 function(workbench_add_optional_subdirectory dir)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
