@@ -9,6 +9,7 @@
 
 #include "arrowmap/app/main.h"
 #include "platform/forms/graphics.h"
+#include "platform/forwarding_ui.h"
 #include "platform/timer.h"
 #include "platform/ui.h"
 
@@ -149,30 +150,17 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
 
 // Passes every call on to the backend in force and notes whether the form reported a
 // rejected formula.
-class WatchingUi final : public platform::Ui {
+class WatchingUi final : public platform::ForwardingUi {
  public:
-  explicit WatchingUi(platform::Ui& inner) : inner_(inner) {}
+  using ForwardingUi::ForwardingUi;
   bool formulaRejected() const { return formulaRejected_; }
 
   void messageBox(const std::string& text, const std::string& caption) override {
     if (text.starts_with("MSG_formula_")) formulaRejected_ = true;
-    inner_.messageBox(text, caption);
+    ForwardingUi::messageBox(text, caption);
   }
-  bool askYesNo(const std::string& text, const std::string& caption) override {
-    return inner_.askYesNo(text, caption);
-  }
-  void beginWaitCursor() override { inner_.beginWaitCursor(); }
-  void endWaitCursor() override { inner_.endWaitCursor(); }
-  bool shellOpen(const std::string& path, const std::string& verb) override {
-    return inner_.shellOpen(path, verb);
-  }
-  std::optional<std::string> fileDialog(const platform::FileDialogRequest& request) override {
-    return inner_.fileDialog(request);
-  }
-  void progress(const std::string& text) override { inner_.progress(text); }
 
  private:
-  platform::Ui& inner_;
   bool formulaRejected_ = false;
 };
 

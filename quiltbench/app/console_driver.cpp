@@ -8,6 +8,7 @@
 
 #include "platform/console_ui.h"
 #include "platform/dialog.h"
+#include "platform/forwarding_ui.h"
 #include "platform/ui.h"
 #include "quiltbench/app/resource.h"
 #include "quiltbench/app/synthesis_dialogs.h"
@@ -21,30 +22,17 @@ class UsageError : public std::runtime_error {
 
 // Passes everything to the backend in force and notes whether a message box (every
 // failure is one; success is a question) was shown.
-class OutcomeUi final : public platform::Ui {
+class OutcomeUi final : public platform::ForwardingUi {
  public:
-  explicit OutcomeUi(platform::Ui& inner) : inner_(inner) {}
+  using ForwardingUi::ForwardingUi;
   bool reportedFailure() const { return failure_; }
 
   void messageBox(const std::string& text, const std::string& caption) override {
     failure_ = true;
-    inner_.messageBox(text, caption);
+    ForwardingUi::messageBox(text, caption);
   }
-  bool askYesNo(const std::string& text, const std::string& caption) override {
-    return inner_.askYesNo(text, caption);
-  }
-  void beginWaitCursor() override { inner_.beginWaitCursor(); }
-  void endWaitCursor() override { inner_.endWaitCursor(); }
-  bool shellOpen(const std::string& path, const std::string& verb) override {
-    return inner_.shellOpen(path, verb);
-  }
-  std::optional<std::string> fileDialog(const platform::FileDialogRequest& request) override {
-    return inner_.fileDialog(request);
-  }
-  void progress(const std::string& text) override { inner_.progress(text); }
 
  private:
-  platform::Ui& inner_;
   bool failure_ = false;
 };
 
