@@ -203,6 +203,9 @@ const std::vector<std::string>& Dialog::comboItems(int id) const {
   return c.items;
 }
 
+void Dialog::EnableDlgItem(int id, bool enable) { control(id).enabled = enable; }
+bool Dialog::IsDlgItemEnabled(int id) const { return control(id).enabled; }
+
 void Dialog::onCommand(int id, std::function<void()> handler) { handlers_[id] = std::move(handler); }
 
 // A click on a radio button checks it and clears the rest of its group.
@@ -232,6 +235,7 @@ void Dialog::command(int id) {
 
 void Dialog::perform(const DialogAction& action) {
   Control& c = control(action.id);
+  if (!c.enabled) return;
   switch (action.kind) {
     case DialogAction::setText:
       c.text = action.text;

@@ -140,6 +140,9 @@ class Dialog {
   int comboSelection(int id) const;
   void setComboSelection(int id, int index);
   const std::vector<std::string>& comboItems(int id) const;
+  // A disabled control takes no user action; every control starts enabled on each run.
+  void EnableDlgItem(int id, bool enable);
+  bool IsDlgItemEnabled(int id) const;
 
   // Carries out one user action as if done with the mouse or keyboard.
   void perform(const DialogAction& action);
@@ -157,6 +160,7 @@ class Dialog {
     int check = 0;
     int selection = -1;
     std::vector<std::string> items;
+    bool enabled = true;
   };
   Control& control(int id);
   const Control& control(int id) const;

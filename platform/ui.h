@@ -16,6 +16,9 @@ struct FileDialogRequest {
   std::string initialPath;
   bool overwritePrompt = false;
   bool hideReadOnly = false;
+  std::string title;              // the dialog's title; empty for the backend's own
+  bool pathMustExist = false;
+  int filterIndex = 0;            // the filter pair shown first, counted from 1; 0 for the first
 };
 
 class Ui {
