@@ -1,5 +1,6 @@
 // The patch cluster tree: exemplar patches clustered four ways by k-means, level by level,
 // until a group is small; a query descends to the nearest centre and scans its leaf.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -19,68 +20,213 @@ namespace {
 // The best value a first candidate has to beat.
 constexpr double kNoMatch = 1e20;
 
+// Differences are worked out a block of components at a time, so that the compiler
+// can do them side by side; only the sums have to run one component after another.
+constexpr int kBlock = 64;
+
+// A component of a prepared centre closer than this to a whole number is read from the
+// doubles: only there could the rounding of centre - query reach the whole number and
+// change the truncation.
+constexpr double kNearWhole = 1.0 / (1 << 20);
+
+// Prepared centres keep every difference below the table's end.
+constexpr double kLowestPrepared = -512.0;
+constexpr double kHighestPrepared = 767.0;
+
 double PowerOf(unsigned d) {
   const auto& table = PowerTable();
-  // Centres can lie a little outside 0 ... 255 (k-means may sample inside a widened
-  // cell), so a difference past the table is raised directly.
+  // Centres can lie outside 0 ... 255 (k-means may sample inside a widened cell), so a
+  // difference past the table is raised directly.
   return d < table.size() ? table[d] : std::pow(static_cast<double>(d), 1.25);
 }
 
 }  // namespace
 
-const std::array<double, 256>& PowerTable() {
-  static const std::array<double, 256> table = [] {
-    std::array<double, 256> t{};
-    for (int d = 0; d < 256; ++d) t[static_cast<std::size_t>(d)] = std::pow(static_cast<double>(d), 1.25);
+const std::array<double, 1024>& PowerTable() {
+  static const std::array<double, 1024> table = [] {
+    std::array<double, 1024> t{};
+    for (std::size_t d = 0; d < t.size(); ++d) t[d] = std::pow(static_cast<double>(d), 1.25);
     return t;
   }();
   return table;
 }
 
-double PatchDistance(const std::uint8_t* a, const std::uint8_t* b, int dimension) {
+// The sums run in component order, each candidate on its own chain: four chains side
+// by side hide the latency of the additions without changing a single rounding.
+void PatchDistances(const std::uint8_t* const* members, int count, const std::uint8_t* query,
+                    int dimension, double* out) {
   const auto& table = PowerTable();
-  double sum = 0.0;
-  for (int i = 0; i < dimension; ++i) sum += table[static_cast<std::size_t>(std::abs(a[i] - b[i]))];
-  return std::pow(sum, 0.8);
+  const std::uint8_t* m[4];
+  for (int c = 0; c < 4; ++c) m[c] = members[c < count ? c : 0];
+  alignas(16) std::uint8_t d[4][kBlock];
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  for (int base = 0; base < dimension; base += kBlock) {
+    const int len = std::min(kBlock, dimension - base);
+    const std::uint8_t* q = query + base;
+    for (int c = 0; c < 4; ++c) {
+      const std::uint8_t* a = m[c] + base;
+      for (int i = 0; i < len; ++i)
+        d[c][i] = static_cast<std::uint8_t>(a[i] > q[i] ? a[i] - q[i] : q[i] - a[i]);
+    }
+    for (int i = 0; i < len; ++i) {
+      s0 += table[d[0][i]];
+      s1 += table[d[1][i]];
+      s2 += table[d[2][i]];
+      s3 += table[d[3][i]];
+    }
+  }
+  const double sums[4] = {s0, s1, s2, s3};
+  for (int c = 0; c < count && c < 4; ++c) out[c] = std::pow(sums[c], 0.8);
+}
+
+CentreView ViewOf(const CPatchClusterNode& node) {
+  CentreView view;
+  view.values = node.centre.data();
+  const std::size_t dimension = static_cast<std::size_t>(node.dimension);
+  if (node.centre.size() == dimension && node.centreFloor.size() == dimension &&
+      node.centreCeiling.size() == dimension) {
+    view.floors = node.centreFloor.data();
+    view.ceilings = node.centreCeiling.data();
+    view.exact = node.exactComponents.data();
+    view.exactCount = static_cast<int>(node.exactComponents.size());
+  }
+  return view;
+}
+
+void PrepareCentre(CPatchClusterNode& node) {
+  node.centreFloor.clear();
+  node.centreCeiling.clear();
+  node.exactComponents.clear();
+  const std::size_t dimension = static_cast<std::size_t>(node.dimension);
+  if (node.centre.size() != dimension) return;
+  std::vector<std::int16_t> floors(dimension), ceilings(dimension);
+  std::vector<int> exact;
+  for (std::size_t i = 0; i < dimension; ++i) {
+    const double v = node.centre[i];
+    if (!(v > kLowestPrepared && v < kHighestPrepared)) return;
+    const double f = std::floor(v);
+    const double c = std::ceil(v);
+    floors[i] = static_cast<std::int16_t>(f);
+    ceilings[i] = static_cast<std::int16_t>(c);
+    if (f != c && (v - f < kNearWhole || c - v < kNearWhole)) exact.push_back(static_cast<int>(i));
+  }
+  node.centreFloor = std::move(floors);
+  node.centreCeiling = std::move(ceilings);
+  node.exactComponents = std::move(exact);
+}
+
+void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query,
+                     int dimension, double* out) {
+  CentreView v[4];
+  bool prepared = true;
+  for (int c = 0; c < 4; ++c) {
+    v[c] = centres[c < count ? c : 0];
+    prepared = prepared && v[c].floors != nullptr;
+  }
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  if (!prepared) {
+    const auto term = [](double centre, int q) {
+      const int d = static_cast<int>(centre - q);
+      return PowerOf(static_cast<unsigned>(d < 0 ? -d : d));
+    };
+    for (int i = 0; i < dimension; ++i) {
+      const int q = query[i];
+      s0 += term(v[0].values[i], q);
+      s1 += term(v[1].values[i], q);
+      s2 += term(v[2].values[i], q);
+      s3 += term(v[3].values[i], q);
+    }
+  } else {
+    // For a query byte q, trunc(centre - q) is floor - q when q <= floor and
+    // ceiling - q above it, so |trunc(centre - q)| = max(floor - q, q - ceiling).
+    const auto& table = PowerTable();
+    alignas(16) std::uint16_t d[4][kBlock];
+    int cursor[4] = {0, 0, 0, 0};
+    for (int base = 0; base < dimension; base += kBlock) {
+      const int len = std::min(kBlock, dimension - base);
+      const std::uint8_t* q = query + base;
+      for (int c = 0; c < 4; ++c) {
+        const std::int16_t* lo = v[c].floors + base;
+        const std::int16_t* hi = v[c].ceilings + base;
+        for (int i = 0; i < len; ++i) {
+          const int qi = q[i];
+          d[c][i] = static_cast<std::uint16_t>(std::max(lo[i] - qi, qi - hi[i]));
+        }
+        for (; cursor[c] < v[c].exactCount && v[c].exact[cursor[c]] < base + len; ++cursor[c]) {
+          const int k = v[c].exact[cursor[c]];
+          const int e = static_cast<int>(v[c].values[k] - query[k]);
+          d[c][k - base] = static_cast<std::uint16_t>(e < 0 ? -e : e);
+        }
+      }
+      for (int i = 0; i < len; ++i) {
+        s0 += table[d[0][i]];
+        s1 += table[d[1][i]];
+        s2 += table[d[2][i]];
+        s3 += table[d[3][i]];
+      }
+    }
+  }
+  const double sums[4] = {s0, s1, s2, s3};
+  for (int c = 0; c < count && c < 4; ++c) out[c] = std::pow(sums[c], 0.8);
+}
+
+double PatchDistance(const std::uint8_t* a, const std::uint8_t* b, int dimension) {
+  double d = 0.0;
+  PatchDistances(&a, 1, b, dimension, &d);
+  return d;
 }
 
 double CentreDistance(const double* centre, const std::uint8_t* query, int dimension) {
-  double sum = 0.0;
-  for (int i = 0; i < dimension; ++i) {
-    const int d = static_cast<int>(centre[i] - query[i]);
-    sum += PowerOf(static_cast<unsigned>(d < 0 ? -d : d));
-  }
-  return std::pow(sum, 0.8);
+  CentreView view;
+  view.values = centre;
+  double d = 0.0;
+  CentreDistances(&view, 1, query, dimension, &d);
+  return d;
 }
 
 PatchMatch SearchTree(const CPatchClusterNode* node, const std::uint8_t* query) {
   if (node == nullptr) return PatchMatch{0, 0, kNoMatch};
   const int dimension = node->dimension;
   while (!node->isLeaf) {
+    // A cluster that got no members leaves an empty leaf; its nearest non-empty
+    // sibling answers instead.
+    const CPatchClusterNode* candidates[4];
+    CentreView centres[4];
+    int count = 0;
+    for (const auto& child : node->children) {
+      if (!child || (child->isLeaf && child->memberCount == 0)) continue;
+      candidates[count] = child.get();
+      centres[count] = ViewOf(*child);
+      ++count;
+    }
+    if (count == 0) return PatchMatch{0, 0, kNoMatch};
+    double d[4];
+    CentreDistances(centres, count, query, dimension, d);
     const CPatchClusterNode* kept = nullptr;
     double best = kNoMatch;
-    for (const auto& child : node->children) {
-      // A cluster that got no members leaves an empty leaf; its nearest non-empty
-      // sibling answers instead.
-      if (!child || (child->isLeaf && child->memberCount == 0)) continue;
-      const double d = CentreDistance(child->centre.data(), query, dimension);
-      if (d < best) {
-        best = d;
-        kept = child.get();
+    for (int c = 0; c < count; ++c) {
+      if (d[c] < best) {
+        best = d[c];
+        kept = candidates[c];
       }
     }
     if (kept == nullptr) return PatchMatch{0, 0, kNoMatch};
     node = kept;
   }
   PatchMatch match{0, 0, kNoMatch};
-  for (int i = 0; i < node->memberCount; ++i) {
-    const std::uint8_t* member = node->GetMember(i);
-    const double d = PatchDistance(member, query, dimension);
-    if (d < match.distance) {
-      const std::uint8_t* position = member + dimension;
-      match.x = position[0] | (position[1] << 8);
-      match.y = position[2] | (position[3] << 8);
-      match.distance = d;
+  for (int first = 0; first < node->memberCount; first += 4) {
+    const int count = std::min(4, node->memberCount - first);
+    const std::uint8_t* members[4];
+    for (int c = 0; c < count; ++c) members[c] = node->GetMember(first + c);
+    double d[4];
+    PatchDistances(members, count, query, dimension, d);
+    for (int c = 0; c < count; ++c) {
+      if (d[c] < match.distance) {
+        const std::uint8_t* position = members[c] + dimension;
+        match.x = position[0] | (position[1] << 8);
+        match.y = position[2] | (position[3] << 8);
+        match.distance = d[c];
+      }
     }
   }
   return match;
@@ -160,6 +306,7 @@ std::unique_ptr<CPatchClusterNode> CPatchOptimizer::BuildClusterTree(CImage* exe
       auto child = std::make_unique<CPatchClusterNode>();
       child->dimension = dimension;
       child->centre = std::move(centres[static_cast<std::size_t>(i)]);
+      patchloom_detail::PrepareCentre(*child);
       if (!SplitClusterNode(*child, members[static_cast<std::size_t>(i)], dimension, total, 4))
         return nullptr;
       root->children[static_cast<std::size_t>(i)] = std::move(child);
@@ -210,6 +357,7 @@ bool CPatchOptimizer::SplitClusterNode(CPatchClusterNode& node, const PatchList&
     auto child = std::make_unique<CPatchClusterNode>();
     child->dimension = dimension;
     child->centre = std::move(centres[static_cast<std::size_t>(i)]);
+    patchloom_detail::PrepareCentre(*child);
     PatchList group = std::move(groups[static_cast<std::size_t>(i)]);
     if (!SplitClusterNode(*child, group, dimension, total, k)) return false;
     node.children[static_cast<std::size_t>(i)] = std::move(child);

@@ -82,6 +82,12 @@ using PatchList = std::vector<const std::uint8_t*>;
 // centre. Destroying a node destroys everything below it.
 struct CPatchClusterNode {
   std::vector<double> centre;  // dimension doubles; empty at the root
+  // The centre as the descent reads it (set with the centre by the tree build): the
+  // floor and ceiling of every component, and the components that must be read from
+  // the doubles. Empty when not prepared; the descent then reads the doubles throughout.
+  std::vector<std::int16_t> centreFloor;
+  std::vector<std::int16_t> centreCeiling;
+  std::vector<int> exactComponents;
   std::array<std::unique_ptr<CPatchClusterNode>, 4> children;
   bool isLeaf = false;
   int dimension = 0;  // n * n * 3

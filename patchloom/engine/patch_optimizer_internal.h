@@ -42,14 +42,36 @@ RgbPlane ReadColours(const CImage& image);
 void ReadColour(const CImage& image, int x, int y, std::uint8_t& r, std::uint8_t& g,
                 std::uint8_t& b);
 
-// |d|^1.25 for d = 0 ... 255, each entry exactly what pow gives.
-const std::array<double, 256>& PowerTable();
+// |d|^1.25 for d = 0 ... 1023, each entry exactly what pow gives.
+const std::array<double, 1024>& PowerTable();
 
 // (sum of |a[i] - b[i]|^1.25)^0.8 over `dimension` bytes.
 double PatchDistance(const std::uint8_t* a, const std::uint8_t* b, int dimension);
+// The same for `count` (1 ... 4) members at once into out[0 ... count-1].
+void PatchDistances(const std::uint8_t* const* members, int count, const std::uint8_t* query,
+                    int dimension, double* out);
 
 // (sum of |trunc(centre[i] - query[i])|^1.25)^0.8 over `dimension` components.
 double CentreDistance(const double* centre, const std::uint8_t* query, int dimension);
+
+// A centre as the descent reads it; `floors` null for one read from the doubles only.
+struct CentreView {
+  const double* values = nullptr;
+  const std::int16_t* floors = nullptr;
+  const std::int16_t* ceilings = nullptr;
+  const int* exact = nullptr;  // ascending component indices
+  int exactCount = 0;
+};
+
+// The view of a node's centre.
+CentreView ViewOf(const CPatchClusterNode& node);
+
+// Fills the node's floors, ceilings and exact components from its centre.
+void PrepareCentre(CPatchClusterNode& node);
+
+// CentreDistance for `count` (1 ... 4) centres at once.
+void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query,
+                     int dimension, double* out);
 
 // The tree's answer for a query of the tree's dimension.
 PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query);

@@ -30,27 +30,77 @@ double PlainDistance(const std::vector<double>& centre, const std::uint8_t* quer
   return std::pow(sum, 0.8);
 }
 
-TEST(PatchDistanceTest, TableGivesExactlyWhatPowGives) {
+TEST(PatchDistanceTest, FastFormsGiveExactlyWhatPowGives) {
   const unsigned seed = 20261210;
   SCOPED_TRACE(testing::Message() << "seed " << seed);
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> value(-3.0, 258.0);  // centres may leave 0..255
   std::uniform_int_distribution<int> byte(0, 255);
-  for (int dim : {3, 48, 768, 3072}) {
+  std::uniform_int_distribution<int> pick(0, 9);
+  // Values where truncating centre - query is delicate: whole numbers, a hair off them,
+  // and far outside the byte range.
+  const double awkward[] = {7.0, 7.0 + 1e-15, 7.0 - 1e-15, 200.0 + 3e-14, 0.0, -1e-300,
+                            255.0, 255.5, -0.5, -600.0, 900.25};
+  std::uniform_int_distribution<int> awkwardIndex(0, static_cast<int>(std::size(awkward)) - 1);
+  for (int dim : {3, 48, 200, 768, 3072}) {
     SCOPED_TRACE(dim);
     for (int trial = 0; trial < 20; ++trial) {
-      std::vector<double> centre(static_cast<std::size_t>(dim));
-      std::vector<std::uint8_t> query(centre.size()), member(centre.size());
-      for (auto& c : centre) c = trial == 0 ? std::round(value(random)) : value(random);
+      const int count = 1 + trial % 4;
+      std::vector<CPatchClusterNode> nodes(4);
+      std::vector<std::vector<std::uint8_t>> members(4, std::vector<std::uint8_t>(static_cast<std::size_t>(dim)));
+      std::vector<std::uint8_t> query(static_cast<std::size_t>(dim));
+      for (auto& node : nodes) {
+        node.dimension = dim;
+        node.centre.resize(static_cast<std::size_t>(dim));
+        for (auto& c : node.centre) {
+          const int kind = pick(random);
+          c = kind == 0 ? awkward[awkwardIndex(random)] : kind == 1 ? std::round(value(random)) : value(random);
+        }
+        patchloom_detail::PrepareCentre(node);
+      }
+      for (auto& member : members)
+        for (auto& m : member) m = static_cast<std::uint8_t>(byte(random));
       for (auto& q : query) q = static_cast<std::uint8_t>(byte(random));
-      for (auto& m : member) m = static_cast<std::uint8_t>(byte(random));
-      ASSERT_EQ(patchloom_detail::CentreDistance(centre.data(), query.data(), dim),
-                PlainDistance(centre, query.data()));
-      const std::vector<double> asDoubles(member.begin(), member.end());
-      ASSERT_EQ(patchloom_detail::PatchDistance(member.data(), query.data(), dim),
-                PlainDistance(asDoubles, query.data()));
+      patchloom_detail::CentreView prepared[4], plain[4];
+      const std::uint8_t* memberPointers[4];
+      for (int c = 0; c < 4; ++c) {
+        prepared[c] = patchloom_detail::ViewOf(nodes[static_cast<std::size_t>(c)]);
+        plain[c].values = nodes[static_cast<std::size_t>(c)].centre.data();
+        memberPointers[c] = members[static_cast<std::size_t>(c)].data();
+      }
+      double fromPrepared[4], fromPlain[4], fromMembers[4];
+      patchloom_detail::CentreDistances(prepared, count, query.data(), dim, fromPrepared);
+      patchloom_detail::CentreDistances(plain, count, query.data(), dim, fromPlain);
+      patchloom_detail::PatchDistances(memberPointers, count, query.data(), dim, fromMembers);
+      for (int c = 0; c < count; ++c) {
+        const double want = PlainDistance(nodes[static_cast<std::size_t>(c)].centre, query.data());
+        ASSERT_EQ(fromPrepared[c], want) << "centre " << c;
+        ASSERT_EQ(fromPlain[c], want) << "centre " << c;
+        const auto& member = members[static_cast<std::size_t>(c)];
+        ASSERT_EQ(fromMembers[c], PlainDistance(std::vector<double>(member.begin(), member.end()),
+                                                query.data()));
+      }
+      ASSERT_EQ(patchloom_detail::PatchDistance(memberPointers[0], query.data(), dim), fromMembers[0]);
+      ASSERT_EQ(patchloom_detail::CentreDistance(plain[0].values, query.data(), dim), fromPlain[0]);
     }
   }
+}
+
+TEST(PatchDistanceTest, CentresNearWholeNumbersAreReadExactly) {
+  // 7 + 2^-50 less a query of 200 rounds to exactly -193 in doubles; the floor and
+  // ceiling alone would say 192.
+  CPatchClusterNode node;
+  node.dimension = 3;
+  node.centre = {7.0 + std::ldexp(1.0, -50), 7.0, 7.5};
+  patchloom_detail::PrepareCentre(node);
+  ASSERT_EQ(node.centreFloor.size(), 3u);
+  EXPECT_EQ(node.exactComponents, std::vector<int>{0});
+  const std::uint8_t query[3] = {200, 200, 200};
+  const auto view = patchloom_detail::ViewOf(node);
+  double d = 0.0;
+  patchloom_detail::CentreDistances(&view, 1, query, 3, &d);
+  EXPECT_EQ(d, PlainDistance(node.centre, query));
+  EXPECT_EQ(static_cast<int>(node.centre[0] - 200), -193);
 }
 
 class ClusterTreeTest : public EngineTest {
