@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -236,6 +237,39 @@ TEST_F(VideoSynthesisPipeline, RefusesVideosItCannotLoopAndLeavesNothingBehind) 
     EXPECT_THROW(engine.SynthesizeVideo(input, ""), VideoSynthesisError);
     EXPECT_FALSE(temporaryFilesRemain());
     EXPECT_FALSE(platform::pathExists(kDefaultVideoOutputPath));
+  }
+}
+
+// Broken streams decode to fewer or damaged frames, never to a crash, a hang or frames
+// of mixed sizes.
+TEST_F(VideoSynthesisPipeline, DecodingSurvivesTruncatedAndCorruptedStreams) {
+  encodeWithFfmpeg(syntheticVideo(64, 48, 24), "C:\\clip.m2v", "mpeg2video", scratch());
+  ASSERT_FALSE(HasFatalFailure());
+  const std::vector<unsigned char> clip =
+      test_support::readFileBytes(platform::hostPath("C:\\clip.m2v"));
+  ASSERT_GT(clip.size(), 1000u);
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  std::vector<std::vector<unsigned char>> broken;
+  for (std::size_t cut :
+       {std::size_t{3}, std::size_t{13}, std::size_t{200}, clip.size() / 3, clip.size() - 5}) {
+    broken.emplace_back(clip.begin(), clip.begin() + cut);
+  }
+  for (int n = 0; n < 40; ++n) {
+    std::vector<unsigned char> bytes = clip;
+    std::uniform_int_distribution<std::size_t> at(0, bytes.size() - 1);
+    // Mostly early bytes, where the sequence and picture headers are.
+    for (int k = 0; k < 1 + n % 8; ++k)
+      bytes[n % 2 ? at(rng) % 64 : at(rng)] = static_cast<unsigned char>(rng());
+    broken.push_back(std::move(bytes));
+  }
+  for (std::size_t k = 0; k < broken.size(); ++k) {
+    SCOPED_TRACE("stream " + std::to_string(k));
+    test_support::writeFileBytes(platform::hostPath("C:\\broken.m2v"), broken[k]);
+    const VideoFrames video = decodeMpegVideo("C:\\broken.m2v");
+    EXPECT_LE(video.count(), 48);
+    for (const auto& frame : video.frames) ASSERT_EQ(frame.size(), video.frameBytes());
   }
 }
 
