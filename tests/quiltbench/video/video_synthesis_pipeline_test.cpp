@@ -271,6 +271,29 @@ TEST_F(VideoSynthesisPipeline, DecodingSurvivesTruncatedAndCorruptedStreams) {
     EXPECT_LE(video.count(), 48);
     for (const auto& frame : video.frames) ASSERT_EQ(frame.size(), video.frameBytes());
   }
+
+  // Streams joined end to end: a second sequence of the same size goes on, one of
+  // another size ends the video.
+  encodeWithFfmpeg(syntheticVideo(96, 64, 12), "C:\\other.m2v", "mpeg2video", scratch());
+  ASSERT_FALSE(HasFatalFailure());
+  const std::vector<unsigned char> other =
+      test_support::readFileBytes(platform::hostPath("C:\\other.m2v"));
+  std::vector<unsigned char> twice = clip, mixed = clip;
+  twice.insert(twice.end(), clip.begin(), clip.end());
+  mixed.insert(mixed.end(), other.begin(), other.end());
+  mixed.insert(mixed.end(), clip.begin(), clip.end());
+  struct Joined {
+    const char* name;
+    const std::vector<unsigned char>& bytes;
+    int frames;
+  } joined[] = {{"same size twice", twice, 48}, {"another size in between", mixed, 24}};
+  for (const Joined& j : joined) {
+    SCOPED_TRACE(j.name);
+    test_support::writeFileBytes(platform::hostPath("C:\\joined.m2v"), j.bytes);
+    const VideoFrames video = decodeMpegVideo("C:\\joined.m2v");
+    EXPECT_EQ(video.count(), j.frames);
+    EXPECT_EQ(video.width, 64);
+  }
 }
 
 TEST_F(VideoSynthesisPipeline, MissingTemplateFailsAfterTheFramesAndRemovesThem) {
