@@ -175,10 +175,11 @@ class Decoder {
   }
 
   std::FILE* file_;
-  std::unique_ptr<mpeg2dec_t, DecoderCloser> decoder_;
-  const mpeg2_info_t* info_ = nullptr;
+  // Declared before the decoder, so that the decoder is closed before they go.
   std::unique_ptr<BufferSet> live_;
   std::vector<std::unique_ptr<BufferSet>> retired_;
+  std::unique_ptr<mpeg2dec_t, DecoderCloser> decoder_;
+  const mpeg2_info_t* info_ = nullptr;
   VideoFrames video_;
 };
 
