@@ -51,32 +51,234 @@ const std::array<double, 1024>& PowerTable() {
   return table;
 }
 
-// The sums run in component order, each candidate on its own chain: four chains side
-// by side hide the latency of the additions without changing a single rounding.
-void PatchDistances(const std::uint8_t* const* members, int count, const std::uint8_t* query,
-                    int dimension, double* out) {
+namespace {
+
+// The sums run in component order, each (candidate, query) pair on its own chain:
+// several chains side by side hide the latency of the additions without changing a
+// single rounding.
+template <int N>
+void MemberSums(const std::uint8_t* const* members, const std::uint8_t* const* queries,
+                int dimension, double* sums) {
   const auto& table = PowerTable();
-  const std::uint8_t* m[4];
-  for (int c = 0; c < 4; ++c) m[c] = members[c < count ? c : 0];
-  alignas(16) std::uint8_t d[4][kBlock];
-  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  alignas(16) std::uint8_t d[N][kBlock];
+  double s[N] = {};
   for (int base = 0; base < dimension; base += kBlock) {
     const int len = std::min(kBlock, dimension - base);
-    const std::uint8_t* q = query + base;
-    for (int c = 0; c < 4; ++c) {
-      const std::uint8_t* a = m[c] + base;
+    for (int c = 0; c < N; ++c) {
+      const std::uint8_t* a = members[c] + base;
+      const std::uint8_t* q = queries[c] + base;
       for (int i = 0; i < len; ++i)
         d[c][i] = static_cast<std::uint8_t>(a[i] > q[i] ? a[i] - q[i] : q[i] - a[i]);
     }
-    for (int i = 0; i < len; ++i) {
-      s0 += table[d[0][i]];
-      s1 += table[d[1][i]];
-      s2 += table[d[2][i]];
-      s3 += table[d[3][i]];
+    for (int i = 0; i < len; ++i)
+      for (int c = 0; c < N; ++c) s[c] += table[d[c][i]];
+  }
+  for (int c = 0; c < N; ++c) sums[c] = s[c];
+}
+
+template <int N>
+void CentreSums(const CentreView* v, const std::uint8_t* const* queries, int dimension,
+                double* sums) {
+  double s[N] = {};
+  bool prepared = true;
+  for (int c = 0; c < N; ++c) prepared = prepared && v[c].floors != nullptr;
+  if (!prepared) {
+    for (int i = 0; i < dimension; ++i) {
+      for (int c = 0; c < N; ++c) {
+        const int d = static_cast<int>(v[c].values[i] - queries[c][i]);
+        s[c] += PowerOf(static_cast<unsigned>(d < 0 ? -d : d));
+      }
+    }
+  } else {
+    // For a query byte q, trunc(centre - q) is floor - q when q <= floor and
+    // ceiling - q above it, so |trunc(centre - q)| = max(floor - q, q - ceiling).
+    const auto& table = PowerTable();
+    alignas(16) std::uint16_t d[N][kBlock];
+    int cursor[N] = {};
+    for (int base = 0; base < dimension; base += kBlock) {
+      const int len = std::min(kBlock, dimension - base);
+      for (int c = 0; c < N; ++c) {
+        const std::int16_t* lo = v[c].floors + base;
+        const std::int16_t* hi = v[c].ceilings + base;
+        const std::uint8_t* q = queries[c] + base;
+        for (int i = 0; i < len; ++i) {
+          const int qi = q[i];
+          d[c][i] = static_cast<std::uint16_t>(std::max(lo[i] - qi, qi - hi[i]));
+        }
+        for (; cursor[c] < v[c].exactCount && v[c].exact[cursor[c]] < base + len; ++cursor[c]) {
+          const int k = v[c].exact[cursor[c]];
+          const int e = static_cast<int>(v[c].values[k] - queries[c][k]);
+          d[c][k - base] = static_cast<std::uint16_t>(e < 0 ? -e : e);
+        }
+      }
+      for (int i = 0; i < len; ++i)
+        for (int c = 0; c < N; ++c) s[c] += table[d[c][i]];
     }
   }
-  const double sums[4] = {s0, s1, s2, s3};
-  for (int c = 0; c < count && c < 4; ++c) out[c] = std::pow(sums[c], 0.8);
+  for (int c = 0; c < N; ++c) sums[c] = s[c];
+}
+
+// The candidates of one query at one step: up to four, padded with the first.
+struct Candidates {
+  int count = 0;
+  const std::uint8_t* query = nullptr;
+  const CPatchClusterNode* nodes[4] = {};
+  CentreView centres[4];
+  const std::uint8_t* members[4] = {};
+};
+
+// The distances of one or two candidate sets; `b` may be null.
+void CentreDistancesOf(const Candidates& a, const Candidates* b, int dimension, double* da,
+                       double* db) {
+  CentreView views[8];
+  const std::uint8_t* queries[8];
+  double sums[8];
+  for (int c = 0; c < 4; ++c) {
+    views[c] = a.centres[c < a.count ? c : 0];
+    queries[c] = a.query;
+    if (b) {
+      views[4 + c] = b->centres[c < b->count ? c : 0];
+      queries[4 + c] = b->query;
+    }
+  }
+  if (b) {
+    CentreSums<8>(views, queries, dimension, sums);
+  } else {
+    CentreSums<4>(views, queries, dimension, sums);
+  }
+  for (int c = 0; c < a.count; ++c) da[c] = std::pow(sums[c], 0.8);
+  if (b)
+    for (int c = 0; c < b->count; ++c) db[c] = std::pow(sums[4 + c], 0.8);
+}
+
+void MemberDistancesOf(const Candidates& a, const Candidates* b, int dimension, double* da,
+                       double* db) {
+  const std::uint8_t* members[8];
+  const std::uint8_t* queries[8];
+  double sums[8];
+  for (int c = 0; c < 4; ++c) {
+    members[c] = a.members[c < a.count ? c : 0];
+    queries[c] = a.query;
+    if (b) {
+      members[4 + c] = b->members[c < b->count ? c : 0];
+      queries[4 + c] = b->query;
+    }
+  }
+  if (b) {
+    MemberSums<8>(members, queries, dimension, sums);
+  } else {
+    MemberSums<4>(members, queries, dimension, sums);
+  }
+  for (int c = 0; c < a.count; ++c) da[c] = std::pow(sums[c], 0.8);
+  if (b)
+    for (int c = 0; c < b->count; ++c) db[c] = std::pow(sums[4 + c], 0.8);
+}
+
+// One query's walk through the tree, a step at a time, so that two walks can share
+// their distance computations.
+class Walk {
+ public:
+  Walk(const CPatchClusterNode* root, const std::uint8_t* query) : node_(root) {
+    next_.query = query;
+    if (node_ == nullptr) done_ = true;
+    Prepare();
+  }
+  bool Done() const { return done_; }
+  const Candidates& Next() const { return next_; }
+  bool Descending() const { return !node_->isLeaf; }
+  // Takes the distances of Next() and moves on.
+  void Advance(const double* d) {
+    if (Descending()) {
+      const CPatchClusterNode* kept = nullptr;
+      double best = kNoMatch;
+      for (int c = 0; c < next_.count; ++c) {
+        if (d[c] < best) {
+          best = d[c];
+          kept = next_.nodes[c];
+        }
+      }
+      if (kept == nullptr) {
+        done_ = true;
+        return;
+      }
+      node_ = kept;
+      first_ = 0;
+    } else {
+      for (int c = 0; c < next_.count; ++c) {
+        if (d[c] < match_.distance) {
+          const std::uint8_t* position = next_.members[c] + node_->dimension;
+          match_.x = position[0] | (position[1] << 8);
+          match_.y = position[2] | (position[3] << 8);
+          match_.distance = d[c];
+        }
+      }
+      first_ += next_.count;
+    }
+    Prepare();
+  }
+  const PatchMatch& Match() const { return match_; }
+
+ private:
+  void Prepare() {
+    if (done_) return;
+    next_.count = 0;
+    if (node_->isLeaf) {
+      const int count = std::min(4, node_->memberCount - first_);
+      if (count <= 0) {
+        done_ = true;
+        return;
+      }
+      for (int c = 0; c < count; ++c) next_.members[c] = node_->GetMember(first_ + c);
+      next_.count = count;
+      return;
+    }
+    // A cluster that got no members leaves an empty leaf; its nearest non-empty
+    // sibling answers instead.
+    for (const auto& child : node_->children) {
+      if (!child || (child->isLeaf && child->memberCount == 0)) continue;
+      next_.nodes[next_.count] = child.get();
+      next_.centres[next_.count] = ViewOf(*child);
+      ++next_.count;
+    }
+    if (next_.count == 0) done_ = true;
+  }
+
+  const CPatchClusterNode* node_;
+  Candidates next_;
+  int first_ = 0;
+  bool done_ = false;
+  PatchMatch match_{0, 0, kNoMatch};
+};
+
+// One step of one walk alone.
+void Step(Walk& walk, int dimension) {
+  double d[4];
+  if (walk.Descending()) {
+    CentreDistancesOf(walk.Next(), nullptr, dimension, d, nullptr);
+  } else {
+    MemberDistancesOf(walk.Next(), nullptr, dimension, d, nullptr);
+  }
+  walk.Advance(d);
+}
+
+}  // namespace
+
+void PatchDistances(const std::uint8_t* const* members, int count, const std::uint8_t* query,
+                    int dimension, double* out) {
+  Candidates a;
+  a.count = std::min(count, 4);
+  a.query = query;
+  for (int c = 0; c < a.count; ++c) a.members[c] = members[c];
+  MemberDistancesOf(a, nullptr, dimension, out, nullptr);
+}
+
+void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query,
+                     int dimension, double* out) {
+  Candidates a;
+  a.count = std::min(count, 4);
+  a.query = query;
+  for (int c = 0; c < a.count; ++c) a.centres[c] = centres[c];
+  CentreDistancesOf(a, nullptr, dimension, out, nullptr);
 }
 
 CentreView ViewOf(const CPatchClusterNode& node) {
@@ -115,61 +317,6 @@ void PrepareCentre(CPatchClusterNode& node) {
   node.exactComponents = std::move(exact);
 }
 
-void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query,
-                     int dimension, double* out) {
-  CentreView v[4];
-  bool prepared = true;
-  for (int c = 0; c < 4; ++c) {
-    v[c] = centres[c < count ? c : 0];
-    prepared = prepared && v[c].floors != nullptr;
-  }
-  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-  if (!prepared) {
-    const auto term = [](double centre, int q) {
-      const int d = static_cast<int>(centre - q);
-      return PowerOf(static_cast<unsigned>(d < 0 ? -d : d));
-    };
-    for (int i = 0; i < dimension; ++i) {
-      const int q = query[i];
-      s0 += term(v[0].values[i], q);
-      s1 += term(v[1].values[i], q);
-      s2 += term(v[2].values[i], q);
-      s3 += term(v[3].values[i], q);
-    }
-  } else {
-    // For a query byte q, trunc(centre - q) is floor - q when q <= floor and
-    // ceiling - q above it, so |trunc(centre - q)| = max(floor - q, q - ceiling).
-    const auto& table = PowerTable();
-    alignas(16) std::uint16_t d[4][kBlock];
-    int cursor[4] = {0, 0, 0, 0};
-    for (int base = 0; base < dimension; base += kBlock) {
-      const int len = std::min(kBlock, dimension - base);
-      const std::uint8_t* q = query + base;
-      for (int c = 0; c < 4; ++c) {
-        const std::int16_t* lo = v[c].floors + base;
-        const std::int16_t* hi = v[c].ceilings + base;
-        for (int i = 0; i < len; ++i) {
-          const int qi = q[i];
-          d[c][i] = static_cast<std::uint16_t>(std::max(lo[i] - qi, qi - hi[i]));
-        }
-        for (; cursor[c] < v[c].exactCount && v[c].exact[cursor[c]] < base + len; ++cursor[c]) {
-          const int k = v[c].exact[cursor[c]];
-          const int e = static_cast<int>(v[c].values[k] - query[k]);
-          d[c][k - base] = static_cast<std::uint16_t>(e < 0 ? -e : e);
-        }
-      }
-      for (int i = 0; i < len; ++i) {
-        s0 += table[d[0][i]];
-        s1 += table[d[1][i]];
-        s2 += table[d[2][i]];
-        s3 += table[d[3][i]];
-      }
-    }
-  }
-  const double sums[4] = {s0, s1, s2, s3};
-  for (int c = 0; c < count && c < 4; ++c) out[c] = std::pow(sums[c], 0.8);
-}
-
 double PatchDistance(const std::uint8_t* a, const std::uint8_t* b, int dimension) {
   double d = 0.0;
   PatchDistances(&a, 1, b, dimension, &d);
@@ -184,52 +331,35 @@ double CentreDistance(const double* centre, const std::uint8_t* query, int dimen
   return d;
 }
 
-PatchMatch SearchTree(const CPatchClusterNode* node, const std::uint8_t* query) {
-  if (node == nullptr) return PatchMatch{0, 0, kNoMatch};
-  const int dimension = node->dimension;
-  while (!node->isLeaf) {
-    // A cluster that got no members leaves an empty leaf; its nearest non-empty
-    // sibling answers instead.
-    const CPatchClusterNode* candidates[4];
-    CentreView centres[4];
-    int count = 0;
-    for (const auto& child : node->children) {
-      if (!child || (child->isLeaf && child->memberCount == 0)) continue;
-      candidates[count] = child.get();
-      centres[count] = ViewOf(*child);
-      ++count;
+PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query) {
+  Walk walk(root, query);
+  while (!walk.Done()) Step(walk, root->dimension);
+  return walk.Match();
+}
+
+void SearchTreePair(const CPatchClusterNode* root, const std::uint8_t* queryA,
+                    const std::uint8_t* queryB, PatchMatch& matchA, PatchMatch& matchB) {
+  Walk a(root, queryA), b(root, queryB);
+  const int dimension = root ? root->dimension : 0;
+  // Steps of the same kind go together; otherwise each walk steps alone.
+  while (!a.Done() && !b.Done()) {
+    if (a.Descending() != b.Descending()) {
+      Step(a.Descending() ? a : b, dimension);
+      continue;
     }
-    if (count == 0) return PatchMatch{0, 0, kNoMatch};
-    double d[4];
-    CentreDistances(centres, count, query, dimension, d);
-    const CPatchClusterNode* kept = nullptr;
-    double best = kNoMatch;
-    for (int c = 0; c < count; ++c) {
-      if (d[c] < best) {
-        best = d[c];
-        kept = candidates[c];
-      }
+    double da[4], db[4];
+    if (a.Descending()) {
+      CentreDistancesOf(a.Next(), &b.Next(), dimension, da, db);
+    } else {
+      MemberDistancesOf(a.Next(), &b.Next(), dimension, da, db);
     }
-    if (kept == nullptr) return PatchMatch{0, 0, kNoMatch};
-    node = kept;
+    a.Advance(da);
+    b.Advance(db);
   }
-  PatchMatch match{0, 0, kNoMatch};
-  for (int first = 0; first < node->memberCount; first += 4) {
-    const int count = std::min(4, node->memberCount - first);
-    const std::uint8_t* members[4];
-    for (int c = 0; c < count; ++c) members[c] = node->GetMember(first + c);
-    double d[4];
-    PatchDistances(members, count, query, dimension, d);
-    for (int c = 0; c < count; ++c) {
-      if (d[c] < match.distance) {
-        const std::uint8_t* position = members[c] + dimension;
-        match.x = position[0] | (position[1] << 8);
-        match.y = position[2] | (position[3] << 8);
-        match.distance = d[c];
-      }
-    }
-  }
-  return match;
+  while (!a.Done()) Step(a, dimension);
+  while (!b.Done()) Step(b, dimension);
+  matchA = a.Match();
+  matchB = b.Match();
 }
 
 void GatherPatch(const RgbPlane& plane, int x, int y, int n, std::uint8_t* out) {

@@ -151,19 +151,30 @@ void RunIterations(const RgbPlane& exemplar, CImage& image, const CPatchClusterN
   const int rows = grid.GetRows();
   const int columns = grid.GetColumns();
   std::vector<std::uint8_t> query(static_cast<std::size_t>(tree.dimension));
+  std::vector<std::uint8_t> query2(query.size());
   std::vector<double> cellWeights(static_cast<std::size_t>(rows) * columns);
   for (int it = 0; it < iterations; ++it) {
     platform::ui().progress(std::string(label) + ": iteration " + std::to_string(it + 1) +
                             " of " + std::to_string(iterations));
     const RgbPlane current = ReadColours(image);
-    for (int r = 0; r < rows; ++r) {
-      for (int c = 0; c < columns; ++c) {
-        GatherPatch(current, (c * cellStep) / cellDivisor, (r * cellStep) / cellDivisor, n,
-                    query.data());
+    // Cells in row order, two at a time.
+    const int cells = rows * columns;
+    for (int cell = 0; cell < cells; cell += 2) {
+      const int r = cell / columns, c = cell % columns;
+      GatherPatch(current, (c * cellStep) / cellDivisor, (r * cellStep) / cellDivisor, n,
+                  query.data());
+      if (cell + 1 == cells) {
         grid[r][c] = SearchTree(&tree, query.data());
-        cellWeights[static_cast<std::size_t>(r) * columns + c] = MatchWeight(grid[r][c].distance);
+        break;
       }
+      const int r2 = (cell + 1) / columns, c2 = (cell + 1) % columns;
+      GatherPatch(current, (c2 * cellStep) / cellDivisor, (r2 * cellStep) / cellDivisor, n,
+                  query2.data());
+      SearchTreePair(&tree, query.data(), query2.data(), grid[r][c], grid[r2][c2]);
     }
+    for (int r = 0; r < rows; ++r)
+      for (int c = 0; c < columns; ++c)
+        cellWeights[static_cast<std::size_t>(r) * columns + c] = MatchWeight(grid[r][c].distance);
     // The search above read the whole image first, so writing in place is safe.
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {

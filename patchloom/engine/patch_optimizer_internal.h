@@ -76,6 +76,11 @@ void CentreDistances(const CentreView* centres, int count, const std::uint8_t* q
 // The tree's answer for a query of the tree's dimension.
 PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query);
 
+// The answers for two queries, each exactly SearchTree's; the two walks share their
+// distance loops where they can, which makes them faster than two searches.
+void SearchTreePair(const CPatchClusterNode* root, const std::uint8_t* queryA,
+                    const std::uint8_t* queryB, PatchMatch& matchA, PatchMatch& matchB);
+
 // The n x n neighbourhood at (x, y) of a plane, row by row; pixels off the plane are black.
 void GatherPatch(const RgbPlane& plane, int x, int y, int n, std::uint8_t* out);
 

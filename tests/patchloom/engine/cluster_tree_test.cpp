@@ -2,6 +2,7 @@
 // fast distance against the plain formula.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -208,6 +209,36 @@ TEST_F(ClusterTreeTest, DeepTreeHoldsEveryPatchInSmallLeaves) {
     }
   }
   EXPECT_GE(exact, 169 * 9 / 10);
+
+  // Two walks at once answer exactly as one at a time, also for queries that part ways.
+  auto other = engine_test::MakeNoise(40, 40, 13);
+  std::mt19937 random(3);
+  std::uniform_int_distribution<int> at(0, 40 - 16);
+  const auto queryAt = [](const CImage& image, int x, int y) {
+    std::vector<std::uint8_t> q(16 * 16 * 3);
+    for (int f = 0; f < 16; ++f)
+      for (int i = 0; i < 16; ++i) {
+        const Rgb p = PixelOf(image, x + i, y + f);
+        q[static_cast<std::size_t>((f * 16 + i) * 3)] = p.r;
+        q[static_cast<std::size_t>((f * 16 + i) * 3 + 1)] = p.g;
+        q[static_cast<std::size_t>((f * 16 + i) * 3 + 2)] = p.b;
+      }
+    return q;
+  };
+  for (int trial = 0; trial < 30; ++trial) {
+    const auto a = queryAt(trial % 2 ? *other : *exemplar, at(random), at(random));
+    const auto b = queryAt(*other, at(random), at(random));
+    PatchMatch pa, pb;
+    patchloom_detail::SearchTreePair(tree.get(), a.data(), b.data(), pa, pb);
+    const PatchMatch sa = patchloom_detail::SearchTree(tree.get(), a.data());
+    const PatchMatch sb = patchloom_detail::SearchTree(tree.get(), b.data());
+    ASSERT_EQ(pa.x, sa.x);
+    ASSERT_EQ(pa.y, sa.y);
+    ASSERT_EQ(pa.distance, sa.distance);
+    ASSERT_EQ(pb.x, sb.x);
+    ASSERT_EQ(pb.y, sb.y);
+    ASSERT_EQ(pb.distance, sb.distance);
+  }
 }
 
 TEST_F(ClusterTreeTest, LeafRules) {

@@ -274,6 +274,24 @@ TEST_F(SynthesizeTest, SmallestExemplarFinishesFromARandomStart) {
   EXPECT_EQ(result->GetBitCount(), 24);
 }
 
+TEST_F(SynthesizeTest, FiveIterationsAtFullSizeThenTheCallersAtHalf) {
+  auto exemplar = engine_test::MakeNoise(40, 40, 3);
+  for (int iterations : {0, 2}) {
+    SCOPED_TRACE(iterations);
+    ui_.clear();
+    std::unique_ptr<CImage> result(optimizer.Synthesize(exemplar.get(), 1.0, 1.0, iterations, 1, 32));
+    ASSERT_NE(result, nullptr);
+    int full = 0, half = 0;
+    for (const platform::UiEvent& event : ui_.events()) {
+      if (event.kind != platform::UiEvent::progress) continue;
+      if (event.text.find("size 32: iteration") != std::string::npos) ++full;
+      if (event.text.find("size 16: iteration") != std::string::npos) ++half;
+    }
+    EXPECT_EQ(full, 5);
+    EXPECT_EQ(half, iterations);
+  }
+}
+
 TEST_F(SynthesizeTest, IndexedExemplarGivesColoursOfItsPalette) {
   const Rgb colour{200, 30, 90};
   auto exemplar = MakeIndexed(40, 40, {{0, 0, 0}, colour}, [](int, int) { return 1; });
