@@ -163,6 +163,8 @@ TEST_F(CommandsTest, FlowAtScaleOneKeepsTheImageAndOtherwiseResizesIt) {
     SCOPED_TRACE(scale);
     ui().clear();
     CImage* before = source_->GetImage();
+    // As after Generate Init Img on this document: a replaced image ends it.
+    g_controllableExemplar = before;
     FlowOptions("0.9*x", "0.9*y", scale);
     script().press(platform::IDOK);
     source_->OnCmdMsg(ID_FLOW_GUIDED_SYN);
@@ -172,6 +174,7 @@ TEST_F(CommandsTest, FlowAtScaleOneKeepsTheImageAndOtherwiseResizesIt) {
     EXPECT_EQ(ui().messages(), std::vector<std::string>{kNoTime});
     EXPECT_EQ(AnyProgressContains("Synthesis at size 32"), resized);
     EXPECT_EQ(source_->GetImage() != before, resized);
+    EXPECT_EQ(g_controllableExemplar, resized ? nullptr : before);
     const auto size = resized ? std::make_pair(48, 48) : std::make_pair(40, 40);
     EXPECT_EQ(SizeOf(source_), size);
     EXPECT_EQ(SizeOf(app_.GetActiveDocument()), size);
