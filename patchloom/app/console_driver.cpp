@@ -66,10 +66,14 @@ struct CommandName {
 };
 
 constexpr CommandName kCommandNames[] = {
-    {"interpolation", Kind::interpolation}, {"simple", Kind::simple},
-    {"multi-level", Kind::multiLevel},      {"flow", Kind::flow},
-    {"init", Kind::init},                   {"constrain", Kind::constrain},
-    {"run", Kind::run},                     {"compare", Kind::compare},
+    {"interpolation", Kind::interpolation},
+    {"simple", Kind::simple},
+    {"multi-level", Kind::multiLevel},
+    {"flow", Kind::flow},
+    {"init", Kind::init},
+    {"constrain", Kind::constrain},
+    {"run", Kind::run},
+    {"compare", Kind::compare},
     {"save-as", Kind::saveAs},
 };
 
@@ -96,8 +100,7 @@ int parseCoordinate(const std::string& text, const std::string& polygon) {
   char* end = nullptr;
   const long v = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || errno == ERANGE || v < INT_MIN / 4 || v > INT_MAX / 4)
-    throw UsageError("--polygon takes points X,Y with integer coordinates, not '" + polygon +
-                     "'");
+    throw UsageError("--polygon takes points X,Y with integer coordinates, not '" + polygon + "'");
   return static_cast<int>(v);
 }
 
@@ -119,7 +122,8 @@ CPointArray parsePolygon(const std::string& text) {
                parseCoordinate(point.substr(comma + 1), text));
     pos = stop;
   }
-  if (stroke.GetSize() < 3) throw UsageError("a polygon needs at least three points: '" + text + "'");
+  if (stroke.GetSize() < 3)
+    throw UsageError("a polygon needs at least three points: '" + text + "'");
   stroke.Add(stroke[0]);
   return stroke;
 }
@@ -143,8 +147,8 @@ std::vector<Command> parseCommands(const std::vector<std::string>& args) {
       command.actions.push_back({platform::DialogAction::setText, id, value(option, what)});
     };
     const bool resultOptions = command.kind == Kind::interpolation ||
-                               command.kind == Kind::simple ||
-                               command.kind == Kind::multiLevel || command.kind == Kind::init;
+                               command.kind == Kind::simple || command.kind == Kind::multiLevel ||
+                               command.kind == Kind::init;
     while (k < args.size() && !commandKind(args[k])) {
       const std::string option = args[k++];
       if (option == "--scale" && (resultOptions || command.kind == Kind::flow)) {
@@ -152,8 +156,7 @@ std::vector<Command> parseCommands(const std::vector<std::string>& args) {
         text(flow ? IDC_FLOW_SCALE_X : IDC_SCALE_X, option, "two numbers");
         text(flow ? IDC_FLOW_SCALE_Y : IDC_SCALE_Y, option, "two numbers");
       } else if (option == "--iterations" && (resultOptions || command.kind == Kind::flow)) {
-        text(command.kind == Kind::flow ? IDC_FLOW_ITERATIONS : IDC_ITERATIONS, option,
-             "a count");
+        text(command.kind == Kind::flow ? IDC_FLOW_ITERATIONS : IDC_ITERATIONS, option, "a count");
       } else if (option == "--init" && command.kind == Kind::simple) {
         const std::string method = value(option, "random or interpolated");
         const int index = method == "random" ? 0 : method == "interpolated" ? 1 : -1;
@@ -191,8 +194,7 @@ std::vector<Command> parseCommands(const std::vector<std::string>& args) {
       positionals.pop_back();
     }
     if (!positionals.empty()) command.image = positionals.front();
-    if (commands.empty() && !command.image)
-      throw UsageError(command.name + " needs an IMAGE");
+    if (commands.empty() && !command.image) throw UsageError(command.name + " needs an IMAGE");
     if (command.kind == Kind::constrain && command.strokes.empty())
       throw UsageError("constrain needs at least one --polygon");
     commands.push_back(std::move(command));
@@ -203,29 +205,37 @@ std::vector<Command> parseCommands(const std::vector<std::string>& args) {
 
 int commandId(Kind kind, bool add) {
   switch (kind) {
-    case Kind::interpolation: return ID_INTERPOLATION;
-    case Kind::simple: return ID_SIMPLE_IMG_SYN;
-    case Kind::multiLevel: return ID_MULTI_LEVEL_SYN;
-    case Kind::flow: return ID_FLOW_GUIDED_SYN;
-    case Kind::init: return ID_GENERATE_INIT_IMG;
-    case Kind::constrain: return add ? ID_ADD_CONSTRAIN_AREA : ID_NEW_CONSTRAIN_AREA;
-    case Kind::run: return ID_RUN_AND_RESULT;
-    case Kind::compare: return ID_SHOW_COMPARE_RESULT;
-    case Kind::saveAs: return ID_FILE_SAVE_AS;
+    case Kind::interpolation:
+      return ID_INTERPOLATION;
+    case Kind::simple:
+      return ID_SIMPLE_IMG_SYN;
+    case Kind::multiLevel:
+      return ID_MULTI_LEVEL_SYN;
+    case Kind::flow:
+      return ID_FLOW_GUIDED_SYN;
+    case Kind::init:
+      return ID_GENERATE_INIT_IMG;
+    case Kind::constrain:
+      return add ? ID_ADD_CONSTRAIN_AREA : ID_NEW_CONSTRAIN_AREA;
+    case Kind::run:
+      return ID_RUN_AND_RESULT;
+    case Kind::compare:
+      return ID_SHOW_COMPARE_RESULT;
+    case Kind::saveAs:
+      return ID_FILE_SAVE_AS;
   }
   return 0;
 }
 
 // Runs one command on the session's documents; false when it failed or had nothing to
 // act on (said on `err`).
-bool runCommand(const Command& command, CPatchloomApp& app, SessionUi& session,
-                std::ostream& err) {
+bool runCommand(const Command& command, CPatchloomApp& app, SessionUi& session, std::ostream& err) {
   if (command.image && app.OpenDocumentFile(*command.image) == nullptr) return false;
   CPatchloomDoc* document = app.GetActiveDocument();
   if (document == nullptr) return false;
 
-  const bool needsExemplar = command.kind == Kind::constrain || command.kind == Kind::run ||
-                             command.kind == Kind::compare;
+  const bool needsExemplar =
+      command.kind == Kind::constrain || command.kind == Kind::run || command.kind == Kind::compare;
   if (needsExemplar && g_controllableExemplar == nullptr) {
     err << "patchloom: " << command.name
         << " does nothing before init has made a start image (its exemplar)\n";
@@ -257,7 +267,8 @@ bool runCommand(const Command& command, CPatchloomApp& app, SessionUi& session,
   if (!ran) return false;
   if (command.kind == Kind::constrain) {
     bool ok = true;
-    for (const CPointArray& stroke : command.strokes) ok = document->AddConstraintStroke(stroke) && ok;
+    for (const CPointArray& stroke : command.strokes)
+      ok = document->AddConstraintStroke(stroke) && ok;
     return ok;
   }
   if (session.reportedFailure()) return false;

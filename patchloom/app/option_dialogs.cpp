@@ -126,9 +126,8 @@ std::string ArrowmapPath() {
   std::error_code ec;
   if (std::filesystem::exists(beside, ec)) return beside;
   // In the build tree the programs sit in <build>/patchloom/app and <build>/arrowmap/app.
-  const std::filesystem::path built =
-      std::filesystem::path(platform::programDirectory()) / ".." / ".." / "arrowmap" / "app" /
-      "arrowmap";
+  const std::filesystem::path built = std::filesystem::path(platform::programDirectory()) / ".." /
+                                      ".." / "arrowmap" / "app" / "arrowmap";
   if (std::filesystem::exists(built, ec)) return built.lexically_normal().string();
   return beside;
 }

@@ -274,8 +274,8 @@ void CPatchloomDoc::OnInterpolation() {
     const double width = m_pImage->GetWidth() * static_cast<double>(dialog.m_fScaleX);
     const double height = m_pImage->GetHeight() * static_cast<double>(dialog.m_fScaleY);
     CPatchOptimizer optimizer;
-    CImage* result = optimizer.Interpolate(m_pImage, static_cast<int>(width),
-                                           static_cast<int>(height), true);
+    CImage* result =
+        optimizer.Interpolate(m_pImage, static_cast<int>(width), static_cast<int>(height), true);
     if (result == nullptr) return ShowFailed();
     if (!SaveAndOpenResult(result, "INTERPOLATE_result.bmp")) return;
     UpdateAllViews();
@@ -320,9 +320,8 @@ void CPatchloomDoc::OnMultiLevelSyn() {
     }
     if (result == nullptr) return ShowFailed();
     if (!SaveAndOpenResult(result, "Multi_level_6(FinalRst).bmp")) return;
-    const std::string question =
-        TimeMessage(start, "Operation Success!\nTime Consuming:%4f\n") +
-        "Do you want to view result of each step? ";
+    const std::string question = TimeMessage(start, "Operation Success!\nTime Consuming:%4f\n") +
+                                 "Do you want to view result of each step? ";
     if (platform::ui().askYesNo(question, "View Result")) {
       static constexpr const char* kSteps[] = {"Multi_level_5.bmp", "Multi_level_4.bmp",
                                                "Multi_level_3.bmp", "Multi_level_2.bmp",
@@ -422,9 +421,9 @@ void CPatchloomDoc::OnRunAndResult() {
       platform::WaitCursor wait;
       std::unique_ptr<CPointArray> pixels;
       if (m_pImage != nullptr) {
-        pixels = BuildConstrainedPixels(&m_polygons[0][0], m_nPolygonCount, m_nOriginX,
-                                        m_nOriginY, m_nDrawnWidth, m_nDrawnHeight,
-                                        m_pImage->GetWidth(), m_pImage->GetHeight());
+        pixels = BuildConstrainedPixels(&m_polygons[0][0], m_nPolygonCount, m_nOriginX, m_nOriginY,
+                                        m_nDrawnWidth, m_nDrawnHeight, m_pImage->GetWidth(),
+                                        m_pImage->GetHeight());
         CPatchOptimizer optimizer;
         result = optimizer.SynthesizeControllable(g_controllableExemplar, m_pImage, *pixels, 3.0);
       }
@@ -466,9 +465,11 @@ void CPatchloomDoc::OnShowCompareResult() {
   });
 }
 
-std::unique_ptr<CPointArray> CPatchloomDoc::BuildConstrainedPixels(
-    const CPointArray* polygons, int count, int originX, int originY, int /*drawnWidth*/,
-    int /*drawnHeight*/, int width, int height) {
+std::unique_ptr<CPointArray> CPatchloomDoc::BuildConstrainedPixels(const CPointArray* polygons,
+                                                                   int count, int originX,
+                                                                   int originY, int /*drawnWidth*/,
+                                                                   int /*drawnHeight*/, int width,
+                                                                   int height) {
   std::vector<CPointArray> copied;
   const int slots = std::min(count, kPolygonSlots);
   for (int i = 0; i < slots; ++i) {

@@ -68,11 +68,10 @@ class CPatchloomDoc : public CDocument {
   // The pixels inside the first `count` stored polygons (at most kPolygonSlots, up to
   // the first empty slot), as image coordinates with rows from the bottom: a pixel
   // inside k polygons is listed k times, in row order from y = 0.
-  static std::unique_ptr<CPointArray> BuildConstrainedPixels(const CPointArray* polygons,
-                                                             int count, int originX,
-                                                             int originY, int drawnWidth,
-                                                             int drawnHeight, int width,
-                                                             int height);
+  static std::unique_ptr<CPointArray> BuildConstrainedPixels(const CPointArray* polygons, int count,
+                                                             int originX, int originY,
+                                                             int drawnWidth, int drawnHeight,
+                                                             int width, int height);
   // The even-odd crossing rule; an edge counts for rows from its lower end up to, not
   // including, its upper end, so horizontal edges never count.
   static bool PointInPolygon(int x, int y, const CPointArray& polygon);

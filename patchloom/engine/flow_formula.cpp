@@ -163,8 +163,7 @@ class LinearParser {
 
 }  // namespace
 
-bool CPatchOptimizer::ParseFlowFormula(const std::string& text, double& a, double& b,
-                                       double& c) {
+bool CPatchOptimizer::ParseFlowFormula(const std::string& text, double& a, double& b, double& c) {
   Affine result;
   LinearParser parser(text);
   if (!parser.Parse(result)) {

@@ -55,8 +55,8 @@ void RunTargetedIterations(const RgbPlane& exemplar, RgbPlane& canvas,
   std::vector<double> sums(static_cast<std::size_t>(width) * height * 4);
 
   for (int it = 0; it < iterations; ++it) {
-    platform::ui().progress(std::string(label) + ": iteration " + std::to_string(it + 1) +
-                            " of " + std::to_string(iterations));
+    platform::ui().progress(std::string(label) + ": iteration " + std::to_string(it + 1) + " of " +
+                            std::to_string(iterations));
     // Every window is matched against the canvas as it stands before any pixel changes.
     for (int r = 0; r < rows; ++r) {
       for (int c = 0; c < columns; ++c) {
@@ -72,7 +72,8 @@ void RunTargetedIterations(const RgbPlane& exemplar, RgbPlane& canvas,
         if (matchWeight == 0.0) continue;
         for (int dy = 0; dy < n; ++dy) {
           const int py = m.y + dy;
-          double* sum = sums.data() + (static_cast<std::size_t>(r * step + dy) * width + c * step) * 4;
+          double* sum =
+              sums.data() + (static_cast<std::size_t>(r * step + dy) * width + c * step) * 4;
           for (int dx = 0; dx < n; ++dx, sum += 4) {
             const int px = m.x + dx;
             // A matched pixel off the exemplar counts as black, as in the plain blend.
@@ -192,8 +193,7 @@ CImage* CPatchOptimizer::SynthesizeFlowGuided(CImage* image, double ax, double b
   const double determinant = ax * by - ay * bx;
   const double inverse[4] = {by / determinant, -bx / determinant, -ay / determinant,
                              ax / determinant};
-  if (determinant == 0.0 || !std::isfinite(determinant) || !std::isfinite(cx) ||
-      !std::isfinite(cy))
+  if (determinant == 0.0 || !std::isfinite(determinant) || !std::isfinite(cx) || !std::isfinite(cy))
     return nullptr;
   for (double v : inverse)
     if (!std::isfinite(v)) return nullptr;
@@ -230,11 +230,12 @@ CImage* CPatchOptimizer::SynthesizeFlowGuided(CImage* image, double ax, double b
         std::memcpy(targets.rgb.data() + targets.Index(0, y) * 3,
                     frameTargets.rgb.data() + frameTargets.Index(0, y) * 3,
                     static_cast<std::size_t>(width) * 3);
-        std::copy_n(frameTargets.weight.begin() + static_cast<std::ptrdiff_t>(frameTargets.Index(0, y)),
-                    width, targets.weight.begin() + static_cast<std::ptrdiff_t>(targets.Index(0, y)));
+        std::copy_n(
+            frameTargets.weight.begin() + static_cast<std::ptrdiff_t>(frameTargets.Index(0, y)),
+            width, targets.weight.begin() + static_cast<std::ptrdiff_t>(targets.Index(0, y)));
       }
-      patchloom_detail::RunTargetedIterations(exemplar, canvas, *tree, kernel, kSize,
-                                              itersPerFrame, &targets, "Flow-guided synthesis");
+      patchloom_detail::RunTargetedIterations(exemplar, canvas, *tree, kernel, kSize, itersPerFrame,
+                                              &targets, "Flow-guided synthesis");
       for (int y = 0; y < height; ++y)
         std::memcpy(frame.At(0, y), canvas.At(0, y), static_cast<std::size_t>(width) * 3);
 

@@ -1,13 +1,13 @@
 // Every Patchloom command run as a user runs it (options dialog, engine, result file,
 // new document) on a 128 x 128 exemplar at scale 2.0 with the dialogs' other defaults.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <unistd.h>
 
 #include "patchloom/app/patchloom_app.h"
 #include "patchloom/app/patchloom_doc.h"
@@ -130,8 +130,8 @@ void RunOnInitImage(benchmark::State& state, int id) {
   CPatchloomDoc* init = session.app().GetActiveDocument();
   init->OnCmdMsg(ID_NEW_CONSTRAIN_AREA);
   CPointArray stroke;
-  for (const CPoint p : {CPoint{20, 20}, CPoint{148, 30}, CPoint{130, 140}, CPoint{25, 120},
-                         CPoint{20, 20}})
+  for (const CPoint p :
+       {CPoint{20, 20}, CPoint{148, 30}, CPoint{130, 140}, CPoint{25, 120}, CPoint{20, 20}})
     stroke.Add(p);
   init->AddConstraintStroke(stroke);
   for (auto _ : state) {
@@ -144,7 +144,9 @@ void RunOnInitImage(benchmark::State& state, int id) {
 }
 
 void BM_RunAndResult(benchmark::State& state) { RunOnInitImage(state, ID_RUN_AND_RESULT); }
-void BM_ShowCompareResult(benchmark::State& state) { RunOnInitImage(state, ID_SHOW_COMPARE_RESULT); }
+void BM_ShowCompareResult(benchmark::State& state) {
+  RunOnInitImage(state, ID_SHOW_COMPARE_RESULT);
+}
 
 }  // namespace
 

@@ -46,11 +46,17 @@ class CapturingUi final : public platform::Ui {
   platform::RecordingUi recorded;
   std::optional<platform::FileDialogRequest> lastRequest;
 
-  void messageBox(const std::string& t, const std::string& c) override { recorded.messageBox(t, c); }
-  bool askYesNo(const std::string& t, const std::string& c) override { return recorded.askYesNo(t, c); }
+  void messageBox(const std::string& t, const std::string& c) override {
+    recorded.messageBox(t, c);
+  }
+  bool askYesNo(const std::string& t, const std::string& c) override {
+    return recorded.askYesNo(t, c);
+  }
   void beginWaitCursor() override { recorded.beginWaitCursor(); }
   void endWaitCursor() override { recorded.endWaitCursor(); }
-  bool shellOpen(const std::string& p, const std::string& v) override { return recorded.shellOpen(p, v); }
+  bool shellOpen(const std::string& p, const std::string& v) override {
+    return recorded.shellOpen(p, v);
+  }
   std::optional<std::string> fileDialog(const platform::FileDialogRequest& r) override {
     lastRequest = r;
     return recorded.fileDialog(r);

@@ -63,9 +63,12 @@ TEST_F(CommandsTest, CancelLeavesNothing) {
     const char* name;
     bool refusedValue;  // OK pressed on a value out of range first
   } cases[] = {
-      {ID_INTERPOLATION, "Interpolation", false}, {ID_SIMPLE_IMG_SYN, "Simple Img Syn", false},
-      {ID_MULTI_LEVEL_SYN, "Multi_level Syn", false}, {ID_FLOW_GUIDED_SYN, "Flow-guided Syn", false},
-      {ID_GENERATE_INIT_IMG, "Generate Init Img", false}, {ID_SIMPLE_IMG_SYN, "scale 0", true},
+      {ID_INTERPOLATION, "Interpolation", false},
+      {ID_SIMPLE_IMG_SYN, "Simple Img Syn", false},
+      {ID_MULTI_LEVEL_SYN, "Multi_level Syn", false},
+      {ID_FLOW_GUIDED_SYN, "Flow-guided Syn", false},
+      {ID_GENERATE_INIT_IMG, "Generate Init Img", false},
+      {ID_SIMPLE_IMG_SYN, "scale 0", true},
       {ID_FLOW_GUIDED_SYN, "no frames", true},
   };
   for (const auto& c : cases) {
@@ -95,7 +98,8 @@ TEST_F(CommandsTest, SimpleSynthesisWritesItsResultAndTheTime) {
   EXPECT_EQ(Files(), (std::set<std::string>{"tile.bmp", "simple_result.bmp"}));
   EXPECT_EQ(DocumentPaths(), (std::vector<std::string>{"tile.bmp", "simple_result.bmp"}));
   EXPECT_EQ(SizeOf(app_.GetActiveDocument()), std::make_pair(48, 48));
-  EXPECT_EQ(ui().messages(), std::vector<std::string>{"Operation Success!\nTime Consuming:1.250000"});
+  EXPECT_EQ(ui().messages(),
+            std::vector<std::string>{"Operation Success!\nTime Consuming:1.250000"});
   EXPECT_EQ(ui().waitCursorBegins(), 1);
   EXPECT_EQ(source_->GetUpdateCount(), 1);
   EXPECT_TRUE(AnyProgressContains("size 16: iteration 1 of 1"));
@@ -132,8 +136,9 @@ TEST_F(CommandsTest, MultiLevelAsksBeforeOpeningEachStep) {
     EXPECT_TRUE(asked);
     std::vector<std::string> expected = {"tile.bmp", "Multi_level_6(FinalRst).bmp"};
     if (yes)
-      expected.insert(expected.end(), {"Multi_level_5.bmp", "Multi_level_4.bmp", "Multi_level_3.bmp",
-                                       "Multi_level_2.bmp", "Multi_level_1.bmp"});
+      expected.insert(expected.end(),
+                      {"Multi_level_5.bmp", "Multi_level_4.bmp", "Multi_level_3.bmp",
+                       "Multi_level_2.bmp", "Multi_level_1.bmp"});
     EXPECT_EQ(DocumentPaths(), expected);
     EXPECT_EQ(SizeOf(app_.GetDocuments()[1].get()), std::make_pair(40, 40));
     while (app_.GetDocuments().size() > 1) app_.CloseDocument(app_.GetActiveDocument());
@@ -205,8 +210,8 @@ TEST_F(CommandsTest, ControllableSessionKeepsTheDrawnPixels) {
     triangle.Add(p);
   ASSERT_TRUE(init->AddConstraintStroke(square));
   ASSERT_TRUE(init->AddConstraintStroke(triangle));
-  const auto pixels = CPatchloomDoc::BuildConstrainedPixels(&init->m_polygons[0][0], 2, 0, 0, 0, 0,
-                                                            48, 48);
+  const auto pixels =
+      CPatchloomDoc::BuildConstrainedPixels(&init->m_polygons[0][0], 2, 0, 0, 0, 0, 48, 48);
   ASSERT_GT(pixels->GetSize(), 300);
 
   init->OnCmdMsg(ID_RUN_AND_RESULT);
@@ -225,16 +230,17 @@ TEST_F(CommandsTest, ControllableSessionKeepsTheDrawnPixels) {
   init->OnCmdMsg(ID_SHOW_COMPARE_RESULT);
   EXPECT_EQ(app_.GetActiveDocument()->GetPathName(), "ControllableSyn_cmpr.bmp");
   EXPECT_EQ(SizeOf(app_.GetActiveDocument()), std::make_pair(48, 48));
-  EXPECT_EQ(Files(), (std::set<std::string>{"tile.bmp", "ControllableSyn_Init.bmp",
-                                            "ControllableSyn_Rst.bmp", "ControllableSyn_cmpr.bmp"}));
+  EXPECT_EQ(Files(),
+            (std::set<std::string>{"tile.bmp", "ControllableSyn_Init.bmp",
+                                   "ControllableSyn_Rst.bmp", "ControllableSyn_cmpr.bmp"}));
   EXPECT_EQ(ui().messages(), (std::vector<std::string>{kNoTime, kNoTime}));
   EXPECT_EQ(ui().waitCursorBegins(), 3);
 }
 
 TEST_F(CommandsTest, ConstraintCommandsNeedTheExemplarWhileItLives) {
   // Before Generate Init Img.
-  for (const int id : {ID_NEW_CONSTRAIN_AREA, ID_ADD_CONSTRAIN_AREA, ID_RUN_AND_RESULT,
-                       ID_SHOW_COMPARE_RESULT})
+  for (const int id :
+       {ID_NEW_CONSTRAIN_AREA, ID_ADD_CONSTRAIN_AREA, ID_RUN_AND_RESULT, ID_SHOW_COMPARE_RESULT})
     source_->OnCmdMsg(id);
   EXPECT_EQ(source_->m_nConstraintMode, -1);
 
@@ -245,7 +251,8 @@ TEST_F(CommandsTest, ConstraintCommandsNeedTheExemplarWhileItLives) {
   init->OnCmdMsg(ID_ADD_CONSTRAIN_AREA);
   CPointArray stroke;
   for (const CPoint p : {CPoint{1, 1}, CPoint{9, 1}, CPoint{9, 9}, CPoint{1, 1}}) stroke.Add(p);
-  for (int i = 0; i < CPatchloomDoc::kPolygonSlots; ++i) ASSERT_TRUE(init->AddConstraintStroke(stroke));
+  for (int i = 0; i < CPatchloomDoc::kPolygonSlots; ++i)
+    ASSERT_TRUE(init->AddConstraintStroke(stroke));
   ui().clear();
   EXPECT_FALSE(init->AddConstraintStroke(stroke));
   EXPECT_EQ(ui().messages(), std::vector<std::string>{"At most 10 constraint areas can be drawn!"});
@@ -268,8 +275,10 @@ TEST_F(CommandsTest, CommandsOnADocumentWithoutImageFail) {
   const struct {
     int id;
     const char* name;
-  } cases[] = {{ID_INTERPOLATION, "Interpolation"}, {ID_SIMPLE_IMG_SYN, "Simple Img Syn"},
-               {ID_MULTI_LEVEL_SYN, "Multi_level Syn"}, {ID_FLOW_GUIDED_SYN, "Flow-guided Syn"},
+  } cases[] = {{ID_INTERPOLATION, "Interpolation"},
+               {ID_SIMPLE_IMG_SYN, "Simple Img Syn"},
+               {ID_MULTI_LEVEL_SYN, "Multi_level Syn"},
+               {ID_FLOW_GUIDED_SYN, "Flow-guided Syn"},
                {ID_GENERATE_INIT_IMG, "Generate Init Img"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -135,7 +135,8 @@ TEST_F(ConsoleDriverTest, FailuresGiveStatusOne) {
   } cases[] = {
       {{"run", "tile.bmp"}, "run does nothing before init"},
       {{"init", "tile.bmp", "run"}, "run does nothing on a document without constraint polygons"},
-      {{"flow", "tile.bmp", "--fx", "x*y"}, "Invalid Input Flow Field For X or Y\nplease try again!"},
+      {{"flow", "tile.bmp", "--fx", "x*y"},
+       "Invalid Input Flow Field For X or Y\nplease try again!"},
       {{"simple", "missing.bmp"}, "Failed to open document."},
       {{"simple", "tile.bmp", "--scale", "0", "1"}, "Please enter a number between 0.1 and 10."},
       {{"simple", "tile.bmp", "--iterations", "many"}, "Please enter an integer."},

@@ -43,8 +43,10 @@ TEST(PointInPolygonTest, LowerEdgesCountAndUpperEdgesDoNot) {
     EXPECT_EQ(CPatchloomDoc::PointInPolygon(c.x, c.y, c.polygon), c.inside);
   }
   EXPECT_FALSE(CPatchloomDoc::PointInPolygon(0, 0, CPointArray{}));
-  const CPointArray far = Points({{-1000000000, -1000000000}, {1000000000, -1000000000},
-                                  {1000000000, 1000000000}, {-1000000000, 1000000000}});
+  const CPointArray far = Points({{-1000000000, -1000000000},
+                                  {1000000000, -1000000000},
+                                  {1000000000, 1000000000},
+                                  {-1000000000, 1000000000}});
   EXPECT_TRUE(CPatchloomDoc::PointInPolygon(3, 3, far));
 }
 
@@ -55,8 +57,8 @@ TEST(ConstrainedPixelsTest, OverlappingPolygonsListSharedPixelsTwice) {
   slots[0] = Points({{10, 7}, {13, 7}, {13, 4}, {10, 4}, {10, 7}});  // image x 0..2, y 0..2
   slots[1] = Points({{12, 6}, {14, 6}, {14, 4}, {12, 4}, {12, 6}});  // image x 2..3, y 1..2
   const auto pixels = CPatchloomDoc::BuildConstrainedPixels(slots, 2, 10, 1, 99, 99, 8, 6);
-  const std::vector<CPoint> expected = {{0, 0}, {1, 0}, {2, 0},                          //
-                                        {0, 1}, {1, 1}, {2, 1}, {2, 1}, {3, 1},          //
+  const std::vector<CPoint> expected = {{0, 0}, {1, 0}, {2, 0},                  //
+                                        {0, 1}, {1, 1}, {2, 1}, {2, 1}, {3, 1},  //
                                         {0, 2}, {1, 2}, {2, 2}, {2, 2}, {3, 2}};
   EXPECT_EQ(std::vector<CPoint>(pixels->begin(), pixels->end()), expected);
 }
@@ -81,8 +83,9 @@ TEST(ConstrainedPixelsTest, SlotsEndAtTheCountOrTheFirstEmptySlot) {
     SCOPED_TRACE(c.name);
     std::vector<CPointArray> slots = c.slots;
     slots.resize(20);
-    EXPECT_EQ(CPatchloomDoc::BuildConstrainedPixels(slots.data(), c.count, 0, 0, 0, 0, 10, 10)->GetSize(),
-              c.pixels);
+    EXPECT_EQ(
+        CPatchloomDoc::BuildConstrainedPixels(slots.data(), c.count, 0, 0, 0, 0, 10, 10)->GetSize(),
+        c.pixels);
   }
 }
 

@@ -15,9 +15,9 @@ using app_test::SessionTest;
 
 // A 1 x 1 GIF: logical screen with a table of 2 colours, one image of LZW minimum code
 // size 2 holding index 0, trailer.
-const std::vector<unsigned char> kTinyGif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0,
-                                             0, 255, 255, 255, 0, 0, 0, ',', 0, 0, 0, 0, 1, 0,
-                                             1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'};
+const std::vector<unsigned char> kTinyGif = {
+    'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 255,  255,  255, 0,  0,
+    0,   ',', 0,   0,   0,   0,   1, 0, 1, 0, 0,    2, 2, 0x44, 0x01, 0,   ';'};
 
 class DocumentTest : public SessionTest {
  protected:
@@ -41,10 +41,14 @@ TEST_F(DocumentTest, ExtensionsChooseTheTypeAndOthersAreRefused) {
     int type;  // -1: refused
   };
   const Case cases[] = {
-      {"source.jpg", "photo.JPEG", kImageTypeJpeg}, {"source.jpg", "photo.Jpg", kImageTypeJpeg},
-      {"source.bmp", "a.b.BMP", kImageTypeBmp},     {"source.png", "shot.png", kImageTypePng},
-      {"source.gif", "anim.GIF", kImageTypeGif},    {"source.bmp", "photo", -1},
-      {"source.bmp", "photo.tif", -1},              {"source.bmp", "photo.", -1},
+      {"source.jpg", "photo.JPEG", kImageTypeJpeg},
+      {"source.jpg", "photo.Jpg", kImageTypeJpeg},
+      {"source.bmp", "a.b.BMP", kImageTypeBmp},
+      {"source.png", "shot.png", kImageTypePng},
+      {"source.gif", "anim.GIF", kImageTypeGif},
+      {"source.bmp", "photo", -1},
+      {"source.bmp", "photo.tif", -1},
+      {"source.bmp", "photo.", -1},
       {"source.bmp", "dir.v2/photo", -1},
   };
   for (const Case& c : cases) {
@@ -81,7 +85,8 @@ TEST_F(DocumentTest, UpdateRulesFollowTheImage) {
     const char* name;  // null: File New
     bool save, saveAs;
   };
-  const Case cases[] = {{nullptr, false, false}, {"anim.gif", false, true}, {"tile.bmp", true, true}};
+  const Case cases[] = {
+      {nullptr, false, false}, {"anim.gif", false, true}, {"tile.bmp", true, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name ? c.name : "new document");
     CPatchloomDoc* doc = c.name ? Open(c.name) : app_.OnFileNew();

@@ -20,7 +20,8 @@ TEST_F(ControllableTest, KeepsEveryConstrainedPixelAndSynthesisesTheRest) {
     const char* name;
     int width, height;  // of the start image; not all cover the window grid
   };
-  const Case cases[] = {{"grid size", 48, 48}, {"off the grid", 45, 37}, {"smaller than a window", 20, 24}};
+  const Case cases[] = {
+      {"grid size", 48, 48}, {"off the grid", 45, 37}, {"smaller than a window", 20, 24}};
   const auto exemplar = engine_test::MakeNoise(40, 40, 5);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -32,8 +33,8 @@ TEST_F(ControllableTest, KeepsEveryConstrainedPixelAndSynthesisesTheRest) {
     for (int y = 2; y < 12; ++y)
       for (int x = 3; x < 9; ++x) pixels.Add(x, y);
     pixels.Add(c.width - 1, c.height - 1);
-    pixels.Add(5, 5);              // listed twice, as overlapping polygons do
-    pixels.Add(-1, 3);             // off the image: ignored
+    pixels.Add(5, 5);   // listed twice, as overlapping polygons do
+    pixels.Add(-1, 3);  // off the image: ignored
     pixels.Add(c.width, 0);
     CPatchOptimizer optimizer;
     std::unique_ptr<CImage> result(
@@ -48,7 +49,8 @@ TEST_F(ControllableTest, KeepsEveryConstrainedPixelAndSynthesisesTheRest) {
     }
     int changed = 0;
     for (int y = 0; y < c.height; ++y)
-      for (int x = 0; x < c.width; ++x) changed += !(PixelOf(*result, x, y) == PixelOf(*start, x, y));
+      for (int x = 0; x < c.width; ++x)
+        changed += !(PixelOf(*result, x, y) == PixelOf(*start, x, y));
     EXPECT_GT(changed, c.width * c.height / 2);
   }
 }

@@ -40,9 +40,9 @@ TEST(FlowFormulaTest, LinearFormulasGiveTheirCoefficients) {
 TEST(FlowFormulaTest, RefusesWhatIsNotLinear) {
   const std::string deep = std::string(1000, '(') + "x" + std::string(1000, ')');
   const char* cases[] = {
-      "x*y", "x*x", "x/y", "x/0", "x/(y-y)", "", "   ", "x+", "*x", "2x", "xy", "x2",
-      "sin(x)", "x^2", "(x", "x)", "inf", "nan", "0x10", "1e999*x", "1e308*10*x", "z",
-      "1e", "x,y", deep.c_str(),
+      "x*y",  "x*x",     "x/y",        "x/0",    "x/(y-y)", "",    "   ",        "x+",  "*x",
+      "2x",   "xy",      "x2",         "sin(x)", "x^2",     "(x",  "x)",         "inf", "nan",
+      "0x10", "1e999*x", "1e308*10*x", "z",      "1e",      "x,y", deep.c_str(),
   };
   for (const char* text : cases) {
     SCOPED_TRACE(std::string(text).substr(0, 40));

@@ -56,11 +56,20 @@ TEST_F(FlowGuidedTest, WithoutIterationsAFrameIsTheImageCarriedExactly) {
   const int w = 48, h = 40;
   const Case cases[] = {
       {"right by 4", 1, 0, 4, 0, 1, 0,
-       [](int x, int y, int& sx, int& sy) { sx = x - 4, sy = y; return sx >= 0; }},
+       [](int x, int y, int& sx, int& sy) {
+         sx = x - 4, sy = y;
+         return sx >= 0;
+       }},
       {"down by 3", 1, 0, 0, 0, 1, -3,
-       [](int x, int y, int& sx, int& sy) { sx = x, sy = y + 3; return sy < h; }},
+       [](int x, int y, int& sx, int& sy) {
+         sx = x, sy = y + 3;
+         return sy < h;
+       }},
       {"half turn about the centre", -1, 0, 0, 0, -1, 0,
-       [](int x, int y, int& sx, int& sy) { sx = w - 1 - x, sy = h - 1 - y; return true; }},
+       [](int x, int y, int& sx, int& sy) {
+         sx = w - 1 - x, sy = h - 1 - y;
+         return true;
+       }},
       {"mirror and swap", 0, 1, 0, 1, 0, 0,  // x' = y, y' = x on a square part
        [](int x, int y, int& sx, int& sy) {
          // Centre (23.5, 19.5): p = (y - 19.5 + 23.5, x - 23.5 + 19.5).
@@ -95,9 +104,10 @@ TEST_F(FlowGuidedTest, RefinedFramesMoveWithTheMap) {
   // every even phase, so a moved frame can be rebuilt from them.
   const int size = 64;
   const auto image = engine_test::MakeImage(size, size, [](int x, int y) {
-    const double u = std::sin(x * 2 * std::numbers::pi / 10), v = std::cos(y * 2 * std::numbers::pi / 10);
-    return Rgb{static_cast<std::uint8_t>(128 + 100 * u * v), static_cast<std::uint8_t>(128 + 90 * u),
-               static_cast<std::uint8_t>(128 + 90 * v)};
+    const double u = std::sin(x * 2 * std::numbers::pi / 10),
+                 v = std::cos(y * 2 * std::numbers::pi / 10);
+    return Rgb{static_cast<std::uint8_t>(128 + 100 * u * v),
+               static_cast<std::uint8_t>(128 + 90 * u), static_cast<std::uint8_t>(128 + 90 * v)};
   });
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -105,7 +115,8 @@ TEST_F(FlowGuidedTest, RefinedFramesMoveWithTheMap) {
     std::unique_ptr<CImage> result(
         optimizer.SynthesizeFlowGuided(image.get(), 1, 0, c.cx, 0, 1, c.cy, 3, 1, c.weight));
     ASSERT_NE(result, nullptr);
-    for (const char* name : {"FlowGuided_Step1.bmp", "FlowGuided_Step2.bmp", "FlowGuided_Step3.bmp"})
+    for (const char* name :
+         {"FlowGuided_Step1.bmp", "FlowGuided_Step2.bmp", "FlowGuided_Step3.bmp"})
       EXPECT_TRUE(Exists(name)) << name;
     EXPECT_FALSE(Exists("FlowGuided_Step4.bmp"));
     CImage last("FlowGuided_Step3.bmp");
@@ -158,8 +169,8 @@ TEST_F(FlowGuidedTest, RefusesWhatCannotBeCarried) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CPatchOptimizer optimizer;
-    EXPECT_EQ(optimizer.SynthesizeFlowGuided(c.image, c.ax, c.bx, c.cx, c.ay, c.by, 0, c.frames,
-                                             1, c.weight),
+    EXPECT_EQ(optimizer.SynthesizeFlowGuided(c.image, c.ax, c.bx, c.cx, c.ay, c.by, 0, c.frames, 1,
+                                             c.weight),
               nullptr);
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
