@@ -144,8 +144,9 @@ class CPatchOptimizer {
   std::unique_ptr<CPatchClusterNode> BuildClusterTree(CImage* exemplar, int n);
 
   // Makes `node` a leaf of `members` (fewer than 1% of `total`, or at most k of them),
-  // or clusters them into k children and splits each in turn. False when a clustering
-  // fails.
+  // or clusters them into k children and splits each in turn; a clustering that leaves
+  // all members in one cluster (equal patches) makes the node a leaf too. False when a
+  // clustering fails.
   bool SplitClusterNode(CPatchClusterNode& node, const PatchList& members, int dimension,
                         int total, int k);
 
