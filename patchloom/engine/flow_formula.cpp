@@ -19,13 +19,16 @@ struct Affine {
   bool IsFinite() const { return std::isfinite(a) && std::isfinite(b) && std::isfinite(c); }
 };
 
-// Recursive descent over
+// Recursive descent over the formula language of the flow fields (the one the field
+// viewer reads):
 //   sum     = product { ("+" | "-") product }
-//   product = unary { ("*" | "/") unary }
-//   unary   = { "+" | "-" } primary
-//   primary = number | "x" | "y" | "(" sum ")"
-// A product or quotient is kept only while the result stays linear: one factor must be
-// a constant, and a divisor must be a non-zero constant.
+//   product = unary { ("*" | "/" | "#") unary }
+//   unary   = { "+" | "-" } power
+//   power   = primary { "^" { "+" | "-" } primary }
+//   primary = number | "x" | "y" | "pi" | function "(" sum ")" | "(" sum ")"
+// Names are read without regard to case. The result is kept only while it stays
+// linear: a product needs a constant factor, and divisors, remainders, powers and
+// function arguments must be constants. The random functions never give a fixed map.
 class LinearParser {
  public:
   explicit LinearParser(const std::string& text) : text_(text) {}
@@ -71,10 +74,17 @@ class LinearParser {
     if (!Unary(out)) return false;
     for (;;) {
       const bool times = Take('*');
-      if (!times && !Take('/')) return true;
+      const bool remainder = !times && Take('#');
+      if (!times && !remainder && !Take('/')) return true;
       Affine rhs;
       if (!Unary(rhs)) return false;
-      if (times) {
+      if (remainder) {
+        // Both sides rounded, halves to even; the remainder keeps the left side's sign.
+        if (!out.IsConstant() || !rhs.IsConstant()) return false;
+        const double divisor = std::nearbyint(rhs.c);
+        if (!(divisor > 0.0)) return false;
+        out = {0.0, 0.0, std::fmod(std::nearbyint(out.c), divisor)};
+      } else if (times) {
         if (rhs.IsConstant()) {
           out = {out.a * rhs.c, out.b * rhs.c, out.c * rhs.c};
         } else if (out.IsConstant()) {
@@ -99,9 +109,82 @@ class LinearParser {
         break;
       }
     }
-    if (!Primary(out)) return false;
+    if (!Power(out)) return false;
     out = {sign * out.a, sign * out.b, sign * out.c};
     return true;
+  }
+
+  // Left-associative, so 2^3^2 is 64; the exponent may carry signs (2^-1).
+  bool Power(Affine& out) {
+    if (!Primary(out)) return false;
+    while (Take('^')) {
+      double sign = 1.0;
+      for (;;) {
+        if (Take('-')) {
+          sign = -sign;
+        } else if (!Take('+')) {
+          break;
+        }
+      }
+      Affine exponent;
+      if (!Primary(exponent)) return false;
+      // Powers are taken through the logarithm, which needs a positive base.
+      if (!out.IsConstant() || !exponent.IsConstant() || !(out.c > 1e-30)) return false;
+      out = {0.0, 0.0, std::exp(sign * exponent.c * std::log(out.c))};
+      if (!out.IsFinite()) return false;
+    }
+    return true;
+  }
+
+  // A function of a constant argument, or pi; false for a name outside the table, a
+  // random function and an argument outside the function's domain.
+  bool Function(const std::string& name, Affine& out) {
+    if (name == "PI") {
+      out = {0.0, 0.0, 3.141592653589793};
+      return true;
+    }
+    static constexpr const char* kWithArgument[] = {"ABS", "ATAN", "COS", "EXP",  "FRAC", "INT",
+                                                    "LN",  "SIN",  "SQR", "SQRT", "TAN",  "ROUND"};
+    bool known = false;
+    for (const char* f : kWithArgument) known = known || name == f;
+    if (!known || !Take('(')) return false;
+    if (++depth_ > kMaxDepth) return false;
+    Affine argument;
+    const bool ok = Sum(argument) && Take(')');
+    --depth_;
+    if (!ok || !argument.IsConstant()) return false;
+    const double v = argument.c;
+    // The field viewer's sine and cosine give 0 from 2^63 on.
+    const bool huge = std::fabs(v) >= 9223372036854775808.0;
+    double r = 0.0;
+    if (name == "ABS")
+      r = std::fabs(v);
+    else if (name == "ATAN")
+      r = std::atan(v);
+    else if (name == "COS")
+      r = huge ? 0.0 : std::cos(v);
+    else if (name == "EXP")
+      r = std::exp(v);
+    else if (name == "FRAC")
+      r = v - std::trunc(v);
+    else if (name == "INT")
+      r = std::trunc(v);
+    else if (name == "LN") {
+      if (!(v > 0.0)) return false;
+      r = std::log(v);
+    } else if (name == "SIN")
+      r = huge ? 0.0 : std::sin(v);
+    else if (name == "SQR")
+      r = v * v;
+    else if (name == "SQRT") {
+      if (v < 0.0) return false;
+      r = std::sqrt(v);
+    } else if (name == "TAN")
+      r = std::sin(v) / std::cos(v);
+    else
+      r = std::nearbyint(v);  // ROUND: halves to even
+    out = {0.0, 0.0, r};
+    return out.IsFinite();
   }
 
   bool Primary(Affine& out) {
@@ -115,13 +198,18 @@ class LinearParser {
       --depth_;
       return ok;
     }
-    if (c == 'x' || c == 'X' || c == 'y' || c == 'Y') {
-      ++pos_;
-      // "xy" or "x2" would otherwise read as one name.
-      if (pos_ < text_.size() && std::isalnum(static_cast<unsigned char>(text_[pos_])))
+    if (std::isalpha(static_cast<unsigned char>(c))) {
+      std::string name;
+      while (pos_ < text_.size() && std::isalpha(static_cast<unsigned char>(text_[pos_])))
+        name += static_cast<char>(std::toupper(static_cast<unsigned char>(text_[pos_++])));
+      // "x2" is no name and no product.
+      if (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_])))
         return false;
-      out = (c == 'x' || c == 'X') ? Affine{1.0, 0.0, 0.0} : Affine{0.0, 1.0, 0.0};
-      return true;
+      if (name == "X" || name == "Y") {
+        out = name == "X" ? Affine{1.0, 0.0, 0.0} : Affine{0.0, 1.0, 0.0};
+        return true;
+      }
+      return Function(name, out);
     }
     if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') return Number(out);
     return false;
