@@ -1,6 +1,7 @@
 // Multi-level synthesis: two scale stages, each refined from the largest neighbourhood
 // size down, with every intermediate result written as a BMP file.
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
@@ -8,6 +9,7 @@
 #include "patchloom/engine/patch_optimizer.h"
 #include "patchloom/engine/patch_optimizer_internal.h"
 #include "patchloom/image/image.h"
+#include "patchloom/image/image_dib.h"
 
 bool CPatchOptimizer::OptimizeLevel(CImage* exemplar, CImage* image, int e,
                                     const CPatchClusterNode* tree, const GaussianKernel& kernel,
@@ -41,6 +43,12 @@ CImage* CPatchOptimizer::SynthesizeMultiLevel(CImage* exemplar, double xScale, d
     int w2 = patchloom_detail::OutputSide(w1, sx, 32);
     int h2 = patchloom_detail::OutputSide(h1, sy, 32);
     if (w2 < 32 || h2 < 32) return nullptr;
+    // Nor are stages too large to be made, before the trees cost their time.
+    const auto makeable = [](int w, int h) {
+      return w <= kMaxImageSide && h <= kMaxImageSide &&
+             static_cast<std::int64_t>(w) * h <= kMaxImagePixels;
+    };
+    if (!makeable(w1, h1) || !makeable(w2, h2)) return nullptr;
 
     GaussianKernel kernel32, kernel16, kernel8;
     MakeGaussianKernel(kernel32, 32, 1, 3);

@@ -142,6 +142,8 @@ TEST_F(MultiLevelTest, RefusalWritesNoFile) {
   EXPECT_EQ(optimizer.SynthesizeMultiLevel(nullptr, 4.0, 4.0, 1), nullptr);
   // A second stage smaller than its neighbourhood has no grid.
   EXPECT_EQ(optimizer.SynthesizeMultiLevel(exemplar.get(), 0.25, 0.25, 1), nullptr);
+  // Nor can a stage larger than any image.
+  EXPECT_EQ(optimizer.SynthesizeMultiLevel(exemplar.get(), 1e7, 1.0, 1), nullptr);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
