@@ -47,7 +47,7 @@ std::string CPatchloomApp::GetFilter(bool saving) const {
 }
 
 CPatchloomDoc* CPatchloomApp::OpenDocumentFile(const std::string& path) {
-  auto document = std::make_unique<CPatchloomDoc>();
+  auto document = CPatchloomDoc::CreateObject();
   if (!document->OnOpenDocument(path)) {
     platform::ui().messageBox("Failed to open document.");
     return nullptr;
@@ -58,7 +58,7 @@ CPatchloomDoc* CPatchloomApp::OpenDocumentFile(const std::string& path) {
 }
 
 CPatchloomDoc* CPatchloomApp::OnFileNew() {
-  auto document = std::make_unique<CPatchloomDoc>();
+  auto document = CPatchloomDoc::CreateObject();
   if (!document->OnNewDocument()) return nullptr;
   m_documents.push_back(std::move(document));
   return m_documents.back().get();

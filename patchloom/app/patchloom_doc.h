@@ -26,6 +26,8 @@ class CPatchloomDoc : public CDocument {
 
   CPatchloomDoc();
   ~CPatchloomDoc() override;
+  // The document template's factory: a new empty document.
+  static std::unique_ptr<CPatchloomDoc> CreateObject() { return std::make_unique<CPatchloomDoc>(); }
 
   bool OnNewDocument() override;
   // Refused (false, nothing loaded) for an extension outside the table, and for a file
