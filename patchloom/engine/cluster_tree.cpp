@@ -272,8 +272,8 @@ void PatchDistances(const std::uint8_t* const* members, int count, const std::ui
   MemberDistancesOf(a, nullptr, dimension, out, nullptr);
 }
 
-void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query,
-                     int dimension, double* out) {
+void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query, int dimension,
+                     double* out) {
   Candidates a;
   a.count = std::min(count, 4);
   a.query = query;
@@ -401,7 +401,7 @@ std::unique_ptr<CPatchClusterNode> CPatchOptimizer::BuildClusterTree(CImage* exe
     // Every 8-bit exemplar pixel through the palette, 24-bit ones as stored.
     const int bits = exemplar->GetBitCount();
     RgbPlane plane = bits == 8 || bits == 24 ? patchloom_detail::ReadColours(*exemplar)
-                                              : RgbPlane{width, height, {}};
+                                             : RgbPlane{width, height, {}};
     if (plane.rgb.empty()) plane.rgb.assign(static_cast<std::size_t>(width) * height * 3, 0);
 
     std::vector<std::uint8_t> vectors(vectorBytes * static_cast<std::size_t>(total));
@@ -523,7 +523,9 @@ bool CPatchOptimizer::ClusterPatches(const PatchList& patches, int dimension,
     std::vector<int> counts(static_cast<std::size_t>(k), 0);
     for (int c : closest) ++counts[static_cast<std::size_t>(c)];
     members.assign(static_cast<std::size_t>(k), {});
-    for (int c = 0; c < k; ++c) members[static_cast<std::size_t>(c)].reserve(static_cast<std::size_t>(counts[static_cast<std::size_t>(c)]));
+    for (int c = 0; c < k; ++c)
+      members[static_cast<std::size_t>(c)].reserve(
+          static_cast<std::size_t>(counts[static_cast<std::size_t>(c)]));
     for (int i = 0; i < count; ++i)
       members[static_cast<std::size_t>(closest[static_cast<std::size_t>(i)])].push_back(
           patches[static_cast<std::size_t>(i)]);
@@ -533,8 +535,8 @@ bool CPatchOptimizer::ClusterPatches(const PatchList& patches, int dimension,
   }
 }
 
-PatchMatch CPatchOptimizer::FindNearestPatch(const CPatchClusterNode* root, CImage* image,
-                                             int x, int y, int width, int height, int k) {
+PatchMatch CPatchOptimizer::FindNearestPatch(const CPatchClusterNode* root, CImage* image, int x,
+                                             int y, int width, int height, int k) {
   (void)k;  // the tree has four children a node
   if (root == nullptr || image == nullptr || width != height ||
       width * height * 3 != root->dimension)

@@ -78,9 +78,8 @@ namespace {
 // (x, y). `pixel(m, px, py, rgb)` gives the exemplar colour for match m, `cellWeight(r,
 // c)` the match's own weight.
 template <typename Pixel, typename CellWeight>
-void Blend(const GaussianKernel& kernel, const PatchMatchGrid& grid, int n, int width,
-           int height, int x, int y, Pixel&& pixel, CellWeight&& cellWeight,
-           std::uint8_t out[3]) {
+void Blend(const GaussianKernel& kernel, const PatchMatchGrid& grid, int n, int width, int height,
+           int x, int y, Pixel&& pixel, CellWeight&& cellWeight, std::uint8_t out[3]) {
   double sumR = 0.0, sumG = 0.0, sumB = 0.0, sum = 0.0;
   const int step = n / 4;
   if (step > 0 && kernel.GetSize() >= n) {
@@ -125,9 +124,9 @@ int TruncatedSize(double v) {
 
 }  // namespace
 
-void BlendPixel(const RgbPlane& exemplar, const GaussianKernel& kernel,
-                const PatchMatchGrid& grid, const std::vector<double>& cellWeights, int n,
-                int width, int height, int x, int y, std::uint8_t out[3]) {
+void BlendPixel(const RgbPlane& exemplar, const GaussianKernel& kernel, const PatchMatchGrid& grid,
+                const std::vector<double>& cellWeights, int n, int width, int height, int x, int y,
+                std::uint8_t out[3]) {
   const int columns = grid.GetColumns();
   Blend(
       kernel, grid, n, width, height, x, y,
@@ -154,8 +153,8 @@ void RunIterations(const RgbPlane& exemplar, CImage& image, const CPatchClusterN
   std::vector<std::uint8_t> query2(query.size());
   std::vector<double> cellWeights(static_cast<std::size_t>(rows) * columns);
   for (int it = 0; it < iterations; ++it) {
-    platform::ui().progress(std::string(label) + ": iteration " + std::to_string(it + 1) +
-                            " of " + std::to_string(iterations));
+    platform::ui().progress(std::string(label) + ": iteration " + std::to_string(it + 1) + " of " +
+                            std::to_string(iterations));
     const RgbPlane current = ReadColours(image);
     // Cells in row order, two at a time.
     const int cells = rows * columns;
@@ -223,9 +222,9 @@ void CPatchOptimizer::MakeGaussianKernel(GaussianKernel& kernel, int n, int a, i
 }
 
 bool CPatchOptimizer::BlendNeighbourhoods(CImage* exemplar, const GaussianKernel& kernel,
-                                          const PatchMatchGrid& grid, int n, int width,
-                                          int height, int x, int y, std::uint8_t& r,
-                                          std::uint8_t& g, std::uint8_t& b) {
+                                          const PatchMatchGrid& grid, int n, int width, int height,
+                                          int x, int y, std::uint8_t& r, std::uint8_t& g,
+                                          std::uint8_t& b) {
   std::uint8_t out[3] = {0, 0, 0};
   if (exemplar != nullptr && exemplar->IsValid()) {
     patchloom_detail::Blend(
@@ -304,8 +303,7 @@ int CPatchOptimizer::PickRandomPosition(CPointArray& positions, int width, int h
 
 bool CPatchOptimizer::CopyBlock(CImage* source, int sourceX, int sourceY, CImage* destination,
                                 int destX, int destY, int w, int h) {
-  if (source == nullptr || destination == nullptr || !source->IsValid() ||
-      !destination->IsValid())
+  if (source == nullptr || destination == nullptr || !source->IsValid() || !destination->IsValid())
     return true;
   const int bits = source->GetBitCount();
   if (bits != 8 && bits != 24) return true;
@@ -321,8 +319,8 @@ bool CPatchOptimizer::CopyBlock(CImage* source, int sourceX, int sourceY, CImage
   return true;
 }
 
-CImage* CPatchOptimizer::Synthesize(CImage* exemplar, double xScale, double yScale,
-                                    int iterations, int initMethod, int e) {
+CImage* CPatchOptimizer::Synthesize(CImage* exemplar, double xScale, double yScale, int iterations,
+                                    int initMethod, int e) {
   if (initMethod != 0 && initMethod != 1) return nullptr;
   // Below 8 the half size would have no grid step.
   if (exemplar == nullptr || !exemplar->IsValid() || e < 8) return nullptr;
@@ -370,9 +368,8 @@ CImage* CPatchOptimizer::Synthesize(CImage* exemplar, double xScale, double ySca
     const std::string label = "Synthesis at size ";
     patchloom_detail::RunIterations(colours, *image, *tree, kernel, grid, e, step, 1, 5,
                                     (label + std::to_string(e)).c_str());
-    patchloom_detail::RunIterations(colours, *image, *halfTree, halfKernel, halfGrid, halfE,
-                                    step, 2, iterations,
-                                    (label + std::to_string(halfE)).c_str());
+    patchloom_detail::RunIterations(colours, *image, *halfTree, halfKernel, halfGrid, halfE, step,
+                                    2, iterations, (label + std::to_string(halfE)).c_str());
     return image.release();
   } catch (const std::bad_alloc&) {
     return nullptr;

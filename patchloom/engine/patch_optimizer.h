@@ -110,8 +110,8 @@ class CPatchOptimizer {
   // then `iterations` at e / 2. Null for another initMethod, a null or empty exemplar,
   // an exemplar or output smaller than e on a side, or when a tree or the result
   // cannot be made.
-  CImage* Synthesize(CImage* exemplar, double xScale, double yScale, int iterations,
-                     int initMethod, int e);
+  CImage* Synthesize(CImage* exemplar, double xScale, double yScale, int iterations, int initMethod,
+                     int e);
 
   // Per axis: e + (e/4) * ((trunc(size * scale) - e) / (e/4)), so that the grids of
   // step e/4 and e/8 cover the output exactly.
@@ -126,8 +126,8 @@ class CPatchOptimizer {
   // covering it adds its matched exemplar pixel, weighted by the kernel and by
   // exp(-0.00003 * distance). A pixel no window covers is black. Always true.
   bool BlendNeighbourhoods(CImage* exemplar, const GaussianKernel& kernel,
-                           const PatchMatchGrid& grid, int n, int width, int height, int x,
-                           int y, std::uint8_t& r, std::uint8_t& g, std::uint8_t& b);
+                           const PatchMatchGrid& grid, int n, int width, int height, int x, int y,
+                           std::uint8_t& r, std::uint8_t& g, std::uint8_t& b);
 
   // Appends a random top-left position of an e x e block inside a width x height
   // exemplar, new unless every position is already taken. Returns 1.
@@ -147,21 +147,21 @@ class CPatchOptimizer {
   // or clusters them into k children and splits each in turn; a clustering that leaves
   // all members in one cluster (equal patches) makes the node a leaf too. False when a
   // clustering fails.
-  bool SplitClusterNode(CPatchClusterNode& node, const PatchList& members, int dimension,
-                        int total, int k);
+  bool SplitClusterNode(CPatchClusterNode& node, const PatchList& members, int dimension, int total,
+                        int k);
 
   // One k-means run over the pixel bytes of `patches`: k centres of `dimension` doubles
   // and each cluster's members in list order. False when the library throws.
   bool ClusterPatches(const PatchList& patches, int dimension,
-                      std::vector<std::vector<double>>& centres,
-                      std::vector<PatchList>& members, int k);
+                      std::vector<std::vector<double>>& centres, std::vector<PatchList>& members,
+                      int k);
 
   // The exemplar patch closest to the width x height neighbourhood of `image` at (x, y):
   // descent to the nearest centre, then a scan of the leaf, by
   // (sum of |difference|^1.25)^0.8. width * height * 3 must be the tree's dimension.
   // Children that are leaves without members are passed over.
-  PatchMatch FindNearestPatch(const CPatchClusterNode* root, CImage* image, int x, int y,
-                              int width, int height, int k);
+  PatchMatch FindNearestPatch(const CPatchClusterNode* root, CImage* image, int x, int y, int width,
+                              int height, int k);
 
   // Bilinear resampling to width x height. mode set: 8-bit sources give a 24-bit result
   // through their palette; otherwise palette indices are interpolated. At the right and
@@ -175,8 +175,7 @@ class CPatchOptimizer {
   // Two stages of sqrt(scale) each, refined at sizes 16 and 8, then 32, 16 and 8,
   // writing "Multi_level_1.bmp" ... "Multi_level_5.bmp" into the working directory.
   // Null when a tree cannot be built (no file is written then).
-  CImage* SynthesizeMultiLevel(CImage* exemplar, double xScale, double yScale,
-                               int iterations);
+  CImage* SynthesizeMultiLevel(CImage* exemplar, double xScale, double yScale, int iterations);
 
   // `iterations` search and blend steps at size e on `image`, in place. Always true.
   bool OptimizeLevel(CImage* exemplar, CImage* image, int e, const CPatchClusterNode* tree,
@@ -192,9 +191,8 @@ class CPatchOptimizer {
   // and written as "FlowGuided_Step<k>.bmp" (k from 1). Returns the last frame; null for
   // a map that cannot be inverted, no frames, a negative weight, or an image smaller
   // than 32 on a side.
-  CImage* SynthesizeFlowGuided(CImage* image, double ax, double bx, double cx, double ay,
-                               double by, double cy, int frames, int itersPerFrame,
-                               double flowWeight);
+  CImage* SynthesizeFlowGuided(CImage* image, double ax, double bx, double cx, double ay, double by,
+                               double cy, int frames, int itersPerFrame, double flowWeight);
 
   // Synthesis from `exemplar` that starts from `image` and returns an image of its size
   // in which every constrained pixel (image coordinates; points off the image are

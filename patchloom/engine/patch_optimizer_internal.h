@@ -70,8 +70,8 @@ CentreView ViewOf(const CPatchClusterNode& node);
 void PrepareCentre(CPatchClusterNode& node);
 
 // CentreDistance for `count` (1 ... 4) centres at once.
-void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query,
-                     int dimension, double* out);
+void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query, int dimension,
+                     double* out);
 
 // The tree's answer for a query of the tree's dimension.
 PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query);
@@ -87,9 +87,9 @@ void GatherPatch(const RgbPlane& plane, int x, int y, int n, std::uint8_t* out);
 // The blended colour of pixel (x, y) from a grid of size-n windows, as
 // BlendNeighbourhoods computes it; `cellWeights` holds exp(-0.00003 * distance) of every
 // cell in grid order. Matched pixels off the exemplar count as black.
-void BlendPixel(const RgbPlane& exemplar, const GaussianKernel& kernel,
-                const PatchMatchGrid& grid, const std::vector<double>& cellWeights, int n,
-                int width, int height, int x, int y, std::uint8_t out[3]);
+void BlendPixel(const RgbPlane& exemplar, const GaussianKernel& kernel, const PatchMatchGrid& grid,
+                const std::vector<double>& cellWeights, int n, int width, int height, int x, int y,
+                std::uint8_t out[3]);
 
 // `iterations` EM iterations on `image` in place: the search step fills `grid` from the
 // image as it stands, the window of cell (r, c) at ((c * cellStep) / cellDivisor,

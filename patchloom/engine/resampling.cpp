@@ -62,8 +62,8 @@ CImage* CPatchOptimizer::Interpolate(CImage* source, int width, int height, bool
         const float fx = sx - static_cast<float>(u);
         if (sourceBits == 8 && !mode) {
           result->SetPixelIndex(
-              x, y, Bilinear(fx, fy, index(u, v), index(u + 1, v), index(u, v + 1),
-                             index(u + 1, v + 1)));
+              x, y,
+              Bilinear(fx, fy, index(u, v), index(u + 1, v), index(u, v + 1), index(u + 1, v + 1)));
           continue;
         }
         std::uint8_t p00[3], p10[3], p01[3], p11[3];
@@ -73,8 +73,7 @@ CImage* CPatchOptimizer::Interpolate(CImage* source, int width, int height, bool
         colour(u + 1, v + 1, p11);
         std::uint8_t out[3];
         for (int ch = 0; ch < 3; ++ch)
-          out[ch] = static_cast<std::uint8_t>(
-              Bilinear(fx, fy, p00[ch], p10[ch], p01[ch], p11[ch]));
+          out[ch] = static_cast<std::uint8_t>(Bilinear(fx, fy, p00[ch], p10[ch], p01[ch], p11[ch]));
         result->SetPixelRGB(x, y, out[0], out[1], out[2]);
       }
     }

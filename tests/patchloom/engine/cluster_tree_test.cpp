@@ -40,22 +40,25 @@ TEST(PatchDistanceTest, FastFormsGiveExactlyWhatPowGives) {
   std::uniform_int_distribution<int> pick(0, 9);
   // Values where truncating centre - query is delicate: whole numbers, a hair off them,
   // and far outside the byte range.
-  const double awkward[] = {7.0, 7.0 + 1e-15, 7.0 - 1e-15, 200.0 + 3e-14, 0.0, -1e-300,
-                            255.0, 255.5, -0.5, -600.0, 900.25};
+  const double awkward[] = {7.0,   7.0 + 1e-15, 7.0 - 1e-15, 200.0 + 3e-14, 0.0,   -1e-300,
+                            255.0, 255.5,       -0.5,        -600.0,        900.25};
   std::uniform_int_distribution<int> awkwardIndex(0, static_cast<int>(std::size(awkward)) - 1);
   for (int dim : {3, 48, 200, 768, 3072}) {
     SCOPED_TRACE(dim);
     for (int trial = 0; trial < 20; ++trial) {
       const int count = 1 + trial % 4;
       std::vector<CPatchClusterNode> nodes(4);
-      std::vector<std::vector<std::uint8_t>> members(4, std::vector<std::uint8_t>(static_cast<std::size_t>(dim)));
+      std::vector<std::vector<std::uint8_t>> members(
+          4, std::vector<std::uint8_t>(static_cast<std::size_t>(dim)));
       std::vector<std::uint8_t> query(static_cast<std::size_t>(dim));
       for (auto& node : nodes) {
         node.dimension = dim;
         node.centre.resize(static_cast<std::size_t>(dim));
         for (auto& c : node.centre) {
           const int kind = pick(random);
-          c = kind == 0 ? awkward[awkwardIndex(random)] : kind == 1 ? std::round(value(random)) : value(random);
+          c = kind == 0   ? awkward[awkwardIndex(random)]
+              : kind == 1 ? std::round(value(random))
+                          : value(random);
         }
         patchloom_detail::PrepareCentre(node);
       }
@@ -78,10 +81,11 @@ TEST(PatchDistanceTest, FastFormsGiveExactlyWhatPowGives) {
         ASSERT_EQ(fromPrepared[c], want) << "centre " << c;
         ASSERT_EQ(fromPlain[c], want) << "centre " << c;
         const auto& member = members[static_cast<std::size_t>(c)];
-        ASSERT_EQ(fromMembers[c], PlainDistance(std::vector<double>(member.begin(), member.end()),
-                                                query.data()));
+        ASSERT_EQ(fromMembers[c],
+                  PlainDistance(std::vector<double>(member.begin(), member.end()), query.data()));
       }
-      ASSERT_EQ(patchloom_detail::PatchDistance(memberPointers[0], query.data(), dim), fromMembers[0]);
+      ASSERT_EQ(patchloom_detail::PatchDistance(memberPointers[0], query.data(), dim),
+                fromMembers[0]);
       ASSERT_EQ(patchloom_detail::CentreDistance(plain[0].values, query.data(), dim), fromPlain[0]);
     }
   }
@@ -123,33 +127,43 @@ class ClusterTreeTest : public EngineTest {
 };
 
 TEST_F(ClusterTreeTest, FewPatchesMakeOneLeafWithPositionBytes) {
-  auto exemplar = engine_test::MakeNoise(40, 40, 11);  // 2 x 2 patches of 32 at step 8
-  const auto tree = optimizer.BuildClusterTree(exemplar.get(), 32);
-  ASSERT_NE(tree, nullptr);
-  ASSERT_TRUE(tree->isLeaf);
-  EXPECT_TRUE(tree->centre.empty());
-  ASSERT_EQ(tree->memberCount, 4);
-  const int dim = 32 * 32 * 3;
-  const std::pair<int, int> positions[] = {{0, 0}, {8, 0}, {0, 8}, {8, 8}};
-  for (int m = 0; m < 4; ++m) {
-    SCOPED_TRACE(m);
-    const std::uint8_t* v = tree->GetMember(m);
-    const auto [x, y] = positions[m];
-    EXPECT_EQ(v[dim] | (v[dim + 1] << 8), x);
-    EXPECT_EQ(v[dim + 2] | (v[dim + 3] << 8), y);
-    // Rows y ... y + 31 outer, columns inner, red, green, blue.
-    for (int f : {0, 13, 31}) {
-      for (int i : {0, 5, 31}) {
-        const Rgb p = PixelOf(*exemplar, x + i, y + f);
-        const std::uint8_t* q = v + (f * 32 + i) * 3;
-        EXPECT_EQ((Rgb{q[0], q[1], q[2]}), p);
+  // 2 x 2 patches of 32 at step 8, from colours and from palette indices.
+  const std::vector<Rgb> palette = {{1, 2, 3}, {250, 0, 9}, {40, 160, 200}, {77, 77, 0}};
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> entry(0, 3);
+  std::unique_ptr<CImage> exemplars[] = {
+      engine_test::MakeNoise(40, 40, 11),
+      engine_test::MakeIndexed(40, 40, palette, [&](int, int) { return entry(random); })};
+  for (auto& exemplar : exemplars) {
+    SCOPED_TRACE(exemplar->GetBitCount());
+    const auto tree = optimizer.BuildClusterTree(exemplar.get(), 32);
+    ASSERT_NE(tree, nullptr);
+    ASSERT_TRUE(tree->isLeaf);
+    EXPECT_TRUE(tree->centre.empty());
+    ASSERT_EQ(tree->memberCount, 4);
+    const int dim = 32 * 32 * 3;
+    const std::pair<int, int> positions[] = {{0, 0}, {8, 0}, {0, 8}, {8, 8}};
+    for (int m = 0; m < 4; ++m) {
+      SCOPED_TRACE(m);
+      const std::uint8_t* v = tree->GetMember(m);
+      const auto [x, y] = positions[m];
+      EXPECT_EQ(v[dim] | (v[dim + 1] << 8), x);
+      EXPECT_EQ(v[dim + 2] | (v[dim + 3] << 8), y);
+      // Rows y ... y + 31 outer, columns inner, red, green, blue.
+      for (int f : {0, 13, 31}) {
+        for (int i : {0, 5, 31}) {
+          const Rgb p = PixelOf(*exemplar, x + i, y + f);
+          const std::uint8_t* q = v + (f * 32 + i) * 3;
+          EXPECT_EQ((Rgb{q[0], q[1], q[2]}), p);
+        }
       }
+      // Every query scans all four: each patch finds itself.
+      const PatchMatch match =
+          optimizer.FindNearestPatch(tree.get(), exemplar.get(), x, y, 32, 32, 4);
+      EXPECT_EQ(match.x, x);
+      EXPECT_EQ(match.y, y);
+      EXPECT_EQ(match.distance, 0.0);
     }
-    // Every query scans all four: each patch finds itself.
-    const PatchMatch match = optimizer.FindNearestPatch(tree.get(), exemplar.get(), x, y, 32, 32, 4);
-    EXPECT_EQ(match.x, x);
-    EXPECT_EQ(match.y, y);
-    EXPECT_EQ(match.distance, 0.0);
   }
 }
 
@@ -157,7 +171,9 @@ TEST_F(ClusterTreeTest, EqualMembersGoToTheFirst) {
   auto flat = MakeImage(40, 40, [](int, int) { return Rgb{9, 9, 9}; });
   const auto tree = optimizer.BuildClusterTree(flat.get(), 32);
   ASSERT_NE(tree, nullptr);
-  auto other = MakeImage(40, 40, [](int x, int) { return Rgb{static_cast<std::uint8_t>(x), 0, 0}; });
+  auto other = MakeImage(40, 40, [](int x, int) {
+    return Rgb{static_cast<std::uint8_t>(x), 0, 0};
+  });
   const PatchMatch match = optimizer.FindNearestPatch(tree.get(), other.get(), 8, 8, 32, 32, 4);
   EXPECT_EQ(match.x, 0);
   EXPECT_EQ(match.y, 0);
@@ -247,11 +263,9 @@ TEST_F(ClusterTreeTest, LeafRules) {
     bool leaf;
   };
   const Case cases[] = {
-      {4, 100, true},      // at most k
-      {5, 100, false},
-      {8, 841, true},      // under 8.41: under 1% of all patches
-      {9, 841, false},
-      {300, 100000, true},  // more members than an 8-bit count holds
+      {4, 100, true},                        // at most k
+      {5, 100, false}, {8, 841, true},       // under 8.41: under 1% of all patches
+      {9, 841, false}, {300, 100000, true},  // more members than an 8-bit count holds
   };
   const int dim = 4 * 4 * 3;
   std::mt19937 random(5);

@@ -56,6 +56,28 @@ TEST(OutputSizeTest, CoversTheGridExactly) {
   }
 }
 
+TEST(OutputSizeTest, GridsOfBothSizesFitExactly) {
+  // Every output at least e wide is covered by windows of e at step e/4 and of e/2 at
+  // step e/8, with no pixel left past the last window, and never exceeds the scaled size.
+  CPatchOptimizer optimizer;
+  for (int e : {32, 16}) {
+    for (int side = e; side <= 160; side += 7) {
+      for (double scale : {1.0, 1.3, 2.0, 2.7}) {
+        CImage image;
+        ASSERT_EQ(image.Create(side, e, 24, 0), 1);
+        int w = 0, h = 0;
+        optimizer.GetOutputSize(&image, e, scale, 1.0, w, h);
+        SCOPED_TRACE(testing::Message() << "e " << e << " side " << side << " scale " << scale);
+        ASSERT_GE(w, e);
+        ASSERT_LE(w, static_cast<int>(side * scale));
+        ASSERT_GT(w + e / 4, static_cast<int>(side * scale));
+        ASSERT_EQ((w - e) % (e / 4), 0);
+        ASSERT_EQ((w - e / 2) % (e / 8), 0);
+      }
+    }
+  }
+}
+
 TEST(GaussianKernelTest, NormalisedAroundTheCentreCell) {
   CPatchOptimizer optimizer;
   for (int n : {32, 16, 8, 5}) {
@@ -96,8 +118,8 @@ class BlendTest : public EngineTest {
 
   Rgb Blend(int x, int y) {
     Rgb c{1, 2, 3};
-    EXPECT_TRUE(optimizer.BlendNeighbourhoods(exemplar.get(), kernel, grid, n, width, height, x,
-                                              y, c.r, c.g, c.b));
+    EXPECT_TRUE(optimizer.BlendNeighbourhoods(exemplar.get(), kernel, grid, n, width, height, x, y,
+                                              c.r, c.g, c.b));
     return c;
   }
 };
@@ -183,7 +205,8 @@ TEST_F(RandomPositionTest, AlwaysFinishesAndStaysDistinctWhilePossible) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " e " << c.e);
     const int distinct = (c.width - c.e + 1) * (c.height - c.e + 1);
     CPointArray positions;
-    for (int i = 0; i < c.picks; ++i) optimizer.PickRandomPosition(positions, c.width, c.height, c.e);
+    for (int i = 0; i < c.picks; ++i)
+      optimizer.PickRandomPosition(positions, c.width, c.height, c.e);
     ASSERT_EQ(positions.GetSize(), c.picks);
     std::set<std::pair<int, int>> seen;
     for (int i = 0; i < positions.GetSize(); ++i) {
@@ -259,7 +282,8 @@ TEST_F(SynthesizeTest, RefusalsGiveNull) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::unique_ptr<CImage> result(optimizer.Synthesize(c.exemplar, c.scale, c.scale, 1, c.initMethod, c.e));
+    std::unique_ptr<CImage> result(
+        optimizer.Synthesize(c.exemplar, c.scale, c.scale, 1, c.initMethod, c.e));
     EXPECT_EQ(result, nullptr);
   }
 }
@@ -279,7 +303,8 @@ TEST_F(SynthesizeTest, FiveIterationsAtFullSizeThenTheCallersAtHalf) {
   for (int iterations : {0, 2}) {
     SCOPED_TRACE(iterations);
     ui_.clear();
-    std::unique_ptr<CImage> result(optimizer.Synthesize(exemplar.get(), 1.0, 1.0, iterations, 1, 32));
+    std::unique_ptr<CImage> result(
+        optimizer.Synthesize(exemplar.get(), 1.0, 1.0, iterations, 1, 32));
     ASSERT_NE(result, nullptr);
     int full = 0, half = 0;
     for (const platform::UiEvent& event : ui_.events()) {
@@ -297,7 +322,8 @@ TEST_F(SynthesizeTest, IndexedExemplarGivesColoursOfItsPalette) {
   auto exemplar = MakeIndexed(40, 40, {{0, 0, 0}, colour}, [](int, int) { return 1; });
   for (int initMethod : {0, 1}) {
     SCOPED_TRACE(initMethod);
-    std::unique_ptr<CImage> result(optimizer.Synthesize(exemplar.get(), 1.5, 1.0, 1, initMethod, 32));
+    std::unique_ptr<CImage> result(
+        optimizer.Synthesize(exemplar.get(), 1.5, 1.0, 1, initMethod, 32));
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->GetBitCount(), 24);
     EXPECT_EQ(result->GetWidth(), 56);
@@ -377,9 +403,9 @@ TEST_F(SynthesizeTest, ResultLooksLikeTheExemplar) {
                            static_cast<double>(b.b - a.b)};
       const double v[3] = {static_cast<double>(p.r - a.r), static_cast<double>(p.g - a.g),
                            static_cast<double>(p.b - a.b)};
-      const double t = std::clamp((v[0] * d[0] + v[1] * d[1] + v[2] * d[2]) /
-                                      (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]),
-                                  0.0, 1.0);
+      const double t = std::clamp(
+          (v[0] * d[0] + v[1] * d[1] + v[2] * d[2]) / (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]),
+          0.0, 1.0);
       double off = 0.0;
       for (int k = 0; k < 3; ++k) off += (v[k] - t * d[k]) * (v[k] - t * d[k]);
       worst = std::max(worst, std::sqrt(off));
@@ -391,9 +417,8 @@ TEST_F(SynthesizeTest, ResultLooksLikeTheExemplar) {
   // none of its neighbourhoods.
   std::mt19937 random(7);
   std::uniform_int_distribution<int> coordinate(0, 47);
-  auto shuffled = MakeImage(72, 72, [&](int, int) {
-    return PixelOf(*exemplar, coordinate(random), coordinate(random));
-  });
+  auto shuffled = MakeImage(
+      72, 72, [&](int, int) { return PixelOf(*exemplar, coordinate(random), coordinate(random)); });
   const double synthesized = MeanNearestPatchSsd(*result, *exemplar);
   const double random_ = MeanNearestPatchSsd(*shuffled, *exemplar);
   EXPECT_LT(synthesized, 0.2 * random_) << synthesized << " against " << random_;

@@ -29,7 +29,8 @@ TEST_F(ResamplingTest, ScaleSizesAndTheIdentity) {
     double xScale, yScale;
     int width, height;
   };
-  const Case cases[] = {{2.0, 2.0, 200, 120}, {1.0, 1.0, 100, 60}, {0.5, 1.7, 50, 102}, {0.013, 1.0, 1, 60}};
+  const Case cases[] = {
+      {2.0, 2.0, 200, 120}, {1.0, 1.0, 100, 60}, {0.5, 1.7, 50, 102}, {0.013, 1.0, 1, 60}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.xScale << " x " << c.yScale);
     std::unique_ptr<CImage> scaled(optimizer.ScaleImage(source.get(), c.xScale, c.yScale));
@@ -50,7 +51,8 @@ TEST_F(ResamplingTest, ScaleSizesAndTheIdentity) {
 TEST_F(ResamplingTest, EnlargementEdgesRepeatTheLastColumnAndRow) {
   // 2 x 2 to 4 x 4: source coordinates 0, 0.5, 1, 1.5 on each axis.
   auto source = MakeImage(2, 2, [](int x, int y) {
-    return Rgb{static_cast<std::uint8_t>(x ? 200 : 100), static_cast<std::uint8_t>(y ? 80 : 40), 255};
+    return Rgb{static_cast<std::uint8_t>(x ? 200 : 100), static_cast<std::uint8_t>(y ? 80 : 40),
+               255};
   });
   std::unique_ptr<CImage> big(optimizer.Interpolate(source.get(), 4, 4, true));
   ASSERT_NE(big, nullptr);
@@ -102,7 +104,8 @@ TEST_F(MultiLevelTest, WritesFiveLevelsAndRefinesFromTheInterpolation) {
   auto exemplar = engine_test::MakeNoise(40, 40, 6);
   for (int iterations : {0, 1}) {
     SCOPED_TRACE(iterations);
-    std::unique_ptr<CImage> result(optimizer.SynthesizeMultiLevel(exemplar.get(), 4.0, 4.0, iterations));
+    std::unique_ptr<CImage> result(
+        optimizer.SynthesizeMultiLevel(exemplar.get(), 4.0, 4.0, iterations));
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->GetWidth(), 160);
     EXPECT_EQ(result->GetHeight(), 160);
