@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,14 +22,22 @@ bool haveDisplay() {
   return (x && *x) || (w && *w);
 }
 
-// Starts xdg-open on the path without waiting for the viewer to close; the
-// intermediate child exits at once so the viewer never becomes our zombie.
-bool launchDesktopOpen(const std::string& path) {
+bool isExecutableFile(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+// Starts `program` with `argument` (none when empty) without waiting for it; the
+// intermediate child exits at once so the started process never becomes our zombie.
+bool launchDetached(const std::string& program, const std::string& argument) {
   pid_t pid = fork();
   if (pid < 0) return false;
   if (pid == 0) {
     if (fork() == 0) {
-      execlp("xdg-open", "xdg-open", path.c_str(), static_cast<char*>(nullptr));
+      if (argument.empty())
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      else
+        execlp(program.c_str(), program.c_str(), argument.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     _exit(0);
@@ -73,7 +82,9 @@ void ConsoleUi::endWaitCursor() {
 
 bool ConsoleUi::shellOpen(const std::string& path, const std::string& verb) {
   const std::string mapped = hostPath(path);
-  if (haveDisplay() && launchDesktopOpen(mapped)) return true;
+  // "open" on a program runs it, as the desktop does; documents go to the desktop's viewer.
+  if (isExecutableFile(mapped)) return launchDetached(mapped, "");
+  if (haveDisplay() && launchDetached("xdg-open", mapped)) return true;
   out_ << verb << ": " << mapped << std::endl;
   return true;
 }

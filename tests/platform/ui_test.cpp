@@ -1,9 +1,15 @@
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "platform/console_ui.h"
 #include "platform/recording_ui.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -34,6 +40,33 @@ TEST(Ui, RecordingBackendScriptsAnswersAndTracksTheWaitCursor) {
   EXPECT_EQ(recording.waitCursorDepth(), 0);
   EXPECT_FALSE(ui().fileDialog({}).has_value());
   EXPECT_EQ(recording.messages(), (std::vector<std::string>{"first?", "second?"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Ui, ConsoleOpenRunsProgramsAndPrintsDocumentsWithoutADisplay) {
+  test_support::TempDir dir;
+  const std::string program = dir.file("viewer.sh");
+  const std::string marker = dir.file("ran");
+  {
+    std::ofstream script(program);
+    script << "#!/bin/sh\necho ran > '" << marker << "'\n";
+  }
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  std::ostringstream out, err;
+  ConsoleUi console(out, err);
+  EXPECT_TRUE(console.shellOpen(program, "open"));
+  // The program runs detached; give it a bounded while to leave its mark.
+  for (int i = 0; i < 500 && !std::filesystem::exists(marker); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(std::filesystem::exists(marker));
+  EXPECT_EQ(out.str(), "");
+  EXPECT_TRUE(console.shellOpen(dir.file("result.bmp"), "open"));
+  EXPECT_EQ(out.str(), "open: " + dir.file("result.bmp") + "\n");
 }
 
 }  // namespace
