@@ -56,8 +56,10 @@ std::uint64_t byteProductSum(const std::uint8_t* a, const std::uint8_t* b, std::
 std::vector<std::uint64_t> pairScores(const VideoFrames& video,
                                       ProductKernel kernel = bestProductKernel());
 
-// The pair with the lowest score, the first in (j, i) order among equals; none when
-// the video has no two frames 10 apart.
+// The pair whose frames differ least (score: the sum of squared sample differences,
+// |j|^2 + |i|^2 - 2 j.i from the product sums), the first in (j, i) order among equals;
+// none when the video has no two frames 10 apart. The lowest product sum alone would pick
+// the darkest pair, not a pair that joins without a visible jump.
 std::optional<Transition> loopTransition(const VideoFrames& video,
                                          ProductKernel kernel = bestProductKernel());
 

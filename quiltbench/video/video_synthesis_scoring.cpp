@@ -1,5 +1,6 @@
-// Frame-pair scores of the loop search: byte product sums of every pair of frames at
-// least 10 apart, in exact integers.
+// Frame-pair scores of the loop search: for every pair of frames at least 10 apart the
+// byte product sum, and from it the squared difference that picks the jump, in exact
+// integers.
 #include <algorithm>
 
 #include "quiltbench/video/video_synthesis_internal.h"
@@ -144,13 +145,19 @@ std::vector<std::uint64_t> pairScores(const VideoFrames& video, ProductKernel ke
 
 std::optional<Transition> loopTransition(const VideoFrames& video, ProductKernel kernel) {
   const int n = video.count();
+  std::vector<std::uint64_t> energy(n);
+  for (int f = 0; f < n; ++f)
+    energy[f] = byteProductSum(video.frames[f].data(), video.frames[f].data(), video.frameBytes(),
+                               kernel);
   std::optional<Transition> head;
   std::uint64_t best = 0;
   scoreRows(video, kernel, [&](int j, const std::uint64_t* sums) {
     for (int i = j + kMinimumJumpLength; i < n; ++i) {
+      // The squared difference of the two frames, exact: |a|^2 + |b|^2 - 2 a.b >= 0.
+      const std::uint64_t difference = energy[j] + energy[i] - 2 * sums[i];
       // Strictly lower only: among equal scores the first pair in (j, i) order stays.
-      if (!head || sums[i] < best) {
-        best = sums[i];
+      if (!head || difference < best) {
+        best = difference;
         head = Transition{j, i, static_cast<double>(best)};
       }
     }

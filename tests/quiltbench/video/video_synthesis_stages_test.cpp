@@ -25,6 +25,16 @@ std::uint64_t plainProductSum(const std::vector<std::uint8_t>& a,
   return sum;
 }
 
+double plainSquaredDifference(const std::vector<std::uint8_t>& a,
+                              const std::vector<std::uint8_t>& b) {
+  std::uint64_t sum = 0;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    const std::int64_t d = static_cast<std::int64_t>(a[k]) - b[k];
+    sum += static_cast<std::uint64_t>(d * d);
+  }
+  return static_cast<double>(sum);
+}
+
 TEST(VideoSynthesisScoring, ProductKernelsMatchThePlainSum) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -77,8 +87,8 @@ TEST(VideoSynthesisScoring, ScoresAndTransitionAgreeWithABruteForceScan) {
     for (int i = j + 10; i < n; ++i) {
       const std::uint64_t s = plainProductSum(video.frames[j], video.frames[i]);
       ASSERT_EQ(scores[static_cast<std::size_t>(j) * n + i], s) << j << " " << i;
-      if (!expected || static_cast<double>(s) < expected->score)
-        expected = Transition{j, i, static_cast<double>(s)};
+      const double d = plainSquaredDifference(video.frames[j], video.frames[i]);
+      if (!expected || d < expected->score) expected = Transition{j, i, d};
     }
   }
   const std::optional<Transition> t = loopTransition(video);
@@ -115,16 +125,19 @@ TEST(VideoSynthesisScoring, TransitionNeedsElevenFramesAndKeepsTheFirstOfEqualSc
     }
   }
 
-  // A darker pair later on wins over the earlier equal ones; of two darker pairs with
-  // equal scores, the one with the smaller j.
+  // In a video whose frames all differ, the one pair of alike frames wins, however
+  // dark or bright the others are; of two alike pairs, the one with the smaller j.
   VideoFrames video;
   video.width = video.height = 4;
-  video.frames.assign(30, std::vector<std::uint8_t>(video.frameBytes(), 200));
-  for (int f : {4, 16, 27}) video.frames[f].assign(video.frameBytes(), 20);
+  for (int f = 0; f < 30; ++f)
+    video.frames.emplace_back(video.frameBytes(), static_cast<std::uint8_t>(f * 8));
+  video.frames[16] = video.frames[4];
+  video.frames[29] = video.frames[17];
   const std::optional<Transition> t = loopTransition(video);
   ASSERT_TRUE(t.has_value());
   EXPECT_EQ(t->from, 4);
   EXPECT_EQ(t->to, 16);
+  EXPECT_EQ(t->score, 0.0);
 }
 
 TEST(VideoSynthesisWindow, StartEndAndFrameCount) {
