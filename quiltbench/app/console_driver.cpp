@@ -12,6 +12,7 @@
 #include "platform/ui.h"
 #include "quiltbench/app/resource.h"
 #include "quiltbench/app/synthesis_dialogs.h"
+#include "quiltbench/app/video_synthesis_dialog.h"
 
 namespace {
 
@@ -100,6 +101,35 @@ void scriptSingleImage(const std::vector<std::string>& args, platform::DialogScr
   script.press(platform::IDOK);  // GO>>
 }
 
+// The script a user would follow in the Video Synthesis dialog for these arguments.
+void scriptVideo(const std::vector<std::string>& args, platform::DialogScript& script) {
+  std::string input, output;
+  bool haveInput = false;
+  bool view = false;
+  for (std::size_t k = 1; k < args.size(); ++k) {
+    const std::string& a = args[k];
+    if (a == "-o" || a == "--output") {
+      if (k + 1 >= args.size()) throw UsageError(a + " needs an output path");
+      output = args[++k];
+    } else if (a == "--view" || a == "--no-view") {
+      view = a == "--view";
+    } else if (!a.empty() && a[0] == '-') {
+      throw UsageError("unknown option '" + a + "'");
+    } else if (!haveInput) {
+      input = a;
+      haveInput = true;
+    } else {
+      throw UsageError("one input video only, '" + a + "' is one too many");
+    }
+  }
+  if (!haveInput) throw UsageError("video needs an INPUT video");
+  platform::consoleUi().setYesNoAnswer(view);
+
+  script.setText(IDC_INPUT_PATH, input);
+  script.setText(IDC_OUTPUT_PATH, output);
+  script.press(platform::IDOK);
+}
+
 }  // namespace
 
 std::string quiltbenchUsage() {
@@ -114,6 +144,11 @@ std::string quiltbenchUsage() {
          "      --method     candidate patches: random, entire patch or sub-patch search\n"
          "      --search     overlap search through the FFT (default) or directly\n"
          "      --no-post-process  leave the seams unsmoothed\n"
+         "      --view       answer Yes when asked to view the result (default No)\n"
+         "  video INPUT [-o OUTPUT] [--view|--no-view]\n"
+         "      Makes the MPEG video INPUT (at least 11 frames) into a looping MPEG-2 video\n"
+         "      through the Video Synthesis dialog and saves it as OUTPUT (default\n"
+         "      \".\\MPEG_Result.mpg\").\n"
          "      --view       answer Yes when asked to view the result (default No)\n"
          "  --help\n"
          "      Shows this text.\n"
@@ -131,8 +166,12 @@ int runQuiltbench(const std::vector<std::string>& args, std::ostream& out, std::
   script.clear();
   try {
     if (args.empty()) throw UsageError("no command given");
-    if (args[0] != "single-image") throw UsageError("unknown command '" + args[0] + "'");
-    scriptSingleImage(args, script);
+    if (args[0] == "single-image")
+      scriptSingleImage(args, script);
+    else if (args[0] == "video")
+      scriptVideo(args, script);
+    else
+      throw UsageError("unknown command '" + args[0] + "'");
   } catch (const UsageError& e) {
     script.clear();
     err << "quiltbench: " << e.what() << "\n\n" << quiltbenchUsage();
@@ -141,8 +180,13 @@ int runQuiltbench(const std::vector<std::string>& args, std::ostream& out, std::
 
   OutcomeUi outcome(platform::ui());
   platform::ScopedUi scoped(outcome);
-  CSingleImageDialog dialog;
-  dialog.DoModal();
+  if (args[0] == "video") {
+    CVideoSynthesisDialog dialog;
+    dialog.DoModal();
+  } else {
+    CSingleImageDialog dialog;
+    dialog.DoModal();
+  }
   script.clear();
   return outcome.reportedFailure() ? 1 : 0;
 }

@@ -32,7 +32,10 @@ TEST(ConsoleDriverTest, BadArgumentsAreUsageErrors) {
     const char* problem;
   } cases[] = {
       {{}, "no command given"},
-      {{"video"}, "unknown command 'video'"},
+      {{"grow"}, "unknown command 'grow'"},
+      {{"video"}, "video needs an INPUT video"},
+      {{"video", "a.mpg", "b.mpg"}, "one input video only"},
+      {{"video", "a.mpg", "--loop"}, "unknown option '--loop'"},
       {{"single-image"}, "single-image needs an INPUT image"},
       {{"single-image", "a.bmp", "b.bmp"}, "one input image only"},
       {{"single-image", "a.bmp", "-o"}, "-o needs an output path"},
