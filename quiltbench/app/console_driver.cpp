@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <ostream>
 #include <stdexcept>
 
@@ -45,56 +46,82 @@ bool isNumber(const std::string& text) {
   return *end == '\0' && errno == 0 && std::isfinite(v);
 }
 
-// The script a user would follow in the dialog for these arguments.
-void scriptSingleImage(const std::vector<std::string>& args, platform::DialogScript& script) {
+// What every command takes: one input, "-o OUTPUT" and "--view"/"--no-view".
+struct CommandPaths {
   std::string input, output;
+};
+
+using NextValue = std::function<const std::string&(const char* needs)>;
+
+// Reads the arguments after the command word. `ownOption(a, next)` takes the command's own
+// options and returns false for one it does not know; `next` yields the option's values.
+// Sets the answer to the offer to view the result.
+CommandPaths readCommand(
+    const std::vector<std::string>& args, const std::string& inputNoun,
+    const std::function<bool(const std::string&, const NextValue&)>& ownOption) {
+  CommandPaths paths;
   bool haveInput = false;
-  std::vector<platform::DialogAction> options;
   bool view = false;
   for (std::size_t k = 1; k < args.size(); ++k) {
     const std::string& a = args[k];
-    auto value = [&](const char* what) -> const std::string& {
-      if (k + 1 >= args.size()) throw UsageError(a + " needs " + what);
+    const NextValue next = [&](const char* needs) -> const std::string& {
+      if (k + 1 >= args.size()) throw UsageError(a + " needs " + needs);
       return args[++k];
     };
     if (a == "-o" || a == "--output") {
-      output = value("an output path");
-    } else if (a == "--scale") {
-      const std::string x = value("two numbers");
-      const std::string y = value("two numbers");
-      if (!isNumber(x) || !isNumber(y)) throw UsageError("--scale needs two numbers, not '" + x + "' '" + y + "'");
-      options.push_back({platform::DialogAction::setText, IDC_SCALE_X, x});
-      options.push_back({platform::DialogAction::setText, IDC_SCALE_Y, y});
-    } else if (a == "--method") {
-      const std::string m = value("random, entire or sub");
-      int index = m == "random" ? 0 : m == "entire" ? 1 : m == "sub" ? 2 : -1;
-      if (index < 0) throw UsageError("--method takes random, entire or sub, not '" + m + "'");
-      options.push_back({platform::DialogAction::select, IDC_CANDIDATE_METHOD, {}, index});
-    } else if (a == "--search") {
-      const std::string s = value("fft or naive");
-      if (s != "fft" && s != "naive") throw UsageError("--search takes fft or naive, not '" + s + "'");
-      options.push_back(
-          {platform::DialogAction::check, s == "fft" ? IDC_FFT_SEARCH : IDC_NAIVE_SEARCH, {}, 1});
-    } else if (a == "--no-post-process") {
-      options.push_back({platform::DialogAction::check, IDC_POST_PROCESS, {}, 0});
-    } else if (a == "--view") {
-      view = true;
-    } else if (a == "--no-view") {
-      view = false;
+      paths.output = next("an output path");
+    } else if (a == "--view" || a == "--no-view") {
+      view = a == "--view";
+    } else if (ownOption(a, next)) {
     } else if (!a.empty() && a[0] == '-') {
       throw UsageError("unknown option '" + a + "'");
     } else if (!haveInput) {
-      input = a;
+      paths.input = a;
       haveInput = true;
     } else {
-      throw UsageError("one input image only, '" + a + "' is one too many");
+      throw UsageError("one input " + inputNoun + " only, '" + a + "' is one too many");
     }
   }
-  if (!haveInput) throw UsageError("single-image needs an INPUT image");
+  if (!haveInput) throw UsageError(args[0] + " needs an INPUT " + inputNoun);
   platform::consoleUi().setYesNoAnswer(view);
+  return paths;
+}
 
-  script.setText(IDC_INPUT_PATH, input);
-  script.setText(IDC_OUTPUT_PATH, output);
+// The script a user would follow in the Single Image Synthesis dialog for these arguments.
+void scriptSingleImage(const std::vector<std::string>& args, platform::DialogScript& script) {
+  std::vector<platform::DialogAction> options;
+  const CommandPaths paths =
+      readCommand(args, "image", [&](const std::string& a, const NextValue& next) {
+        if (a == "--scale") {
+          const std::string x = next("two numbers");
+          const std::string y = next("two numbers");
+          if (!isNumber(x) || !isNumber(y))
+            throw UsageError("--scale needs two numbers, not '" + x + "' '" + y + "'");
+          options.push_back({platform::DialogAction::setText, IDC_SCALE_X, x});
+          options.push_back({platform::DialogAction::setText, IDC_SCALE_Y, y});
+        } else if (a == "--method") {
+          const std::string m = next("random, entire or sub");
+          int index = m == "random" ? 0 : m == "entire" ? 1 : m == "sub" ? 2 : -1;
+          if (index < 0) throw UsageError("--method takes random, entire or sub, not '" + m + "'");
+          options.push_back({platform::DialogAction::select, IDC_CANDIDATE_METHOD, {}, index});
+        } else if (a == "--search") {
+          const std::string s = next("fft or naive");
+          if (s != "fft" && s != "naive")
+            throw UsageError("--search takes fft or naive, not '" + s + "'");
+          options.push_back({platform::DialogAction::check,
+                             s == "fft" ? IDC_FFT_SEARCH : IDC_NAIVE_SEARCH,
+                             {},
+                             1});
+        } else if (a == "--no-post-process") {
+          options.push_back({platform::DialogAction::check, IDC_POST_PROCESS, {}, 0});
+        } else {
+          return false;
+        }
+        return true;
+      });
+
+  script.setText(IDC_INPUT_PATH, paths.input);
+  script.setText(IDC_OUTPUT_PATH, paths.output);
   script.press(IDC_OPTIONS);
   for (const auto& action : options) script.push(action);
   script.press(platform::IDOK);  // the options dialog's OK
@@ -103,30 +130,10 @@ void scriptSingleImage(const std::vector<std::string>& args, platform::DialogScr
 
 // The script a user would follow in the Video Synthesis dialog for these arguments.
 void scriptVideo(const std::vector<std::string>& args, platform::DialogScript& script) {
-  std::string input, output;
-  bool haveInput = false;
-  bool view = false;
-  for (std::size_t k = 1; k < args.size(); ++k) {
-    const std::string& a = args[k];
-    if (a == "-o" || a == "--output") {
-      if (k + 1 >= args.size()) throw UsageError(a + " needs an output path");
-      output = args[++k];
-    } else if (a == "--view" || a == "--no-view") {
-      view = a == "--view";
-    } else if (!a.empty() && a[0] == '-') {
-      throw UsageError("unknown option '" + a + "'");
-    } else if (!haveInput) {
-      input = a;
-      haveInput = true;
-    } else {
-      throw UsageError("one input video only, '" + a + "' is one too many");
-    }
-  }
-  if (!haveInput) throw UsageError("video needs an INPUT video");
-  platform::consoleUi().setYesNoAnswer(view);
-
-  script.setText(IDC_INPUT_PATH, input);
-  script.setText(IDC_OUTPUT_PATH, output);
+  const CommandPaths paths =
+      readCommand(args, "video", [](const std::string&, const NextValue&) { return false; });
+  script.setText(IDC_INPUT_PATH, paths.input);
+  script.setText(IDC_OUTPUT_PATH, paths.output);
   script.press(platform::IDOK);
 }
 
