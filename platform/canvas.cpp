@@ -76,8 +76,8 @@ std::optional<DibLayout> readLayout(const void* header, ColorUse usage, const Pa
     entryBytes = 3;
   }
   if (l.width <= 0 || l.height <= 0) return std::nullopt;
-  if (l.bitCount != 1 && l.bitCount != 2 && l.bitCount != 4 && l.bitCount != 8 && l.bitCount != 16 &&
-      l.bitCount != 24 && l.bitCount != 32)
+  if (l.bitCount != 1 && l.bitCount != 2 && l.bitCount != 4 && l.bitCount != 8 &&
+      l.bitCount != 16 && l.bitCount != 24 && l.bitCount != 32)
     return std::nullopt;
   if (l.bitCount <= 8 && (colorCount == 0 || colorCount > (1u << l.bitCount)))
     colorCount = 1u << l.bitCount;
@@ -104,17 +104,23 @@ std::optional<DibLayout> readLayout(const void* header, ColorUse usage, const Pa
 std::uint32_t dibPixel(const DibLayout& l, const std::uint8_t* bits, long x, long row) {
   const std::uint8_t* line = bits + static_cast<std::uint64_t>(row) * l.stride;
   switch (l.bitCount) {
-    case 1: return l.colors[(line[x >> 3] >> (7 - (x & 7))) & 1];
-    case 2: return l.colors[(line[x >> 2] >> (6 - 2 * (x & 3))) & 3];
-    case 4: return l.colors[(line[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
-    case 8: return l.colors[line[x]];
+    case 1:
+      return l.colors[(line[x >> 3] >> (7 - (x & 7))) & 1];
+    case 2:
+      return l.colors[(line[x >> 2] >> (6 - 2 * (x & 3))) & 3];
+    case 4:
+      return l.colors[(line[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
+    case 8:
+      return l.colors[line[x]];
     case 16: {  // 5-5-5, each channel widened to 8 bits
       const std::uint32_t v = line[2 * x] | (line[2 * x + 1] << 8);
       const std::uint32_t r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
       return (((r << 3) | (r >> 2)) << 16) | (((g << 3) | (g >> 2)) << 8) | ((b << 3) | (b >> 2));
     }
-    case 24: return (line[3 * x + 2] << 16) | (line[3 * x + 1] << 8) | line[3 * x];
-    default: return (line[4 * x + 2] << 16) | (line[4 * x + 1] << 8) | line[4 * x];
+    case 24:
+      return (line[3 * x + 2] << 16) | (line[3 * x + 1] << 8) | line[3 * x];
+    default:
+      return (line[4 * x + 2] << 16) | (line[4 * x + 1] << 8) | line[4 * x];
   }
 }
 
@@ -164,10 +170,18 @@ void DeviceContext::combine(int x, int y, std::uint32_t source, RasterOp rop) {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
   std::uint32_t& d = pixels_[static_cast<std::size_t>(y) * width_ + x];
   switch (rop) {
-    case SRCAND: d &= source; break;
-    case SRCPAINT: d |= source; break;
-    case SRCINVERT: d ^= source; break;
-    default: d = source; break;
+    case SRCAND:
+      d &= source;
+      break;
+    case SRCPAINT:
+      d |= source;
+      break;
+    case SRCINVERT:
+      d ^= source;
+      break;
+    default:
+      d = source;
+      break;
   }
 }
 
@@ -182,7 +196,8 @@ int DeviceContext::setDIBitsToDevice(int xDest, int yDest, int width, int height
     if (fromBottom < 0 || fromBottom >= layout->height) continue;
     const long row = storedRow(*layout, fromBottom);
     // The band handed over covers scan lines startScan .. startScan + scanLines - 1.
-    if (row < static_cast<long>(startScan) || row >= static_cast<long>(startScan) + scanLines) continue;
+    if (row < static_cast<long>(startScan) || row >= static_cast<long>(startScan) + scanLines)
+      continue;
     for (int i = 0; i < width; ++i) {
       const long x = static_cast<long>(xSrc) + i;
       if (x < 0 || x >= layout->width) continue;
@@ -219,7 +234,8 @@ bool DeviceContext::writePpm(const std::string& path) const {
   std::fprintf(f, "P6\n%d %d\n255\n", width_, height_);
   for (auto p : pixels_) {
     const unsigned char rgb[3] = {static_cast<unsigned char>(p >> 16),
-                                  static_cast<unsigned char>(p >> 8), static_cast<unsigned char>(p)};
+                                  static_cast<unsigned char>(p >> 8),
+                                  static_cast<unsigned char>(p)};
     std::fwrite(rgb, 1, 3, f);
   }
   return std::fclose(f) == 0;

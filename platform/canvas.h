@@ -42,9 +42,9 @@ enum ColorUse { DIB_RGB_COLORS = 0, DIB_PAL_COLORS = 1 };
 
 enum RasterOp : std::uint32_t {
   SRCCOPY = 0x00CC0020,
-  SRCPAINT = 0x00EE0086,  // destination OR source
-  SRCAND = 0x008800C6,    // destination AND source
-  SRCINVERT = 0x00660046, // destination XOR source
+  SRCPAINT = 0x00EE0086,   // destination OR source
+  SRCAND = 0x008800C6,     // destination AND source
+  SRCINVERT = 0x00660046,  // destination XOR source
 };
 
 enum StretchMode { BLACKONWHITE = 1, WHITEONBLACK = 2, COLORONCOLOR = 3, HALFTONE = 4 };

@@ -206,7 +206,9 @@ const std::vector<std::string>& Dialog::comboItems(int id) const {
 void Dialog::EnableDlgItem(int id, bool enable) { control(id).enabled = enable; }
 bool Dialog::IsDlgItemEnabled(int id) const { return control(id).enabled; }
 
-void Dialog::onCommand(int id, std::function<void()> handler) { handlers_[id] = std::move(handler); }
+void Dialog::onCommand(int id, std::function<void()> handler) {
+  handlers_[id] = std::move(handler);
+}
 
 // A click on a radio button checks it and clears the rest of its group.
 void Dialog::clickRadio(int id) {

@@ -41,15 +41,19 @@ struct DialogAction {
   Kind kind;
   int id;
   std::string text = {};  // setText
-  int value = 0;     // check: 0 or 1; select: item index (-1 clears)
+  int value = 0;          // check: 0 or 1; select: item index (-1 clears)
 };
 
 // The actions still to come, taken by whichever dialog is running on top. When the
 // script runs dry the running dialog is closed as by its close box (Cancel).
 class DialogScript {
  public:
-  void setText(int id, std::string text) { actions_.push_back({DialogAction::setText, id, std::move(text)}); }
-  void check(int id, bool on = true) { actions_.push_back({DialogAction::check, id, {}, on ? 1 : 0}); }
+  void setText(int id, std::string text) {
+    actions_.push_back({DialogAction::setText, id, std::move(text)});
+  }
+  void check(int id, bool on = true) {
+    actions_.push_back({DialogAction::check, id, {}, on ? 1 : 0});
+  }
   void select(int id, int index) { actions_.push_back({DialogAction::select, id, {}, index}); }
   void press(int id) { actions_.push_back({DialogAction::press, id, {}}); }
   void push(DialogAction action) { actions_.push_back(std::move(action)); }

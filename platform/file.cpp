@@ -12,13 +12,20 @@ namespace {
 
 const char* causeText(FileException::Cause cause) {
   switch (cause) {
-    case FileException::none: return "no error";
-    case FileException::fileNotFound: return "file not found";
-    case FileException::accessDenied: return "access denied";
-    case FileException::sharingViolation: return "sharing violation";
-    case FileException::endOfFile: return "end of file";
-    case FileException::diskFull: return "disk full";
-    default: return "file error";
+    case FileException::none:
+      return "no error";
+    case FileException::fileNotFound:
+      return "file not found";
+    case FileException::accessDenied:
+      return "access denied";
+    case FileException::sharingViolation:
+      return "sharing violation";
+    case FileException::endOfFile:
+      return "end of file";
+    case FileException::diskFull:
+      return "disk full";
+    default:
+      return "file error";
   }
 }
 
@@ -33,14 +40,19 @@ std::map<std::string, std::vector<ShareEntry>> g_openFiles;
 bool wantsRead(unsigned access) { return access != File::modeWrite; }
 bool wantsWrite(unsigned access) { return access != File::modeRead; }
 
-// Whether an existing opener's sharing allows the new access, and the new sharing the existing access.
+// Whether an existing opener's sharing allows the new access, and the new sharing the existing
+// access.
 bool compatible(const ShareEntry& a, const ShareEntry& b) {
   auto allows = [](unsigned share, unsigned access) {
     switch (share) {
-      case File::shareExclusive: return false;
-      case File::shareDenyWrite: return !wantsWrite(access);
-      case File::shareDenyRead: return !wantsRead(access);
-      default: return true;
+      case File::shareExclusive:
+        return false;
+      case File::shareDenyWrite:
+        return !wantsWrite(access);
+      case File::shareDenyRead:
+        return !wantsRead(access);
+      default:
+        return true;
     }
   };
   return allows(a.share, b.access) && allows(b.share, a.access);

@@ -1,11 +1,12 @@
 #include "platform/ui.h"
 
-#include <cstdlib>
-#include <iostream>
-#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
 
 #include "platform/console_ui.h"
 #include "platform/paths.h"

@@ -10,15 +10,15 @@
 namespace platform {
 
 struct FileDialogRequest {
-  bool open = true;               // false: a save dialog
-  std::string filter;             // "Name(*.x)|*.x|...||" as the programs write it
-  std::string defaultExtension;   // without the dot; empty for none
+  bool open = true;              // false: a save dialog
+  std::string filter;            // "Name(*.x)|*.x|...||" as the programs write it
+  std::string defaultExtension;  // without the dot; empty for none
   std::string initialPath;
   bool overwritePrompt = false;
   bool hideReadOnly = false;
-  std::string title;              // the dialog's title; empty for the backend's own
+  std::string title;  // the dialog's title; empty for the backend's own
   bool pathMustExist = false;
-  int filterIndex = 0;            // the filter pair shown first, counted from 1; 0 for the first
+  int filterIndex = 0;  // the filter pair shown first, counted from 1; 0 for the first
 };
 
 class Ui {

@@ -85,7 +85,9 @@ Rgb stones(int x, int y) {
   return {(110 + 70 * tone) * dome + n, (100 + 60 * tone) * dome + n, (90 + 40 * tone) * dome + n};
 }
 
-std::uint8_t byte(double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+std::uint8_t byte(double v) {
+  return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+}
 
 bool writeBmp(const std::string& path, Rgb (*pattern)(int, int)) {
   const std::uint32_t stride = static_cast<std::uint32_t>(platform::dibStride(kSize, 24));
@@ -113,7 +115,8 @@ bool writeBmp(const std::string& path, Rgb (*pattern)(int, int)) {
   }
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
-  bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, sizeof info, 1, f) == 1 &&
+  bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 &&
+            std::fwrite(&info, sizeof info, 1, f) == 1 &&
             std::fwrite(rows.data(), 1, rows.size(), f) == rows.size();
   return std::fclose(f) == 0 && ok;
 }

@@ -17,9 +17,21 @@ struct FunctionEntry {
 };
 
 constexpr std::array<FunctionEntry, kFormulaFunctionCount> kFunctions{{
-    {"ABS", true},  {"ATAN", true}, {"COS", true},   {"EXP", true},  {"FRAC", true},
-    {"GAUSS", false}, {"INT", true}, {"LN", true},   {"SIN", true},  {"SQR", true},
-    {"SQRT", true}, {"TAN", true},  {"RAND", true},  {"ROUND", true}, {"PI", false},
+    {"ABS", true},
+    {"ATAN", true},
+    {"COS", true},
+    {"EXP", true},
+    {"FRAC", true},
+    {"GAUSS", false},
+    {"INT", true},
+    {"LN", true},
+    {"SIN", true},
+    {"SQR", true},
+    {"SQRT", true},
+    {"TAN", true},
+    {"RAND", true},
+    {"ROUND", true},
+    {"PI", false},
 }};
 
 constexpr long double kNearZero = 1e-30L;
@@ -55,19 +67,24 @@ double toDouble(long double v) {
 long double evalFunction(const FormulaNode& node, long double x, long double y, bool& failed) {
   const FormulaNode* arg = node.left.get();
   switch (node.tag) {
-    case kFuncAbs: return std::fabs(EvalFormulaNode(arg, x, y, failed));
-    case kFuncAtan: return std::atan(EvalFormulaNode(arg, x, y, failed));
+    case kFuncAbs:
+      return std::fabs(EvalFormulaNode(arg, x, y, failed));
+    case kFuncAtan:
+      return std::atan(EvalFormulaNode(arg, x, y, failed));
     case kFuncCos: {
       const long double a = EvalFormulaNode(arg, x, y, failed);
       return std::fabs(a) >= kTrigLimit ? 0.0L : std::cos(a);
     }
-    case kFuncExp: return std::exp(EvalFormulaNode(arg, x, y, failed));
+    case kFuncExp:
+      return std::exp(EvalFormulaNode(arg, x, y, failed));
     case kFuncFrac: {
       const long double a = EvalFormulaNode(arg, x, y, failed);
       return a - std::trunc(a);
     }
-    case kFuncGauss: return gaussianDeviate();
-    case kFuncInt: return std::trunc(EvalFormulaNode(arg, x, y, failed));
+    case kFuncGauss:
+      return gaussianDeviate();
+    case kFuncInt:
+      return std::trunc(EvalFormulaNode(arg, x, y, failed));
     case kFuncLn: {
       const long double a = EvalFormulaNode(arg, x, y, failed);
       if (!(a > 0.0L)) {
@@ -100,12 +117,15 @@ long double evalFunction(const FormulaNode& node, long double x, long double y, 
     }
     case kFuncRand: {
       const long double v = EvalFormulaNode(arg, x, y, failed);
-      const long double u = static_cast<long double>(platform::rand()) / (platform::kRandMax + 1.0L);
+      const long double u =
+          static_cast<long double>(platform::rand()) / (platform::kRandMax + 1.0L);
       const long double half = EvalFormulaNode(arg, x, y, failed) / 2.0L;
       return u * v - half;
     }
-    case kFuncRound: return roundHalfEven(EvalFormulaNode(arg, x, y, failed));
-    case kFuncPi: return 3.141592653589793;
+    case kFuncRound:
+      return roundHalfEven(EvalFormulaNode(arg, x, y, failed));
+    case kFuncPi:
+      return 3.141592653589793;
     default:
       failed = true;
       return 0.0L;
@@ -257,8 +277,10 @@ bool ParseFormulaNumber(std::string_view text, double& value) {
     ++i;
     while (i < n && isDigit(text[i])) {
       if (!significant) {
-        if (text[i] != '0') significant = true;
-        else --leadingPower;
+        if (text[i] != '0')
+          significant = true;
+        else
+          --leadingPower;
       }
       ++i;
       ++mantissaDigits;
@@ -281,7 +303,8 @@ bool ParseFormulaNumber(std::string_view text, double& value) {
   if (i != n) return false;
 
   double parsed = 0.0;
-  const auto result = std::from_chars(text.data(), text.data() + n, parsed, std::chars_format::general);
+  const auto result =
+      std::from_chars(text.data(), text.data() + n, parsed, std::chars_format::general);
   if (result.ec == std::errc::result_out_of_range) {
     if (significant && leadingPower + exponent > 0) return false;
     parsed = 0.0;
@@ -388,11 +411,16 @@ long double EvalFormulaNode(const FormulaNode* node, long double x, long double 
     return 0.0L;
   }
   switch (node->kind) {
-    case FormulaNode::negation: return -EvalFormulaNode(node->left.get(), x, y, failed);
-    case FormulaNode::binary: return evalBinary(*node, x, y, failed);
-    case FormulaNode::function: return evalFunction(*node, x, y, failed);
-    case FormulaNode::constant: return node->value;
-    case FormulaNode::variable: return node->tag == 0 ? x : y;
+    case FormulaNode::negation:
+      return -EvalFormulaNode(node->left.get(), x, y, failed);
+    case FormulaNode::binary:
+      return evalBinary(*node, x, y, failed);
+    case FormulaNode::function:
+      return evalFunction(*node, x, y, failed);
+    case FormulaNode::constant:
+      return node->value;
+    case FormulaNode::variable:
+      return node->tag == 0 ? x : y;
     default:
       failed = true;
       return 0.0L;

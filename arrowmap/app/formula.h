@@ -31,8 +31,21 @@ using FormulaTree = std::unique_ptr<FormulaNode>;
 
 // The function table, in table order (the numbers are the function nodes' tags).
 enum FormulaFunction : std::uint8_t {
-  kFuncAbs, kFuncAtan, kFuncCos, kFuncExp, kFuncFrac, kFuncGauss, kFuncInt, kFuncLn,
-  kFuncSin, kFuncSqr, kFuncSqrt, kFuncTan, kFuncRand, kFuncRound, kFuncPi,
+  kFuncAbs,
+  kFuncAtan,
+  kFuncCos,
+  kFuncExp,
+  kFuncFrac,
+  kFuncGauss,
+  kFuncInt,
+  kFuncLn,
+  kFuncSin,
+  kFuncSqr,
+  kFuncSqrt,
+  kFuncTan,
+  kFuncRand,
+  kFuncRound,
+  kFuncPi,
   kFormulaFunctionCount
 };
 

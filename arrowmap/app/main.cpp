@@ -135,7 +135,8 @@ TMainFrm::TMainFrm(forms::TComponent* AOwner) : forms::TForm(AOwner) {
   Timer1.setEnabled(false);
   Timer1.onTimer = [this] { Timer1Timer(this); };
 
-  auto button = [this](const char* name, const char* caption, void (TMainFrm::*handler)(forms::TComponent*)) {
+  auto button = [this](const char* name, const char* caption,
+                       void (TMainFrm::*handler)(forms::TComponent*)) {
     auto* b = streamed<forms::TButton>(this, name);
     b->SetCaption(caption);
     b->OnClick = [this, handler](forms::TComponent* s) { (this->*handler)(s); };
@@ -269,9 +270,7 @@ void TMainFrm::Timer1Timer(forms::TComponent*) {
   busy_ = false;
 }
 
-void TMainFrm::BButExitClick(forms::TComponent*) {
-  Close();
-}
+void TMainFrm::BButExitClick(forms::TComponent*) { Close(); }
 
 void TMainFrm::BButAboutClick(forms::TComponent*) {
   if (FrmAbout != nullptr) FrmAbout->ShowModal();

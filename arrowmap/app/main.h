@@ -32,9 +32,9 @@ extern const std::array<FieldPreset, 7> kFieldPresets;
 // arrow from (x, y) to its image with two head strokes half as long as the arrow.
 struct FieldArrow {
   bool mark = false;
-  double angle = 0;                // direction of the arrow, radians
-  double length = 0;               // distance from the point to its image
-  double wing1X = 0, wing1Y = 0;   // ends of the head strokes
+  double angle = 0;               // direction of the arrow, radians
+  double length = 0;              // distance from the point to its image
+  double wing1X = 0, wing1Y = 0;  // ends of the head strokes
   double wing2X = 0, wing2Y = 0;
 };
 FieldArrow ArrowOf(double x, double y, double x2, double y2);

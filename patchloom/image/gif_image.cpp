@@ -19,10 +19,10 @@ constexpr int kMaxCodeSize = 12;
 // How decoding the image data ended; the image keeps what was decoded in every case.
 enum GifDecodeStatus {
   kGifDecoded = 0,
-  kGifPastLastRow = -1,    // more pixels than the image holds
-  kGifNoMemory = -10,      // no memory for the data or the decoded pixels
-  kGifBadCodeSize = -20,   // minimum code size outside 2 ... 9
-  kGifDataEnded = -30,     // the data ran out before the end code
+  kGifPastLastRow = -1,   // more pixels than the image holds
+  kGifNoMemory = -10,     // no memory for the data or the decoded pixels
+  kGifBadCodeSize = -20,  // minimum code size outside 2 ... 9
+  kGifDataEnded = -30,    // the data ran out before the end code
 };
 
 // The file read through one 16384-byte buffer, refilled when it runs dry.
@@ -222,7 +222,8 @@ int decodeGifImage(GifInput& input, std::uint8_t* bits, int stride, int width, i
   for (std::size_t line = 0; line * static_cast<std::size_t>(width) < decoded; ++line) {
     const std::size_t from = line * static_cast<std::size_t>(width);
     const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(width), decoded - from);
-    std::memcpy(bits + static_cast<std::size_t>(height - 1 - row) * stride, picture.get() + from, n);
+    std::memcpy(bits + static_cast<std::size_t>(height - 1 - row) * stride, picture.get() + from,
+                n);
     if (!interlaced) {
       ++row;
     } else {
@@ -274,11 +275,14 @@ int CGifImageImpl::Read(const std::string& name) {
         const int size = input.readByte();
         if (size < 0) break;
         std::uint8_t control[255];
-        if (input.read(control, static_cast<std::size_t>(size)) < static_cast<std::size_t>(size)) break;
+        if (input.read(control, static_cast<std::size_t>(size)) < static_cast<std::size_t>(size))
+          break;
         if (size >= 4 && (control[0] & 1)) transparentIndex = control[3];
       }
       for (int length = input.readByte(); length > 0; length = input.readByte())
-        if (input.read(nullptr, static_cast<std::size_t>(length)) < static_cast<std::size_t>(length)) break;
+        if (input.read(nullptr, static_cast<std::size_t>(length)) <
+            static_cast<std::size_t>(length))
+          break;
     } else if (introducer == 0x2C) {
       std::uint8_t descriptor[9];
       if (input.read(descriptor, sizeof descriptor) < sizeof descriptor) break;

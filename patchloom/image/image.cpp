@@ -84,11 +84,20 @@ int CImage::CreateImpl(const std::string& name, int type) {
   delete impl_;
   impl_ = nullptr;
   switch (type) {
-    case kImageTypeBmp: impl_ = new CBmpImageImpl(name); break;
-    case kImageTypeJpeg: impl_ = new CJpegImageImpl(name); break;
-    case kImageTypeGif: impl_ = new CGifImageImpl(name); break;
-    case kImageTypePng: impl_ = new CPngImageImpl(name); break;
-    default: return 0;
+    case kImageTypeBmp:
+      impl_ = new CBmpImageImpl(name);
+      break;
+    case kImageTypeJpeg:
+      impl_ = new CJpegImageImpl(name);
+      break;
+    case kImageTypeGif:
+      impl_ = new CGifImageImpl(name);
+      break;
+    case kImageTypePng:
+      impl_ = new CPngImageImpl(name);
+      break;
+    default:
+      return 0;
   }
   return 1;
 }

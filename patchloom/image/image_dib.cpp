@@ -20,16 +20,35 @@ constexpr std::size_t kWritePiece = 32768;
 
 // The 16-colour table that new 4- and 8-bit DIBs start with, as (red, green, blue).
 constexpr std::array<std::array<std::uint8_t, 3>, 16> kDefaultColors{{
-    {0, 0, 0}, {128, 0, 0}, {0, 128, 0}, {128, 128, 0},
-    {0, 0, 128}, {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
-    {128, 128, 128}, {255, 0, 0}, {0, 255, 0}, {255, 255, 0},
-    {0, 0, 255}, {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
+    {0, 0, 0},
+    {128, 0, 0},
+    {0, 128, 0},
+    {128, 128, 0},
+    {0, 0, 128},
+    {128, 0, 128},
+    {0, 128, 128},
+    {192, 192, 192},
+    {128, 128, 128},
+    {255, 0, 0},
+    {0, 255, 0},
+    {255, 255, 0},
+    {0, 0, 255},
+    {255, 0, 255},
+    {0, 255, 255},
+    {255, 255, 255},
 }};
 
 bool validBitCount(int bitCount) {
   switch (bitCount) {
-    case 1: case 4: case 8: case 16: case 24: case 32: return true;
-    default: return false;
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -179,7 +198,8 @@ HGLOBAL ImageDibReadHeader(std::FILE* file) {
     return nullptr;
   const std::int64_t height = h.height;
   const bool topDown = height < 0;
-  const std::uint64_t rowBytes = rowBytesWithinLimits(h.bitCount, h.width, topDown ? -height : height);
+  const std::uint64_t rowBytes =
+      rowBytesWithinLimits(h.bitCount, h.width, topDown ? -height : height);
   if (rowBytes == 0) return nullptr;
   if (h.bitCount <= 8 && h.clrUsed == 0) h.clrUsed = 1u << h.bitCount;
   if (h.clrUsed > 256) return nullptr;
@@ -214,7 +234,8 @@ HGLOBAL ImageDibReadHeader(std::FILE* file) {
   if (pixelOffset != 0 && std::fseek(file, start + static_cast<long>(pixelOffset), SEEK_SET) != 0)
     return nullptr;
   const long pixels = std::ftell(file);
-  if (pixels < 0 || pixels > end || static_cast<std::uint64_t>(end - pixels) < rowBytes) return nullptr;
+  if (pixels < 0 || pixels > end || static_cast<std::uint64_t>(end - pixels) < rowBytes)
+    return nullptr;
 
   HGLOBAL block = platform::GlobalAlloc(platform::GMEM_MOVEABLE, kHeaderBytes + table.size());
   if (!block) return nullptr;

@@ -69,9 +69,12 @@ int CImageImpl::GetPixelIndex(int x, int y) const {
   if (!bits || !IsInside(x, y) || bitCount > 8) return -1;
   const std::uint8_t* row = Row(y);
   switch (bitCount) {
-    case 8: return row[x];
-    case 4: return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
-    default: return (row[x >> 3] >> (7 - (x & 7))) & 0x01;
+    case 8:
+      return row[x];
+    case 4:
+      return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
+    default:
+      return (row[x >> 3] >> (7 - (x & 7))) & 0x01;
   }
 }
 
@@ -123,8 +126,7 @@ int CImageImpl::PixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g, std::ui
   return 1;
 }
 
-int CImageImpl::GetPixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g,
-                            std::uint8_t* b) const {
+int CImageImpl::GetPixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g, std::uint8_t* b) const {
   std::uint8_t rgb[3] = {0, 0, 0};
   // Callers that do not look at the result still get black rather than stale values.
   const int found = PixelRGB(x, y, &rgb[0], &rgb[1], &rgb[2]);
@@ -222,10 +224,11 @@ void CImageImpl::TakeOver(CImageImpl& other) {
   other.bits = nullptr;
 }
 
-int CImageImpl::DrawWithPalette(platform::DeviceContext* dc, int x, int y, int w, int h,
-                                int xSrc, int ySrc, int wSrc, int hSrc, platform::RasterOp rop) {
+int CImageImpl::DrawWithPalette(platform::DeviceContext* dc, int x, int y, int w, int h, int xSrc,
+                                int ySrc, int wSrc, int hSrc, platform::RasterOp rop) {
   // The colour table holds palette indices exactly while a palette is attached.
-  const platform::ColorUse usage = imagePalette ? platform::DIB_PAL_COLORS : platform::DIB_RGB_COLORS;
+  const platform::ColorUse usage =
+      imagePalette ? platform::DIB_PAL_COLORS : platform::DIB_RGB_COLORS;
   return dc->stretchDIBits(x, y, w, h, xSrc, ySrc, wSrc, hSrc, bits, dib, usage, rop);
 }
 
@@ -237,7 +240,8 @@ int CImageImpl::Draw(platform::DeviceContext* dc, int x, int y, int w, int h, in
   dc->realizePalette();
   if (w == -1) w = width;
   if (h == -1) h = height;
-  const platform::ColorUse usage = imagePalette ? platform::DIB_PAL_COLORS : platform::DIB_RGB_COLORS;
+  const platform::ColorUse usage =
+      imagePalette ? platform::DIB_PAL_COLORS : platform::DIB_RGB_COLORS;
   dc->setDIBitsToDevice(x, y, w, h, xSrc, 0, static_cast<unsigned>(startScan),
                         static_cast<unsigned>(h), bits, dib, usage);
   dc->selectPalette(old, false);

@@ -1,10 +1,10 @@
 #include "patchloom/image/jpeg_image.h"
 
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "patchloom/image/image_dib.h"
 #include "platform/file.h"
@@ -58,7 +58,9 @@ bool readJpegRows(jpeg_decompress_struct& cinfo, JpegErrorManager& errors, std::
   if (setjmp(errors.jump)) return false;
   const int height = static_cast<int>(cinfo.output_height);
   while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = bits + static_cast<std::size_t>(height - 1 - static_cast<int>(cinfo.output_scanline)) * stride;
+    JSAMPROW row =
+        bits +
+        static_cast<std::size_t>(height - 1 - static_cast<int>(cinfo.output_scanline)) * stride;
     jpeg_read_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_decompress(&cinfo);
@@ -81,7 +83,8 @@ bool writeJpeg(jpeg_compress_struct& cinfo, JpegErrorManager& errors, std::FILE*
   const bool direct = image.GetBitCount() == 24;
   for (int y = 0; y < height; ++y) {
     const int dibY = height - 1 - y;
-    const std::uint8_t* dibRow = image.GetBits() + static_cast<std::size_t>(dibY) * image.GetLineBytes();
+    const std::uint8_t* dibRow =
+        image.GetBits() + static_cast<std::size_t>(dibY) * image.GetLineBytes();
     for (int x = 0; x < width; ++x) {
       std::uint8_t* p = &row[3 * static_cast<std::size_t>(x)];
       if (direct) {

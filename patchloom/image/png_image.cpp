@@ -103,8 +103,7 @@ bool readPngRows(png_structp png, const PngHeader& header, std::uint8_t* bits, i
     const bool last = pass == header.passes - 1;
     for (int y = 0; y < height; ++y) {
       std::uint8_t* dibRow = bits + static_cast<std::size_t>(height - 1 - y) * stride;
-      std::uint8_t* row = !convert ? dibRow
-                                   : buffer.data() + (keepRows ? y * header.rowBytes : 0);
+      std::uint8_t* row = !convert ? dibRow : buffer.data() + (keepRows ? y * header.rowBytes : 0);
       png_read_row(png, row, nullptr);
       if (!convert || !last) continue;
       if (header.channels == 4) {
@@ -147,7 +146,8 @@ bool writePng(png_structp png, png_infop info, std::FILE* file, const PngWriteLa
   const int bitCount = image.GetBitCount();
   for (int y = 0; y < height; ++y) {
     const int dibY = height - 1 - y;
-    const std::uint8_t* dibRow = image.GetBits() + static_cast<std::size_t>(dibY) * image.GetLineBytes();
+    const std::uint8_t* dibRow =
+        image.GetBits() + static_cast<std::size_t>(dibY) * image.GetLineBytes();
     if (bitCount <= 8) {
       png_write_row(png, dibRow);
       continue;
@@ -176,7 +176,8 @@ int CPngImageImpl::Read(const std::string& name) {
   if (!file) return 0;
   FreeImage();
   width = height = stride = 0;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   bool ok = info != nullptr;
   PngHeader header;
@@ -235,7 +236,8 @@ int CPngImageImpl::Write(const std::string& name) {
   }
   std::FILE* file = platform::openStdFile(path, "wb");
   if (!file) return 0;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
   bool ok = info != nullptr && writePng(png, info, file, layout, *this, row);

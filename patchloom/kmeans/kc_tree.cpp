@@ -83,14 +83,22 @@ inline void blockDistances4(const double* const* p, const double* block, int dim
     const Pair x1 = {p1[d], p1[d]};
     const Pair x2 = {p2[d], p2[d]};
     const Pair x3 = {p3[d], p3[d]};
-    Pair e = x0 - z01; a0 += e * e;
-    e = x0 - z23; a1 += e * e;
-    e = x1 - z01; b0 += e * e;
-    e = x1 - z23; b1 += e * e;
-    e = x2 - z01; c0 += e * e;
-    e = x2 - z23; c1 += e * e;
-    e = x3 - z01; d0 += e * e;
-    e = x3 - z23; d1 += e * e;
+    Pair e = x0 - z01;
+    a0 += e * e;
+    e = x0 - z23;
+    a1 += e * e;
+    e = x1 - z01;
+    b0 += e * e;
+    e = x1 - z23;
+    b1 += e * e;
+    e = x2 - z01;
+    c0 += e * e;
+    e = x2 - z23;
+    c1 += e * e;
+    e = x3 - z01;
+    d0 += e * e;
+    e = x3 - z23;
+    d1 += e * e;
   }
   const Pair all[8] = {a0, a1, b0, b1, c0, c1, d0, d1};
   std::memcpy(out, all, sizeof all);
@@ -117,10 +125,10 @@ struct Pass {
   double* sqDist = nullptr;
   std::vector<double> lo, hi;  // the current cell
   bool pairState = false;
-  std::vector<double> g, gErr;  // |zi - zj|^2 and its rounding bound, k*k
+  std::vector<double> g, gErr;      // |zi - zj|^2 and its rounding bound, k*k
   std::vector<unsigned char> same;  // zi and zj equal in every coordinate
-  double leafFactor = 0.0;  // relative rounding bound of one dim-term sum
-  std::size_t slot = 0;  // doubles of state per level
+  double leafFactor = 0.0;          // relative rounding bound of one dim-term sum
+  std::size_t slot = 0;             // doubles of state per level
   std::unique_ptr<double[]> state;
   std::vector<int> cands;  // k per level
   std::vector<int> candCount;
@@ -132,7 +140,9 @@ struct Pass {
   long scanned = 0;
 
   const double* centre(int c) const { return centres + static_cast<std::size_t>(c) * dim; }
-  double* level(int L) { return state.get() + (pairState ? static_cast<std::size_t>(L) : 0) * slot; }
+  double* level(int L) {
+    return state.get() + (pairState ? static_cast<std::size_t>(L) : 0) * slot;
+  }
   double* mid(int L) { return level(L); }
   double* far(int L) { return level(L) + k; }
   double* farErr(int L) { return level(L) + 2 * k; }
@@ -440,12 +450,18 @@ void KcTreeSplitNode::visit(Pass& p, int L) const {
 
   p.hi[cd] = cutValue_;
   if (derive && !low_->isLeaf()) p.deriveChild(L, true, cd, l, h, cutValue_);
-  if (kAccumulate) low_->filter(p, L + 1); else low_->assign(p, L + 1);
+  if (kAccumulate)
+    low_->filter(p, L + 1);
+  else
+    low_->assign(p, L + 1);
   p.hi[cd] = h;
 
   p.lo[cd] = cutValue_;
   if (derive && !high_->isLeaf()) p.deriveChild(L, false, cd, l, h, cutValue_);
-  if (kAccumulate) high_->filter(p, L + 1); else high_->assign(p, L + 1);
+  if (kAccumulate)
+    high_->filter(p, L + 1);
+  else
+    high_->assign(p, L + 1);
   p.lo[cd] = l;
 }
 
@@ -727,8 +743,8 @@ void preparePass(Pass& p, const KcTree& tree, int k, const double* centres) {
     for (int j = i + 1; j < k; ++j) {
       const double G = KMeansSquaredDistance(dim, p.centre(i), p.centre(j));
       const bool equal = KMeansPointsEqual(dim, p.centre(i), p.centre(j));
-      for (const std::size_t idx : {static_cast<std::size_t>(i) * k + j,
-                                    static_cast<std::size_t>(j) * k + i}) {
+      for (const std::size_t idx :
+           {static_cast<std::size_t>(i) * k + j, static_cast<std::size_t>(j) * k + i}) {
         p.g[idx] = G;
         p.gErr[idx] = p.leafFactor * G;
         p.same[idx] = equal;

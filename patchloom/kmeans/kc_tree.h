@@ -48,8 +48,13 @@ class KcTreeSplitNode final : public KcTreeNode {
  public:
   KcTreeSplitNode(int count, int cutDim, double cutValue, double lowBound, double highBound,
                   KcTreeNode* low, KcTreeNode* high)
-      : KcTreeNode(count, false), cutDim_(cutDim), cutValue_(cutValue), lowBound_(lowBound),
-        highBound_(highBound), low_(low), high_(high) {}
+      : KcTreeNode(count, false),
+        cutDim_(cutDim),
+        cutValue_(cutValue),
+        lowBound_(lowBound),
+        highBound_(highBound),
+        low_(low),
+        high_(high) {}
 
   int computeSums(const KcTree& tree) override;
   void filter(kmeans_detail::Pass& pass, int level) const override;
@@ -104,9 +109,8 @@ class KcTree {
   // (dim doubles each, copied; they must enclose every point) replace the points' bounding
   // box when both are given. A null `points` is a fatal error that ends the process; an
   // index out of range throws std::invalid_argument.
-  KcTree(const double* points, int count, int dim, int capacity = 0,
-         const int* indices = nullptr, const double* boxLow = nullptr,
-         const double* boxHigh = nullptr);
+  KcTree(const double* points, int count, int dim, int capacity = 0, const int* indices = nullptr,
+         const double* boxLow = nullptr, const double* boxHigh = nullptr);
   ~KcTree();
   KcTree(const KcTree&) = delete;
   KcTree& operator=(const KcTree&) = delete;

@@ -20,17 +20,22 @@ int KMeansTermination::MaxTotalStages(int k, int n) const {
 
 KMeansLocalSearch::KMeansLocalSearch(const KMeansFilterCenterSet& start,
                                      const KMeansTermination& termination)
-    : n_(start.points().count()), k_(start.k()), dim_(start.dim()), termination_(termination),
+    : n_(start.points().count()),
+      k_(start.k()),
+      dim_(start.dim()),
+      termination_(termination),
       maxTotalStages_(termination.MaxTotalStages(start.k(), start.points().count())),
-      current_(start), best_(start) {}
+      current_(start),
+      best_(start) {}
 
 KMeansLocalSearch::~KMeansLocalSearch() = default;
 
 void KMeansLocalSearch::printStageStats(std::ostream& out) {
   const double saved = saved_;
   const double curr = current_.totalDistortion();
-  out << "\t<stage: " << stage_ << " curr: " << curr / n_ << " best: "
-      << best_.totalDistortion() / n_ << " accumRDL: " << 100 * (saved - curr) / saved << "%"
+  out << "\t<stage: " << stage_ << " curr: " << curr / n_
+      << " best: " << best_.totalDistortion() / n_ << " accumRDL: " << 100 * (saved - curr) / saved
+      << "%"
       << " >\n";
 }
 

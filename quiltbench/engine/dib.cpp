@@ -89,14 +89,21 @@ bool headerIsSound(const unsigned char* dib, std::uint64_t available) {
     if (static_cast<std::uint32_t>(info.width) > kMaxDimension || rowCount(dib) > kMaxDimension)
       return false;
     switch (info.bitCount) {
-      case 1: case 4: case 8: case 16: case 24: case 32: break;
-      default: return false;
+      case 1:
+      case 4:
+      case 8:
+      case 16:
+      case 24:
+      case 32:
+        break;
+      default:
+        return false;
     }
     // Bit-field masks would sit where the rows are taken to start, and other codes are
     // embedded JPEG or PNG streams.
-    if (info.compression == platform::BI_RLE8 ? info.bitCount != 8
+    if (info.compression == platform::BI_RLE8   ? info.bitCount != 8
         : info.compression == platform::BI_RLE4 ? info.bitCount != 4
-        : info.compression != platform::BI_RGB)
+                                                : info.compression != platform::BI_RGB)
       return false;
     if (isRunLength(info.compression) && info.sizeImage == 0) return false;
     // The colour table's byte size is kept in 16 bits.
@@ -107,8 +114,13 @@ bool headerIsSound(const unsigned char* dib, std::uint64_t available) {
     if (core.width == 0 || core.height == 0) return false;
     if (core.width > kMaxDimension || core.height > kMaxDimension) return false;
     switch (core.bitCount) {
-      case 1: case 4: case 8: case 24: break;
-      default: return false;
+      case 1:
+      case 4:
+      case 8:
+      case 24:
+        break;
+      default:
+        return false;
     }
   } else {
     // Later header versions would be misread through the core layout.
@@ -134,9 +146,9 @@ int DibPaint(platform::DeviceContext& dc, const platform::Rect& dest, HGLOBAL di
   dc.setStretchBltMode(platform::COLORONCOLOR);
   int result;
   if (dest.width() == source.width() && dest.height() == source.height()) {
-    result = dc.setDIBitsToDevice(dest.left, dest.top, dest.width(), dest.height(), 0, 0, 0,
-                                  DibHeight(header) & 0xFFFF, bits, header,
-                                  platform::DIB_RGB_COLORS);
+    result =
+        dc.setDIBitsToDevice(dest.left, dest.top, dest.width(), dest.height(), 0, 0, 0,
+                             DibHeight(header) & 0xFFFF, bits, header, platform::DIB_RGB_COLORS);
   } else {
     result = dc.stretchDIBits(dest.left, dest.top, dest.width(), dest.height(), 0, 0,
                               source.width(), source.height(), bits, header,
@@ -202,10 +214,14 @@ std::uint16_t DibColorCount(const void* header) {
     if (used != 0) return static_cast<std::uint16_t>(used & 0xFFFF);
   }
   switch (DibBitCount(header)) {
-    case 1: return 2;
-    case 4: return 16;
-    case 8: return 256;
-    default: return 0;
+    case 1:
+      return 2;
+    case 4:
+      return 16;
+    case 8:
+      return 256;
+    default:
+      return 0;
   }
 }
 
@@ -267,8 +283,8 @@ bool DibWriteFile(HGLOBAL dib, platform::File& file) {
   BitmapFileHeader fileHeader{};
   fileHeader.type = platform::kBitmapFileType;
   fileHeader.fileSize = static_cast<std::uint32_t>(sizeof(BitmapFileHeader) + total);
-  fileHeader.pixelOffset =
-      static_cast<std::uint32_t>(sizeof(BitmapFileHeader) + headerSize(header) + DibPaletteSize(header));
+  fileHeader.pixelOffset = static_cast<std::uint32_t>(sizeof(BitmapFileHeader) +
+                                                      headerSize(header) + DibPaletteSize(header));
   // A FileException leaves through here; the guard unlocks the block on the way.
   file.Write(&fileHeader, sizeof fileHeader);
   file.Write(header, static_cast<std::uint32_t>(total));

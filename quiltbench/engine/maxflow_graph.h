@@ -57,21 +57,21 @@ class MaxflowGraph {
   enum NodeFlags : std::uint8_t { kInSinkTree = 1, kMarked = 2, kInChangedList = 4 };
 
   struct Node {
-    arc_id first;    // first outgoing arc, kNoParent when none
-    arc_id parent;   // arc to the parent, or kNoParent / kTerminal / kOrphan
-    node_id up;      // the parent arc's head, kept beside it so walks skip the arc
-    node_id next;    // next active node; kNoNode: not queued; itself: last queued
-    int ts;          // time stamp of the distance below
-    int dist;        // distance to the terminal
-    captype trCap;   // residual terminal capacity: > 0 from the source, < 0 to the sink
+    arc_id first;   // first outgoing arc, kNoParent when none
+    arc_id parent;  // arc to the parent, or kNoParent / kTerminal / kOrphan
+    node_id up;     // the parent arc's head, kept beside it so walks skip the arc
+    node_id next;   // next active node; kNoNode: not queued; itself: last queued
+    int ts;         // time stamp of the distance below
+    int dist;       // distance to the terminal
+    captype trCap;  // residual terminal capacity: > 0 from the source, < 0 to the sink
     std::uint8_t flags;
   };
 
   // The arcs of one edge sit side by side, so an arc's sister is its index xor 1.
   struct Arc {
     node_id head;
-    arc_id next;     // next arc out of the same tail
-    captype rCap;    // residual capacity
+    arc_id next;   // next arc out of the same tail
+    captype rCap;  // residual capacity
   };
 
   // While maxflow runs the arcs are packed by tail, each node's in list order, so that

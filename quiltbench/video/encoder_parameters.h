@@ -38,5 +38,4 @@ std::string formatName(const std::string& pattern, int number);
 // Frames per second for frame_rate_code 1..8; 0 for any other code.
 double frameRateForCode(int code);
 
-
 }  // namespace quiltbench::encoder

@@ -33,10 +33,12 @@ PlaneView fieldView(const Frame& frame, const Sizes& sizes, int parity) {
 // Full-pel search on `sourceRef`, then the eight half-pel neighbours on
 // `reconRef` (the same picture reconstructed).
 Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneView& sourceRef,
-                  const PlaneView& reconRef, int x, int y, int h, int sx, int sy, int* hint = nullptr) {
+                  const PlaneView& reconRef, int x, int y, int h, int sx, int sy,
+                  int* hint = nullptr) {
   const SearchWindow window = searchWindow(sourceRef, x, y, h, sx, sy);
-  const SearchResult full = hint ? fullSearch(current, currentStride, sourceRef, x, y, h, window, hint[0], hint[1])
-                                 : fullSearch(current, currentStride, sourceRef, x, y, h, window);
+  const SearchResult full =
+      hint ? fullSearch(current, currentStride, sourceRef, x, y, h, window, hint[0], hint[1])
+           : fullSearch(current, currentStride, sourceRef, x, y, h, window);
   if (hint) hint[0] = full.dx, hint[1] = full.dy;
   Match best{{2 * full.dx, 2 * full.dy}, 0, INT_MAX};
   std::uint8_t predicted[16 * 16];
@@ -58,8 +60,8 @@ Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneVie
 }
 
 // Luma prediction of a 16 x h block for one match.
-void predictMatch(const PlaneView& reconRef, int x, int y, int h, const Match& m,
-                  std::uint8_t* out, bool average) {
+void predictMatch(const PlaneView& reconRef, int x, int y, int h, const Match& m, std::uint8_t* out,
+                  bool average) {
   predictBlock(reconRef.data, reconRef.stride, x, y, m.mv[0], m.mv[1], 16, h, out, 16, average);
 }
 
@@ -115,8 +117,8 @@ bool inside(const PlaneView& view, int x, int y, int h, const int v[2]) {
          y + (v[1] >> 1) >= 0 && y + (v[1] >> 1) + h + (v[1] & 1) <= view.rows;
 }
 
-int dualPrimeSad(const DualPrimeContext& c, const int mv[2], const int dmv[2], int fCodeH, int fCodeV,
-                 std::uint8_t* out) {
+int dualPrimeSad(const DualPrimeContext& c, const int mv[2], const int dmv[2], int fCodeH,
+                 int fCodeV, std::uint8_t* out) {
   int derived[2][2];
   dualPrimeVectors(mv, dmv, c.framePicture, c.topFieldFirst, c.parity, derived);
   // Derived vectors must stay codable ranges as well.
@@ -127,10 +129,11 @@ int dualPrimeSad(const DualPrimeContext& c, const int mv[2], const int dmv[2], i
     if (derived[k][1] < -vLimit || derived[k][1] >= vLimit) return INT_MAX;
   }
   if (!c.framePicture) {
-    if (!inside(c.same, c.x, c.y, 16, mv) || !inside(c.opposite, c.x, c.y, 16, derived[0])) return INT_MAX;
+    if (!inside(c.same, c.x, c.y, 16, mv) || !inside(c.opposite, c.x, c.y, 16, derived[0]))
+      return INT_MAX;
     predictBlock(c.same.data, c.same.stride, c.x, c.y, mv[0], mv[1], 16, 16, out, 16, false);
-    predictBlock(c.opposite.data, c.opposite.stride, c.x, c.y, derived[0][0], derived[0][1], 16, 16, out, 16,
-                 true);
+    predictBlock(c.opposite.data, c.opposite.stride, c.x, c.y, derived[0][0], derived[0][1], 16, 16,
+                 out, 16, true);
     return sad16(c.current, c.currentStride, out, 16, 16, INT_MAX);
   }
   const int fy = c.y / 2;
@@ -138,9 +141,10 @@ int dualPrimeSad(const DualPrimeContext& c, const int mv[2], const int dmv[2], i
     if (!inside(c.fields[r], c.x, fy, 8, mv) || !inside(c.fields[1 - r], c.x, fy, 8, derived[r])) {
       return INT_MAX;
     }
-    predictBlock(c.fields[r].data, c.fields[r].stride, c.x, fy, mv[0], mv[1], 16, 8, out + r * 16, 32, false);
-    predictBlock(c.fields[1 - r].data, c.fields[1 - r].stride, c.x, fy, derived[r][0], derived[r][1], 16, 8,
-                 out + r * 16, 32, true);
+    predictBlock(c.fields[r].data, c.fields[r].stride, c.x, fy, mv[0], mv[1], 16, 8, out + r * 16,
+                 32, false);
+    predictBlock(c.fields[1 - r].data, c.fields[1 - r].stride, c.x, fy, derived[r][0],
+                 derived[r][1], 16, 8, out + r * 16, 32, true);
   }
   return sad16(c.current, c.currentStride, out, 16, 16, INT_MAX);
 }
@@ -153,8 +157,9 @@ struct DualPrimeMatch {
   std::uint8_t prediction[256];
 };
 
-DualPrimeMatch searchDualPrime(const DualPrimeContext& c, const std::vector<std::array<int, 2>>& candidates,
-                               int fCodeH, int fCodeV) {
+DualPrimeMatch searchDualPrime(const DualPrimeContext& c,
+                               const std::vector<std::array<int, 2>>& candidates, int fCodeH,
+                               int fCodeV) {
   DualPrimeMatch best{};
   best.sad = INT_MAX;
   std::uint8_t trial[256];
@@ -194,14 +199,16 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
     if (fCode < 1 || fCode > 9) return 0;
     return std::max(0, std::min(width, (4 << fCode) - 1));
   };
-  int sx[2] = {limit(picture.sxf, picture.forw_hor_f_code), limit(picture.sxb, picture.back_hor_f_code)};
+  int sx[2] = {limit(picture.sxf, picture.forw_hor_f_code),
+               limit(picture.sxb, picture.back_hor_f_code)};
   int sy[2] = {limit(picture.syf, mpeg1 ? picture.forw_hor_f_code : picture.forw_vert_f_code),
                limit(picture.syb, mpeg1 ? picture.back_hor_f_code : picture.back_vert_f_code)};
 
   // Dual-prime prediction serves P pictures of interlaced video with no B
   // pictures between a picture and its reference.
-  const bool dualPrime = !mpeg1 && picture.pict_type == kPictureP && g_encoder.params.M == 1 &&
-                         (framePicture ? !picture.frame_pred_frame_dct : !picture.predict_from_first);
+  const bool dualPrime =
+      !mpeg1 && picture.pict_type == kPictureP && g_encoder.params.M == 1 &&
+      (framePicture ? !picture.frame_pred_frame_dct : !picture.predict_from_first);
 
   for (int mby = 0; mby < sizes.mb_height2; ++mby) {
     // The full-pel displacement found for the macroblock to the left, per
@@ -232,7 +239,8 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
           const Frame& ref = s == 0 ? stores.oldReference : stores.newReference;
           const PlaneView src = frameView(oldSource, sizes);
           const PlaneView rec = frameView(ref, sizes);
-          Match m = searchBlock(current, currentStride, src, rec, x, y, 16, sx[s], sy[s], hints[s][0]);
+          Match m =
+              searchBlock(current, currentStride, src, rec, x, y, 16, sx[s], sy[s], hints[s][0]);
           if (s == 0 && picture.pict_type == kPictureP) {
             std::uint8_t zero[256];
             predictBlock(rec.data, rec.stride, x, y, 0, 0, 16, 16, zero, 16, false);
@@ -273,8 +281,11 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
               }
             }
             if (dualPrime) {
-              DualPrimeContext dp{current, currentStride, true, picture.top_field_first != 0, 0,
-                                  {}, {}, {fieldView(ref, sizes, 0), fieldView(ref, sizes, 1)}, x, y};
+              DualPrimeContext dp{current, currentStride,
+                                  true,    picture.top_field_first != 0,
+                                  0,       {},
+                                  {},      {fieldView(ref, sizes, 0), fieldView(ref, sizes, 1)},
+                                  x,       y};
               std::vector<std::array<int, 2>> candidates{{m.mv[0], m.mv[1] / 2}};
               for (int r = 0; r < 2; ++r) {
                 if (fm[r].fieldSelect == r) candidates.push_back({fm[r].mv[0], fm[r].mv[1]});
@@ -296,14 +307,15 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
           c.sad = INT_MAX;
           Match sameParity{{0, 0}, 0, INT_MAX};
           for (int sel = 0; sel < 2; ++sel) {
-            const bool ownFrame = s == 0 && picture.second_field && picture.pict_type == kPictureP &&
-                                  sel != parity;
+            const bool ownFrame =
+                s == 0 && picture.second_field && picture.pict_type == kPictureP && sel != parity;
             if (picture.predict_from_first && !ownFrame) continue;
             const Frame& rec = referenceFrame(stores, reconstruction, picture, s, sel);
             const Frame& src = ownFrame ? source : oldSource;
             const PlaneView srcView = fieldView(src, sizes, sel);
             const PlaneView recView = fieldView(rec, sizes, sel);
-            Match m = searchBlock(current, currentStride, srcView, recView, x, y, 16, sx[s], sy[s], hints[s][sel]);
+            Match m = searchBlock(current, currentStride, srcView, recView, x, y, 16, sx[s], sy[s],
+                                  hints[s][sel]);
             if (s == 0 && picture.pict_type == kPictureP && sel == parity) {
               std::uint8_t zero[256];
               predictBlock(recView.data, recView.stride, x, y, 0, 0, 16, 16, zero, 16, false);
@@ -319,13 +331,22 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
             if (sel == parity) sameParity = m;
           }
           if (dualPrime && sameParity.sad != INT_MAX) {
-            DualPrimeContext dp{current, currentStride, false, false, parity,
-                                fieldView(referenceFrame(stores, reconstruction, picture, 0, parity), sizes, parity),
-                                fieldView(referenceFrame(stores, reconstruction, picture, 0, 1 - parity), sizes,
-                                          1 - parity),
-                                {}, x, y};
-            const DualPrimeMatch d = searchDualPrime(dp, {{sameParity.mv[0], sameParity.mv[1]}},
-                                                     picture.forw_hor_f_code, picture.forw_vert_f_code);
+            DualPrimeContext dp{
+                current,
+                currentStride,
+                false,
+                false,
+                parity,
+                fieldView(referenceFrame(stores, reconstruction, picture, 0, parity), sizes,
+                          parity),
+                fieldView(referenceFrame(stores, reconstruction, picture, 0, 1 - parity), sizes,
+                          1 - parity),
+                {},
+                x,
+                y};
+            const DualPrimeMatch d =
+                searchDualPrime(dp, {{sameParity.mv[0], sameParity.mv[1]}}, picture.forw_hor_f_code,
+                                picture.forw_vert_f_code);
             if (d.sad < c.sad) {
               c.motionType = kMotionDualPrime;
               c.m[0][0] = {{d.mv[0], d.mv[1]}, parity, d.sad};
@@ -351,8 +372,8 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
             both.m[r][1] = single[1].m[r][1];
           }
           for (int i = 0; i < 256; ++i) {
-            both.prediction[i] =
-                static_cast<std::uint8_t>((single[0].prediction[i] + single[1].prediction[i] + 1) >> 1);
+            both.prediction[i] = static_cast<std::uint8_t>(
+                (single[0].prediction[i] + single[1].prediction[i] + 1) >> 1);
           }
           both.sad = sad16Plain(current, currentStride, both.prediction, 16, 16);
           if (both.sad < best.sad) best = both;

@@ -51,7 +51,8 @@ SearchResult fullSearch(const std::uint8_t* current, int currentStride, const Pl
   SearchResult best{0, 0, sad16(current, currentStride, origin, ref.stride, h, 1 << 30)};
   if ((hintDx != 0 || hintDy != 0) && hintDx >= window.xMin && hintDx <= window.xMax &&
       hintDy >= window.yMin && hintDy <= window.yMax) {
-    const int sad = sad16(current, currentStride, origin + hintDy * ref.stride + hintDx, ref.stride, h, best.sad);
+    const int sad = sad16(current, currentStride, origin + hintDy * ref.stride + hintDx, ref.stride,
+                          h, best.sad);
     if (sad <= best.sad && better(sad, hintDx, hintDy, best)) best = {hintDx, hintDy, sad};
   }
   for (int dy = window.yMin; dy <= window.yMax; ++dy) {

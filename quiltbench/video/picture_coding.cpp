@@ -155,8 +155,7 @@ void codePicture(const EncoderParameters& params, const QuantMatrices& matrices,
       // Quantise.
       mb.cbp = 0;
       for (int b = 0; b < blockCount; ++b) {
-        const std::array<std::uint8_t, 64>& matrix =
-            intra ? matrices.intra : matrices.non_intra;
+        const std::array<std::uint8_t, 64>& matrix = intra ? matrices.intra : matrices.non_intra;
         if (intra) {
           quantiseIntra(mbBlocks[b], mquant, picture.intra_dc_precision, matrix, mpeg1);
           mb.cbp |= cbpBit(b, blockCount);

@@ -8,11 +8,11 @@ namespace quiltbench::encoder {
 
 // Rows and stride of the current picture within a frame store component.
 struct PictureGeometry {
-  int lumaOffset;    // first row of the picture (row 1 for a bottom field)
-  int lumaStride;    // width, or 2 * width for field pictures
+  int lumaOffset;  // first row of the picture (row 1 for a bottom field)
+  int lumaStride;  // width, or 2 * width for field pictures
   int chromaOffset;
   int chromaStride;
-  int lumaRows;      // rows of the picture
+  int lumaRows;  // rows of the picture
   int chromaRows;
 };
 

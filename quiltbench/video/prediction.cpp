@@ -6,8 +6,8 @@
 
 namespace quiltbench::encoder {
 
-void predictBlock(const std::uint8_t* ref, int refStride, int x, int y, int dx, int dy, int w, int h,
-                  std::uint8_t* dst, int dstStride, bool average) {
+void predictBlock(const std::uint8_t* ref, int refStride, int x, int y, int dx, int dy, int w,
+                  int h, std::uint8_t* dst, int dstStride, bool average) {
   const int xh = dx & 1;
   const int yh = dy & 1;
   const std::uint8_t* s = ref + (y + (dy >> 1)) * refStride + x + (dx >> 1);

@@ -11,8 +11,8 @@ namespace quiltbench::encoder {
 // Forms a w x h block from the reference view `ref` (sample (0, 0), rows
 // `refStride` apart) at (x, y) displaced by (dx, dy) half samples, into `dst`,
 // or averages it into what `dst` holds when `average` is set (bidirectional).
-void predictBlock(const std::uint8_t* ref, int refStride, int x, int y, int dx, int dy, int w, int h,
-                  std::uint8_t* dst, int dstStride, bool average);
+void predictBlock(const std::uint8_t* ref, int refStride, int x, int y, int dx, int dy, int w,
+                  int h, std::uint8_t* dst, int dstStride, bool average);
 
 // The frame store that holds the reference for direction `s` (0 forward,
 // 1 backward) and, in field pictures, reference field `fieldSelect`: the second

@@ -33,8 +33,8 @@ void quantiseIntra(std::array<std::int16_t, 64>& block, int mquant, int intraDcP
   const int dcMultiplier = 8 >> intraDcPrecision;
   const int dcMax = (256 << intraDcPrecision) - 1;
   const int dc = block[0];
-  int dcLevel = dc >= 0 ? (dc + dcMultiplier / 2) / dcMultiplier
-                        : -((-dc + dcMultiplier / 2) / dcMultiplier);
+  int dcLevel =
+      dc >= 0 ? (dc + dcMultiplier / 2) / dcMultiplier : -((-dc + dcMultiplier / 2) / dcMultiplier);
   // The DC level is coded as a difference from 128 << precision, so it must
   // stay within the unsigned range of the precision.
   dcLevel = dcLevel < 0 ? 0 : (dcLevel > dcMax ? dcMax : dcLevel);

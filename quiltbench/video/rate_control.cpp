@@ -62,7 +62,8 @@ void initRateControlSequence(const EncoderParameters& params) {
   g_rc.fields = params.field_pictures != 0;
   g_rc.pictureRate = params.frame_rate * (g_rc.fields ? 2 : 1);
   const double frameRate = params.frame_rate;
-  g_rc.r = params.r != 0 ? params.r : static_cast<int>(std::floor(2.0 * params.bit_rate / frameRate + 0.5));
+  g_rc.r = params.r != 0 ? params.r
+                         : static_cast<int>(std::floor(2.0 * params.bit_rate / frameRate + 0.5));
   g_rc.avgAct = params.avg_act != 0 ? params.avg_act : 400.0;
   g_rc.Xi = params.Xi != 0 ? params.Xi : std::floor(160.0 * params.bit_rate / 115.0 + 0.5);
   g_rc.Xp = params.Xp != 0 ? params.Xp : std::floor(60.0 * params.bit_rate / 115.0 + 0.5);
@@ -92,7 +93,8 @@ void initRateControlPicture(const EncoderParameters& params, const PictureState&
   const double minimum = g_rc.bitRate / (8.0 * g_rc.pictureRate);
   switch (picture.pict_type) {
     case kPictureI:
-      g_rc.T = g_rc.R / (1.0 + g_rc.Np * g_rc.Xp / (g_rc.Xi * kKp) + g_rc.Nb * g_rc.Xb / (g_rc.Xi * kKb));
+      g_rc.T = g_rc.R /
+               (1.0 + g_rc.Np * g_rc.Xp / (g_rc.Xi * kKp) + g_rc.Nb * g_rc.Xb / (g_rc.Xi * kKb));
       g_rc.d = g_rc.d0i;
       break;
     case kPictureP:

@@ -24,14 +24,15 @@ inline int sad16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int 
   for (int y = 0; y < h; y += 4) {
     __m128i acc = _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)));
-    acc = _mm_add_epi64(acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + aStride)),
-                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + bStride))));
-    acc = _mm_add_epi64(acc,
-                        _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * aStride)),
-                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * bStride))));
-    acc = _mm_add_epi64(acc,
-                        _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 3 * aStride)),
-                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 3 * bStride))));
+    acc = _mm_add_epi64(
+        acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + aStride)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + bStride))));
+    acc = _mm_add_epi64(
+        acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * aStride)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * bStride))));
+    acc = _mm_add_epi64(
+        acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 3 * aStride)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 3 * bStride))));
     sum += _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
     if (sum > limit) return sum;
     a += 4 * aStride;

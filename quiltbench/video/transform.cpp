@@ -13,7 +13,7 @@ void forEachBlock(const PictureState& picture, const Sizes& sizes,
                   const std::vector<MacroblockInfo>& macroblocks, std::vector<Block>& blocks,
                   Visit visit) {
   const PictureGeometry geometry = pictureGeometry(sizes, picture);
-  const int chromaFormat = sizes.block_count == 6 ? kChroma420
+  const int chromaFormat = sizes.block_count == 6   ? kChroma420
                            : sizes.block_count == 8 ? kChroma422
                                                     : kChroma444;
   for (int mby = 0; mby < sizes.mb_height2; ++mby) {
@@ -53,29 +53,29 @@ void transformPicture(const Frame& source, const Frame& prediction, const Pictur
 void inverseTransformPicture(const Frame& prediction, const PictureState& picture,
                              const Sizes& sizes, const std::vector<MacroblockInfo>& macroblocks,
                              std::vector<Block>& blocks, Frame& reconstruction) {
-  forEachBlock(
-      picture, sizes, macroblocks, blocks,
-      [&](const MacroblockInfo& mb, int b, const BlockPlace& place, Block& block) {
-        const bool intra = (mb.mb_type & kMbIntra) != 0;
-        const std::uint8_t* pred = prediction[place.component] + place.offset;
-        std::uint8_t* out = reconstruction[place.component] + place.offset;
-        const bool coded = intra || (mb.cbp & cbpBit(b, sizes.block_count)) != 0;
-        if (!coded) {
-          for (int y = 0; y < 8; ++y) {
-            for (int x = 0; x < 8; ++x) out[y * place.stride + x] = pred[y * place.stride + x];
-          }
-          return;
-        }
-        inverseDct(block);
-        for (int y = 0; y < 8; ++y) {
-          for (int x = 0; x < 8; ++x) {
-            const int p = intra ? 0 : pred[y * place.stride + x];
-            int v = p + block[y * 8 + x];
-            v = v < 0 ? 0 : (v > 255 ? 255 : v);
-            out[y * place.stride + x] = static_cast<std::uint8_t>(v);
-          }
-        }
-      });
+  forEachBlock(picture, sizes, macroblocks, blocks,
+               [&](const MacroblockInfo& mb, int b, const BlockPlace& place, Block& block) {
+                 const bool intra = (mb.mb_type & kMbIntra) != 0;
+                 const std::uint8_t* pred = prediction[place.component] + place.offset;
+                 std::uint8_t* out = reconstruction[place.component] + place.offset;
+                 const bool coded = intra || (mb.cbp & cbpBit(b, sizes.block_count)) != 0;
+                 if (!coded) {
+                   for (int y = 0; y < 8; ++y) {
+                     for (int x = 0; x < 8; ++x)
+                       out[y * place.stride + x] = pred[y * place.stride + x];
+                   }
+                   return;
+                 }
+                 inverseDct(block);
+                 for (int y = 0; y < 8; ++y) {
+                   for (int x = 0; x < 8; ++x) {
+                     const int p = intra ? 0 : pred[y * place.stride + x];
+                     int v = p + block[y * 8 + x];
+                     v = v < 0 ? 0 : (v > 255 ? 255 : v);
+                     out[y * place.stride + x] = static_cast<std::uint8_t>(v);
+                   }
+                 }
+               });
 }
 
 }  // namespace quiltbench::encoder

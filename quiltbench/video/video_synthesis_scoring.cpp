@@ -147,8 +147,8 @@ std::optional<Transition> loopTransition(const VideoFrames& video, ProductKernel
   const int n = video.count();
   std::vector<std::uint64_t> energy(n);
   for (int f = 0; f < n; ++f)
-    energy[f] = byteProductSum(video.frames[f].data(), video.frames[f].data(), video.frameBytes(),
-                               kernel);
+    energy[f] =
+        byteProductSum(video.frames[f].data(), video.frames[f].data(), video.frameBytes(), kernel);
   std::optional<Transition> head;
   std::uint64_t best = 0;
   scoreRows(video, kernel, [&](int j, const std::uint64_t* sums) {

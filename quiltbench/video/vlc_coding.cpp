@@ -122,8 +122,7 @@ void putIntraBlock(const std::array<std::int16_t, 64>& levels, int component, in
     ++size;
     magnitude >>= 1;
   }
-  const VlcCode& sizeVlc =
-      component == 0 ? kDcSizeLuminanceVlc[size] : kDcSizeChrominanceVlc[size];
+  const VlcCode& sizeVlc = component == 0 ? kDcSizeLuminanceVlc[size] : kDcSizeChrominanceVlc[size];
   putBits(sizeVlc.code, sizeVlc.length);
   if (size > 0) {
     const int value = difference > 0 ? difference : difference + (1 << size) - 1;

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+// The tables keep the row layout of the standard's tables.
+// clang-format off
 namespace quiltbench::encoder {
 
 struct VlcCode {
@@ -206,3 +208,4 @@ inline constexpr std::array<std::uint8_t, 32> kNonLinearQuantiserScale{{
 }};
 
 }  // namespace quiltbench::encoder
+// clang-format on

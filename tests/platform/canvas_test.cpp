@@ -1,8 +1,8 @@
 #include "platform/canvas.h"
 
-#include <vector>
-
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "platform/bitmap_format.h"
 
@@ -13,8 +13,8 @@ using namespace platform;
 // A 2x2 24-bit bottom-up DIB: stored row 0 (bottom) red, green; row 1 (top) blue, white.
 struct TinyDib {
   std::vector<unsigned char> header = std::vector<unsigned char>(40);
-  std::vector<unsigned char> bits{0, 0, 255, 0, 255, 0, 0, 0,  // bottom: red, green, pad
-                                  255, 0, 0, 255, 255, 255, 0, 0};  // top: blue, white, pad
+  std::vector<unsigned char> bits{0,   0, 255, 0,   255, 0,   0, 0,   // bottom: red, green, pad
+                                  255, 0, 0,   255, 255, 255, 0, 0};  // top: blue, white, pad
   explicit TinyDib(int height = 2) {
     BitmapInfoHeader h{};
     h.size = 40;
@@ -30,7 +30,8 @@ TEST(Canvas, SetDibitsDrawsBottomUpBitmapsUpright) {
   TinyDib dib;
   DeviceContext dc(4, 4, 0);
   EXPECT_EQ(dc.setDIBitsToDevice(1, 1, 2, 2, 0, 0, 0, 2, dib.bits.data(), dib.header.data(),
-                                 DIB_RGB_COLORS), 2);
+                                 DIB_RGB_COLORS),
+            2);
   EXPECT_EQ(dc.pixel(1, 1), 0x0000FFu);  // top-left: blue
   EXPECT_EQ(dc.pixel(2, 1), 0xFFFFFFu);
   EXPECT_EQ(dc.pixel(1, 2), 0xFF0000u);  // bottom-left: red
@@ -41,11 +42,13 @@ TEST(Canvas, SetDibitsDrawsBottomUpBitmapsUpright) {
 TEST(Canvas, StretchDoublesAndCombinesWithRasterOps) {
   TinyDib dib;
   DeviceContext dc(4, 4, 0xFFFFFF);
-  dc.stretchDIBits(0, 0, 4, 4, 0, 0, 2, 2, dib.bits.data(), dib.header.data(), DIB_RGB_COLORS, SRCAND);
+  dc.stretchDIBits(0, 0, 4, 4, 0, 0, 2, 2, dib.bits.data(), dib.header.data(), DIB_RGB_COLORS,
+                   SRCAND);
   EXPECT_EQ(dc.pixel(0, 0), 0x0000FFu);
   EXPECT_EQ(dc.pixel(1, 1), 0x0000FFu);
   EXPECT_EQ(dc.pixel(3, 3), 0x00FF00u);
-  dc.stretchDIBits(0, 0, 4, 4, 0, 0, 2, 2, dib.bits.data(), dib.header.data(), DIB_RGB_COLORS, SRCPAINT);
+  dc.stretchDIBits(0, 0, 4, 4, 0, 0, 2, 2, dib.bits.data(), dib.header.data(), DIB_RGB_COLORS,
+                   SRCPAINT);
   EXPECT_EQ(dc.pixel(3, 3), 0x00FF00u);
 }
 

@@ -1,10 +1,10 @@
 #include "platform/paths.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 #include "tests/support/test_support.h"
 

@@ -29,7 +29,7 @@ TEST(TimerTest, SimulatedClockFiresInDueOrderWithoutWaiting) {
   b.setEnabled(true);
   timerLoop().run([&] { return ticks.size() >= 6; });
   // At 500 and 1000 both are due: the one created first goes first.
-  const std::vector<Tick> expected{{"b", 250}, {"a", 500}, {"b", 500},
+  const std::vector<Tick> expected{{"b", 250}, {"a", 500},  {"b", 500},
                                    {"b", 750}, {"a", 1000}, {"b", 1000}};
   EXPECT_EQ(ticks, expected);
 }

@@ -1,11 +1,11 @@
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/console_ui.h"
 #include "platform/recording_ui.h"
@@ -21,9 +21,11 @@ TEST(Ui, ConsolePrintsTextsExactlyAndAnswersFromItsOption) {
   ScopedUi scoped(console);
   ui().messageBox("Operation error!");
   console.setYesNoAnswer(true);
-  EXPECT_TRUE(ui().askYesNo("Operation success! x\nWould you like to View the result?", "System Message"));
+  EXPECT_TRUE(
+      ui().askYesNo("Operation success! x\nWould you like to View the result?", "System Message"));
   ui().progress("row 1 of 5");
-  EXPECT_EQ(out.str(), "Operation error!\nOperation success! x\nWould you like to View the result?\n[Yes]\n");
+  EXPECT_EQ(out.str(),
+            "Operation error!\nOperation success! x\nWould you like to View the result?\n[Yes]\n");
   EXPECT_EQ(err.str(), "row 1 of 5\n");
 }
 

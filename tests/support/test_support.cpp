@@ -22,7 +22,8 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-ScopedWorkingDirectory::ScopedWorkingDirectory(const fs::path& dir) : previous_(fs::current_path()) {
+ScopedWorkingDirectory::ScopedWorkingDirectory(const fs::path& dir)
+    : previous_(fs::current_path()) {
   fs::current_path(dir);
 }
 
@@ -43,7 +44,8 @@ std::vector<unsigned char> readFileBytes(const std::string& path) {
 
 void writeFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace test_support

@@ -1,9 +1,8 @@
 // Reading and writing a 2048 x 2048 image in every format. GIF files come from Pillow,
 // which also decodes them here for comparison; memcpy of the same bytes is the yardstick
 // for BMP.
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -62,10 +61,11 @@ struct BenchFiles {
     rgb.Save(file("rgb.jpg"));
     const std::string python = PATCHLOOM_BENCH_PYTHON;
     if (!python.empty()) {
-      const std::string command =
-          python + " -c \"import sys; from PIL import Image\n"
-                   "for n in ('indexed', 'noise'): Image.open(sys.argv[1] + '/' + n + '.bmp').save(sys.argv[1] + '/' + n + '.gif')\" '" +
-          dir.string() + "'";
+      const std::string command = python +
+                                  " -c \"import sys; from PIL import Image\n"
+                                  "for n in ('indexed', 'noise'): Image.open(sys.argv[1] + '/' + n "
+                                  "+ '.bmp').save(sys.argv[1] + '/' + n + '.gif')\" '" +
+                                  dir.string() + "'";
       gifs = std::system(command.c_str()) == 0;
     }
   }
@@ -98,8 +98,8 @@ void readBench(benchmark::State& state, const std::string& name) {
     benchmark::DoNotOptimize(image.GetBits());
   }
   state.SetBytesProcessed(state.iterations() * fileBytes(path));
-  state.counters["pixels"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSide * kSide,
-                                                benchmark::Counter::kIsRate);
+  state.counters["pixels"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kSide * kSide, benchmark::Counter::kIsRate);
 }
 
 template <typename Impl>
@@ -113,8 +113,8 @@ void writeBench(benchmark::State& state, const std::string& source, const std::s
     if (!image.Write(path)) state.SkipWithError("write failed");
   }
   state.SetBytesProcessed(state.iterations() * fileBytes(path));
-  state.counters["pixels"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSide * kSide,
-                                                benchmark::Counter::kIsRate);
+  state.counters["pixels"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kSide * kSide, benchmark::Counter::kIsRate);
 }
 
 void BM_BmpRead24(benchmark::State& s) { readBench<CBmpImageImpl>(s, "rgb.bmp"); }
@@ -138,10 +138,12 @@ void pillowBench(benchmark::State& state, const std::string& name) {
     return;
   }
   const std::string command =
-      python + " -c \"import sys, time; from PIL import Image\n"
-               "p = sys.argv[1]; Image.open(p).load(); n = 5; t = time.perf_counter()\n"
-               "for _ in range(n): Image.open(p).load()\n"
-               "print((time.perf_counter() - t) / n)\" '" + path + "'";
+      python +
+      " -c \"import sys, time; from PIL import Image\n"
+      "p = sys.argv[1]; Image.open(p).load(); n = 5; t = time.perf_counter()\n"
+      "for _ in range(n): Image.open(p).load()\n"
+      "print((time.perf_counter() - t) / n)\" '" +
+      path + "'";
   for (auto _ : state) {
     std::FILE* pipe = ::popen(command.c_str(), "r");
     double seconds = 0;
@@ -154,8 +156,8 @@ void pillowBench(benchmark::State& state, const std::string& name) {
     state.SetIterationTime(seconds);
   }
   state.SetBytesProcessed(state.iterations() * fileBytes(path));
-  state.counters["pixels"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSide * kSide,
-                                                benchmark::Counter::kIsRate);
+  state.counters["pixels"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kSide * kSide, benchmark::Counter::kIsRate);
 }
 void BM_GifReadPillow(benchmark::State& s) { pillowBench(s, "indexed.gif"); }
 void BM_GifReadNoisePillow(benchmark::State& s) { pillowBench(s, "noise.gif"); }

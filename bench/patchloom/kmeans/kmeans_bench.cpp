@@ -66,9 +66,12 @@ const Patches& patches(int n, int side) {
 
 const Patches& patchesFor(int which) {
   switch (which) {
-    case 0: return patches(32, 29);   // 841 x 3072
-    case 1: return patches(16, 61);   // 3721 x 768
-    default: return patches(8, 121);  // 14641 x 192
+    case 0:
+      return patches(32, 29);  // 841 x 3072
+    case 1:
+      return patches(16, 61);  // 3721 x 768
+    default:
+      return patches(8, 121);  // 14641 x 192
   }
 }
 

@@ -140,10 +140,10 @@ float solveOurs(const Problem& p) {
 using BoostTraits = boost::adjacency_list_traits<boost::vecS, boost::vecS, boost::directedS>;
 using BoostGraph = boost::adjacency_list<
     boost::vecS, boost::vecS, boost::directedS, boost::no_property,
-    boost::property<boost::edge_capacity_t, long,
-                    boost::property<boost::edge_residual_capacity_t, long,
-                                    boost::property<boost::edge_reverse_t,
-                                                    BoostTraits::edge_descriptor>>>>;
+    boost::property<
+        boost::edge_capacity_t, long,
+        boost::property<boost::edge_residual_capacity_t, long,
+                        boost::property<boost::edge_reverse_t, BoostTraits::edge_descriptor>>>>;
 
 long solveBoost(const Problem& p) {
   BoostGraph g(p.nodes + 2);

@@ -49,7 +49,8 @@ struct Clip {
       for (int j = 0; j < kHeight; ++j) {
         for (int i = 0; i < kWidth; ++i) {
           const double x = i + panX, yy = j + panY;
-          double value = 128 + 50 * std::sin(x * 0.05) * std::cos(yy * 0.07) + 25 * std::sin((x + yy) * 0.21) +
+          double value = 128 + 50 * std::sin(x * 0.05) * std::cos(yy * 0.07) +
+                         25 * std::sin((x + yy) * 0.21) +
                          ((static_cast<int>(x / 8) + static_cast<int>(yy / 8)) % 2 ? 12 : -12);
           const double ox = 60 + 2.5 * t, oy = 80 + 20 * std::sin(t * 0.1);
           if (i > ox && i < ox + 64 && j > oy && j < oy + 48) value = 220 - ((i + j) % 16) * 3;
@@ -85,9 +86,16 @@ const Clip& clip() {
 
 std::string parameterFile(const Clip& c) {
   std::ostringstream s;
-  s << "benchmark clip\n" << c.file("f%d") << "\n-\n-\n-\n" << c.file("stats.txt") << "\n"
-    << "1\n" << kFrames << "\n0\n00:00:00:00\n12\n3\n0\n0\n" << kWidth << "\n" << kHeight << "\n"
-    << "2\n3\n4000000\n112\n0\n0\n4\n8\n1\n1\n2\n5\n5\n5\n" << kWidth << "\n" << kHeight << "\n"
+  s << "benchmark clip\n"
+    << c.file("f%d") << "\n-\n-\n-\n"
+    << c.file("stats.txt") << "\n"
+    << "1\n"
+    << kFrames << "\n0\n00:00:00:00\n12\n3\n0\n0\n"
+    << kWidth << "\n"
+    << kHeight << "\n"
+    << "2\n3\n4000000\n112\n0\n0\n4\n8\n1\n1\n2\n5\n5\n5\n"
+    << kWidth << "\n"
+    << kHeight << "\n"
     << "0\n0\n1 1 1\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n0\n1\n0\n0\n0\n0\n0\n0\n0\n0\n0\n"
     << "2 2 15 15\n2 2 15 15\n2 2 15 15\n2 2 15 15\n2 2 15 15\n";
   return s.str();
@@ -150,10 +158,13 @@ void BM_FfmpegMpeg2Cif(benchmark::State& state) {
   const Clip& c = clip();
   const std::string stream = c.file("ffmpeg.m2v");
   const std::string command =
-      "ffmpeg -nostdin -loglevel error -threads 1 -f rawvideo -pix_fmt yuv420p -s 352x288 -r 25 -i '" +
+      "ffmpeg -nostdin -loglevel error -threads 1 -f rawvideo -pix_fmt yuv420p -s 352x288 -r 25 -i "
+      "'" +
       c.file("source.yuv") +
-      "' -c:v mpeg2video -threads 1 -b:v 4000000 -minrate 4000000 -maxrate 4000000 -bufsize 1835008 "
-      "-g 12 -bf 2 -f mpeg2video -y '" + stream + "'";
+      "' -c:v mpeg2video -threads 1 -b:v 4000000 -minrate 4000000 -maxrate 4000000 -bufsize "
+      "1835008 "
+      "-g 12 -bf 2 -f mpeg2video -y '" +
+      stream + "'";
   double seconds = 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();

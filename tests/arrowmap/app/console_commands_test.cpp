@@ -38,7 +38,9 @@ std::pair<int, int> pngSize(const std::string& path) {
   const auto bytes = test_support::readFileBytes(path);
   const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   if (bytes.size() < 24 || !std::equal(signature, signature + 8, bytes.begin())) return {0, 0};
-  auto be32 = [&](int at) { return bytes[at] << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3]; };
+  auto be32 = [&](int at) {
+    return bytes[at] << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3];
+  };
   return {be32(16), be32(20)};
 }
 
@@ -56,7 +58,8 @@ TEST(ConsoleCommandsTest, BadArgumentsAreUsageErrors) {
       {{"field", "--ticks", "3", "-o", "x.png"}, "unknown option \"--ticks\" for field"},
       {{"animate", "-o", "dir"}, "--ticks is missing"},
       {{"animate", "--ticks", "0", "-o", "dir"}, "--ticks takes a positive number"},
-      {{"animate", "--ticks", "2", "--every", "-1", "-o", "dir"}, "--every takes a positive number"},
+      {{"animate", "--ticks", "2", "--every", "-1", "-o", "dir"},
+       "--every takes a positive number"},
   };
   for (const auto& [args, text] : cases) {
     SCOPED_TRACE(text);
@@ -78,7 +81,8 @@ TEST(ConsoleCommandsTest, HelpListsTheCommands) {
 TEST(ConsoleCommandsTest, FieldWritesTheChart) {
   test_support::TempDir dir;
   const std::string path = dir.file("field.png");
-  const CommandResult r = run({"field", "--fx", "x-y*0.1", "--fy", "y+x*0.1", "--range", "20", "-o", path});
+  const CommandResult r =
+      run({"field", "--fx", "x-y*0.1", "--fy", "y+x*0.1", "--range", "20", "-o", path});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(pngSize(path), std::make_pair(640, 640));
   ASSERT_EQ(r.messages.size(), 1u);  // the About form at start
@@ -103,10 +107,12 @@ TEST(ConsoleCommandsTest, RejectedFormulaIsReportedAndFails) {
 TEST(ConsoleCommandsTest, AnimateWritesEveryKthTick) {
   test_support::TempDir dir;
   const std::string frames = dir.file("out/frames");
-  const CommandResult r = run({"animate", "--preset", "6", "--ticks", "5", "--every", "2", "-o", frames});
+  const CommandResult r =
+      run({"animate", "--preset", "6", "--ticks", "5", "--every", "2", "-o", frames});
   EXPECT_EQ(r.status, 0);
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(frames)) names.push_back(e.path().filename());
+  for (const auto& e : std::filesystem::directory_iterator(frames))
+    names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"iteration_00002.png", "iteration_00004.png"}));
   EXPECT_EQ(pngSize(frames + "/iteration_00004.png"), std::make_pair(640, 664));

@@ -181,14 +181,20 @@ TEST(FormulaTest, HostileFormulasFailCleanly) {
   }
   // Moderate nesting stays within the bounds.
   FormulaRejection rejection;
-  EXPECT_EQ(EvaluateFormulaText(std::string(100, '(') + "x" + std::string(100, ')'), 3, 0, rejection), 3.0);
+  EXPECT_EQ(
+      EvaluateFormulaText(std::string(100, '(') + "x" + std::string(100, ')'), 3, 0, rejection),
+      3.0);
   EXPECT_EQ(rejection, kOk);
 }
 
 TEST(FormulaTest, StripOuterParenthesesOnlyWherePairsEncloseTheText) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"((X+1))", "X+1"}, {"((X+1))*2", "((X+1))*2"}, {"(X)+(Y)", "(X)+(Y)"},
-      {"()", ""},         {"(((", "((("},             {"(X))", "(X))"},
+      {"((X+1))", "X+1"},
+      {"((X+1))*2", "((X+1))*2"},
+      {"(X)+(Y)", "(X)+(Y)"},
+      {"()", ""},
+      {"(((", "((("},
+      {"(X))", "(X))"},
       {"X", "X"},
   };
   for (const auto& [in, out] : cases) {

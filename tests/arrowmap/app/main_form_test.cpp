@@ -1,11 +1,10 @@
-#include "arrowmap/app/main.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "arrowmap/app/main.h"
 #include "platform/crt_random.h"
 #include "platform/recording_ui.h"
 
@@ -40,7 +39,8 @@ TEST(FieldArrowTest, AngleFollowsTheDirectionOfTheImage) {
     EXPECT_NEAR(arrow.angle, c.angle, 1e-12);
     const double d = std::hypot(c.x2, c.y2);
     // Both head strokes are half as long as the arrow and lean back 20 degrees from it.
-    for (auto [wx, wy] : {std::pair{arrow.wing1X, arrow.wing1Y}, std::pair{arrow.wing2X, arrow.wing2Y}}) {
+    for (auto [wx, wy] :
+         {std::pair{arrow.wing1X, arrow.wing1Y}, std::pair{arrow.wing2X, arrow.wing2Y}}) {
       EXPECT_NEAR(std::hypot(wx - c.x2, wy - c.y2), d / 2, 1e-12);
       const double cosine = ((wx - c.x2) * -c.x2 + (wy - c.y2) * -c.y2) / (d * d / 2);
       EXPECT_NEAR(cosine, std::cos(0.3490658503988659), 1e-12);
@@ -147,8 +147,9 @@ TEST_F(MainFormTest, OpposedMovementMarksTheMiddleColumnAndDrawsVerticalArrows) 
     }
     // Move to the point, line to its image straight above or below, wing, move, wing.
     ASSERT_LE(i + 5, list.size());
-    const std::uint8_t expected[5] = {arrowmap::kKindPenMove, arrowmap::kKindLineTo, arrowmap::kKindLineTo,
-                                      arrowmap::kKindPenMove, arrowmap::kKindLineTo};
+    const std::uint8_t expected[5] = {arrowmap::kKindPenMove, arrowmap::kKindLineTo,
+                                      arrowmap::kKindLineTo, arrowmap::kKindPenMove,
+                                      arrowmap::kKindLineTo};
     for (int k = 0; k < 5; ++k) EXPECT_EQ(list[i + k].Kind, expected[k]);
     const TChartItem& from = list[i];
     const TChartItem& tip = list[i + 1];
@@ -224,7 +225,8 @@ TEST_F(MainFormTest, ApplySeedsParticlesInsideTheDiscAndStartsTheTimer) {
   EXPECT_TRUE(form.BButStop->Enabled());
   EXPECT_EQ(form.BButStop->Caption(), "Stop");
   double farthest = 0;
-  for (int i = 0; i < kParticleCount; ++i) farthest = std::max(farthest, std::hypot(ParticleX[i], ParticleY[i]));
+  for (int i = 0; i < kParticleCount; ++i)
+    farthest = std::max(farthest, std::hypot(ParticleX[i], ParticleY[i]));
   EXPECT_LT(farthest, 10.0);
   EXPECT_GT(farthest, 9.0);  // they fill the disc, not a corner of it
 }
@@ -334,7 +336,8 @@ TEST_F(MainFormTest, TicksArrivingDuringAStepAreTurnedAway) {
 }
 
 TEST_F(MainFormTest, MagnificationSetsTheSquareRangeOfLayerOne) {
-  const std::vector<std::pair<int, double>> cases = {{300, 42.849}, {220, 82.369}, {107, 160.0}, {400, 11.449}};
+  const std::vector<std::pair<int, double>> cases = {
+      {300, 42.849}, {220, 82.369}, {107, 160.0}, {400, 11.449}};
   for (auto [position, r] : cases) {
     SCOPED_TRACE(position);
     form.SBarMagnify->SetPosition(position);

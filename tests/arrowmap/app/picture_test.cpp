@@ -10,9 +10,13 @@
 
 namespace {
 
-bool dark(forms::TColor c) { return forms::redOf(c) < 100 && forms::greenOf(c) < 100 && forms::blueOf(c) < 100; }
+bool dark(forms::TColor c) {
+  return forms::redOf(c) < 100 && forms::greenOf(c) < 100 && forms::blueOf(c) < 100;
+}
 // The particles' navy, also where anti-aliasing blends it with the background.
-bool navy(forms::TColor c) { return forms::blueOf(c) > forms::redOf(c) + 60 && forms::blueOf(c) > forms::greenOf(c) + 60; }
+bool navy(forms::TColor c) {
+  return forms::blueOf(c) > forms::redOf(c) + 60 && forms::blueOf(c) > forms::greenOf(c) + 60;
+}
 
 class PictureTest : public ::testing::Test {
  protected:
@@ -72,7 +76,8 @@ TEST_F(PictureTest, OpposedMovementShowsArrowsMarksAndAxes) {
   // Tick labels under the plot and left of it.
   const forms::TBitmap& picture = form.PVData->Surface();
   const int plotBottom = form.PVData->Height() - form.PVData->BRim();
-  EXPECT_GT(darkIn(picture, form.PVData->LRim(), plotBottom + 4, picture.Width(), picture.Height()), 50);
+  EXPECT_GT(darkIn(picture, form.PVData->LRim(), plotBottom + 4, picture.Width(), picture.Height()),
+            50);
   EXPECT_GT(darkIn(picture, 0, form.PVData->TRim(), form.PVData->LRim() - 6, plotBottom), 50);
 }
 
@@ -98,9 +103,9 @@ TEST_F(PictureTest, FieldsThatRunOffToInfinityStillRender) {
     const char* fy;
   };
   const Case cases[] = {
-      {"EXP(EXP(x))", "y"},                            // infinite tips
-      {"x", "EXP(EXP(x))-EXP(EXP(x))"},                // not-a-number tips
-      {"x*1E300*1E300", "-y*1E300*1E300"},             // beyond the Double range
+      {"EXP(EXP(x))", "y"},                 // infinite tips
+      {"x", "EXP(EXP(x))-EXP(EXP(x))"},     // not-a-number tips
+      {"x*1E300*1E300", "-y*1E300*1E300"},  // beyond the Double range
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fx);

@@ -2,9 +2,9 @@
 // that do not fit their file.
 #include "patchloom/image/bmp_image.h"
 
-#include <vector>
-
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "patchloom/image/image_dib.h"
 #include "platform/bitmap_format.h"
@@ -33,8 +33,10 @@ struct BmpSpec {
 
 // Entry i of the table is (red 10 + i, green 20 + i, blue 30 + i); pixel bytes count up.
 Bytes bmpFile(const BmpSpec& s) {
-  const long stride = static_cast<long>(platform::dibStride(static_cast<std::uint64_t>(s.width), s.bitCount));
-  const long rows = s.pixelBytes >= 0 ? s.pixelBytes : stride * (s.height < 0 ? -s.height : s.height);
+  const long stride =
+      static_cast<long>(platform::dibStride(static_cast<std::uint64_t>(s.width), s.bitCount));
+  const long rows =
+      s.pixelBytes >= 0 ? s.pixelBytes : stride * (s.height < 0 ? -s.height : s.height);
   const int entryBytes = s.core ? 3 : 4;
   const std::uint32_t headerBytes = s.core ? 12 : 40;
   Bytes dib;
@@ -125,7 +127,8 @@ TEST(BmpRead, TrueColourKeepsFlagsAndHasNoPalette) {
   EXPECT_EQ(image.GetBitCount(), 24);
   std::uint8_t r, g, b;
   ASSERT_TRUE(image.GetPixelRGB(0, 0, &r, &g, &b));
-  EXPECT_EQ((std::vector<int>{r, g, b}), (std::vector<int>{0, 1, 0}));  // bytes 0 1 0: blue 0, green 1, red 0
+  EXPECT_EQ((std::vector<int>{r, g, b}),
+            (std::vector<int>{0, 1, 0}));  // bytes 0 1 0: blue 0, green 1, red 0
 }
 
 TEST(BmpRead, BitFieldMasksComeBeforeThePixels) {
@@ -185,16 +188,11 @@ TEST(BmpRead, HeadersThatDoNotFitTheFileAreRefused) {
   bitFields24.bitCount = 24;
   bitFields24.compression = platform::BI_BITFIELDS;
   const Case cases[] = {
-      {"a huge image in a small file", huge, 0},
-      {"rows past the end of the file", bigger, 0},
-      {"short pixel data", BmpSpec{}, 1},
-      {"no pixel data", BmpSpec{}, 8},
-      {"run-length compression", rle, 0},
-      {"bit count 7", bits7, 0},
-      {"100000 colours", manyColours, 0},
-      {"width 0", noWidth, 0},
-      {"negative width", negativeWidth, 0},
-      {"bit fields at 24 bits", bitFields24, 0},
+      {"a huge image in a small file", huge, 0}, {"rows past the end of the file", bigger, 0},
+      {"short pixel data", BmpSpec{}, 1},        {"no pixel data", BmpSpec{}, 8},
+      {"run-length compression", rle, 0},        {"bit count 7", bits7, 0},
+      {"100000 colours", manyColours, 0},        {"width 0", noWidth, 0},
+      {"negative width", negativeWidth, 0},      {"bit fields at 24 bits", bitFields24, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -224,7 +222,8 @@ TEST(BmpRead, TopDownFilesAreTurnedUpright) {
   Bytes file = bmpFile(s);
   // Rows as stored: first row 7s, then 8s, then 9s. Top-down: the first is the top.
   for (int row = 0; row < 3; ++row)
-    for (int x = 0; x < 4; ++x) file[file.size() - 12 + row * 4 + x] = static_cast<unsigned char>(7 + row);
+    for (int x = 0; x < 4; ++x)
+      file[file.size() - 12 + row * 4 + x] = static_cast<unsigned char>(7 + row);
   CBmpImageImpl image;
   ASSERT_EQ(readBmp(file, image), 1);
   EXPECT_EQ(image.GetHeight(), 3);

@@ -1,9 +1,9 @@
 // Every format against an independent party: files made by Pillow and ImageMagick read
 // here as Pillow reads them, and files written here read by Pillow as we hold them.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "image_fixtures.h"
 #include "patchloom/image/image.h"
@@ -16,7 +16,7 @@ using image_test::decodeIndependently;
 using image_test::fixture;
 using image_test::fixtureRef;
 
-#define REQUIRE_FIXTURES()                                                         \
+#define REQUIRE_FIXTURES() \
   if (!image_test::fixturesAvailable()) GTEST_SKIP() << "no python3 with PIL, or ImageMagick"
 
 TEST(Formats, ReadsWhatTheIndependentDecoderReads) {
@@ -25,7 +25,7 @@ TEST(Formats, ReadsWhatTheIndependentDecoderReads) {
     const char* name;
     int bitCount;
     bool palette;
-    int tolerance;          // per channel; JPEG colour files are quantised
+    int tolerance;  // per channel; JPEG colour files are quantised
     double maxMeanError;
   };
   const Case cases[] = {
@@ -36,11 +36,11 @@ TEST(Formats, ReadsWhatTheIndependentDecoderReads) {
       {"palette.png", 8, true, 0, 0},      {"palette4.png", 4, true, 0, 0},
       {"palette_trns.png", 8, true, 0, 0}, {"grey.png", 8, true, 0, 0},
       {"grey_alpha.png", 24, false, 0, 0}, {"grey2.png", 8, true, 0, 0},
-      {"grey.jpg", 8, true, 1, 0.1},
-      {"colour.jpg", 8, true, 255, 8.0},   {"rgb24.bmp", 24, false, 0, 0},
-      {"palette8.bmp", 8, true, 0, 0},     {"palette4.bmp", 4, true, 0, 0},
-      {"core8.bmp", 8, true, 0, 0},        {"core1.bmp", 1, true, 0, 0},
-      {"bare.bmp", 8, true, 0, 0},         {"topdown.bmp", 24, false, 0, 0},
+      {"grey.jpg", 8, true, 1, 0.1},       {"colour.jpg", 8, true, 255, 8.0},
+      {"rgb24.bmp", 24, false, 0, 0},      {"palette8.bmp", 8, true, 0, 0},
+      {"palette4.bmp", 4, true, 0, 0},     {"core8.bmp", 8, true, 0, 0},
+      {"core1.bmp", 1, true, 0, 0},        {"bare.bmp", 8, true, 0, 0},
+      {"topdown.bmp", 24, false, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -53,7 +53,8 @@ TEST(Formats, ReadsWhatTheIndependentDecoderReads) {
     const auto result = compareRgb(image, *ref, c.tolerance);
     EXPECT_EQ(result.mismatches, 0) << result.first;
     EXPECT_LE(result.meanAbsError, c.maxMeanError);
-    if (c.palette && !ref->indices.empty() && std::string(c.name).find(".gif") != std::string::npos) {
+    if (c.palette && !ref->indices.empty() &&
+        std::string(c.name).find(".gif") != std::string::npos) {
       for (int y = 0; y < ref->height; ++y)
         for (int x = 0; x < ref->width; ++x)
           ASSERT_EQ(image.GetPixelIndex(x, ref->height - 1 - y), ref->indices[y * ref->width + x])
@@ -104,8 +105,8 @@ TEST(Formats, TransparentGifKeepsIndicesAndBlacksOutTheTransparentEntry) {
 TEST(Formats, WrittenFilesReadBackIndependently) {
   REQUIRE_FIXTURES();
   test_support::TempDir dir;
-  const char* sources[] = {"rgb.png", "palette.png", "palette4.png", "core1.bmp", "grey.png",
-                           "grey2.png", "large.gif", "rgba.png"};
+  const char* sources[] = {"rgb.png",  "palette.png", "palette4.png", "core1.bmp",
+                           "grey.png", "grey2.png",   "large.gif",    "rgba.png"};
   for (const char* source : sources) {
     for (const char* extension : {"bmp", "png"}) {
       SCOPED_TRACE(std::string(source) + " as " + extension);
@@ -168,11 +169,11 @@ TEST(Formats, DamagedPngAndJpegFilesFailCleanly) {
   test_support::TempDir dir;
   struct Case {
     const char* source;
-    double keep;   // fraction of the file kept
+    double keep;  // fraction of the file kept
     bool mustFail;
   };
   const Case cases[] = {
-      {"rgb.png", 0.5, true},   {"rgb.png", 0.02, true}, {"interlaced.png", 0.7, true},
+      {"rgb.png", 0.5, true},     {"rgb.png", 0.02, true},    {"interlaced.png", 0.7, true},
       {"palette.png", 0.9, true}, {"colour.jpg", 0.01, true}, {"colour.jpg", 0.5, false},
       {"grey.jpg", 0.3, false},
   };

@@ -2,9 +2,9 @@
 // hostile image data.
 #include "patchloom/image/gif_image.h"
 
-#include <vector>
-
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "tests/support/test_support.h"
 
@@ -31,7 +31,8 @@ class CodeWriter {
     for (std::size_t i = 0; i < bytes_.size(); i += 255) {
       const std::size_t n = std::min<std::size_t>(255, bytes_.size() - i);
       out.push_back(static_cast<unsigned char>(n));
-      out.insert(out.end(), bytes_.begin() + static_cast<long>(i), bytes_.begin() + static_cast<long>(i + n));
+      out.insert(out.end(), bytes_.begin() + static_cast<long>(i),
+                 bytes_.begin() + static_cast<long>(i + n));
     }
     out.push_back(0);
     return out;
@@ -103,7 +104,8 @@ Bytes gifFile(const GifSpec& s, const Bytes& data) {
   // A comment first: extensions other than graphic control are skipped whole.
   for (unsigned char c : Bytes{0x21, 0xFE, 3, 'a', 'b', 'c', 0}) b.push_back(c);
   if (s.transparent >= 0)
-    for (unsigned char c : Bytes{0x21, 0xF9, 4, 1, 0, 0, static_cast<unsigned char>(s.transparent), 0})
+    for (unsigned char c :
+         Bytes{0x21, 0xF9, 4, 1, 0, 0, static_cast<unsigned char>(s.transparent), 0})
       b.push_back(c);
   b.push_back(0x2C);
   put16(b, 0);
@@ -323,7 +325,9 @@ TEST(GifRead, LongestCodeChainDecodes) {
   readGif(gifFile(s, data), r);
   ASSERT_TRUE(r.image.HasDib());
   const long last = pixels - 1;
-  EXPECT_EQ(r.image.GetPixelIndex(static_cast<int>(last % 4096), s.height - 1 - static_cast<int>(last / 4096)), 1);
+  EXPECT_EQ(r.image.GetPixelIndex(static_cast<int>(last % 4096),
+                                  s.height - 1 - static_cast<int>(last / 4096)),
+            1);
 }
 
 TEST(GifRead, SignatureDecides) {

@@ -16,15 +16,17 @@ namespace {
 std::string quote(const std::string& s) { return "'" + s + "'"; }
 
 bool run(const std::string& arguments) {
-  const std::string command = std::string(PATCHLOOM_TEST_PYTHON) + " " +
-                              quote(PATCHLOOM_FIXTURES_SCRIPT) + " " + arguments;
+  const std::string command =
+      std::string(PATCHLOOM_TEST_PYTHON) + " " + quote(PATCHLOOM_FIXTURES_SCRIPT) + " " + arguments;
   return std::system(command.c_str()) == 0;
 }
 
 struct Fixtures {
   test_support::TempDir dir;
   bool made = false;
-  Fixtures() { made = std::strlen(PATCHLOOM_TEST_PYTHON) > 0 && run("make " + quote(dir.path().string())); }
+  Fixtures() {
+    made = std::strlen(PATCHLOOM_TEST_PYTHON) > 0 && run("make " + quote(dir.path().string()));
+  }
 };
 
 Fixtures& fixtures() {
@@ -34,7 +36,8 @@ Fixtures& fixtures() {
 
 std::optional<RefImage> readRef(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in),
+                                   std::istreambuf_iterator<char>()};
   if (bytes.size() < 13 || std::memcmp(bytes.data(), "REF1", 4) != 0) return std::nullopt;
   RefImage ref;
   std::uint32_t w, h;
@@ -67,7 +70,9 @@ std::optional<RefImage> decodeIndependently(const std::string& file) {
   return readRef(out);
 }
 
-std::optional<RefImage> fixtureRef(const std::string& name) { return readRef(fixture(name) + ".ref"); }
+std::optional<RefImage> fixtureRef(const std::string& name) {
+  return readRef(fixture(name) + ".ref");
+}
 
 std::uint8_t compositeOver(std::uint8_t colour, std::uint8_t alpha, std::uint8_t background) {
   const unsigned t = unsigned{colour} * alpha + unsigned{background} * (255u - alpha) + 128u;
@@ -93,9 +98,9 @@ Comparison compareRgb(const CImage& image, const RefImage& ref, int tolerance) {
         const int diff = std::abs(want - ours[k]);
         total += diff;
         if (diff > tolerance && c.mismatches++ == 0)
-          c.first = "pixel (" + std::to_string(x) + ", top row " + std::to_string(y) + ") channel " +
-                    std::to_string(k) + ": ours " + std::to_string(ours[k]) + ", theirs " +
-                    std::to_string(want);
+          c.first = "pixel (" + std::to_string(x) + ", top row " + std::to_string(y) +
+                    ") channel " + std::to_string(k) + ": ours " + std::to_string(ours[k]) +
+                    ", theirs " + std::to_string(want);
       }
     }
   }

@@ -1,9 +1,9 @@
 // The image implementation: DIB layout, pixel access, palettes and drawing.
 #include "patchloom/image/image_impl.h"
 
-#include <vector>
-
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "patchloom/image/image_dib.h"
 #include "platform/bitmap_format.h"
@@ -25,8 +25,8 @@ TEST(ImageDib, AllocLaysOutHeaderTableAndRows) {
     std::size_t tableBytes;
   };
   const Case cases[] = {
-      {1, 33, 2, 0, 8, 8},   {4, 9, 3, 16, 8, 64},
-      {8, 3, 2, 256, 4, 1024}, {16, 3, 1, 0, 8, 0}, {24, 5, 3, 0, 16, 0}, {32, 2, 2, 0, 8, 0},
+      {1, 33, 2, 0, 8, 8}, {4, 9, 3, 16, 8, 64}, {8, 3, 2, 256, 4, 1024},
+      {16, 3, 1, 0, 8, 0}, {24, 5, 3, 0, 16, 0}, {32, 2, 2, 0, 8, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bitCount);
@@ -66,7 +66,8 @@ TEST(ImageDib, RefusesImpossibleSizes) {
   struct Case {
     int bitCount, width, height;
   };
-  const Case cases[] = {{24, 0, 5}, {24, 5, -1}, {3, 4, 4}, {2, 4, 4}, {24, 70000, 1}, {8, 20000, 20000}};
+  const Case cases[] = {{24, 0, 5}, {24, 5, -1},    {3, 4, 4},
+                        {2, 4, 4},  {24, 70000, 1}, {8, 20000, 20000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.width);
     CImageImpl image;
@@ -81,7 +82,8 @@ TEST(ImageDib, WritesInPiecesOf32768) {
     std::size_t size;
     std::vector<std::size_t> pieces;
   };
-  const Case cases[] = {{40000, {32768, 7232}}, {32768, {32768}}, {65537, {32768, 32768, 1}}, {5, {5}}};
+  const Case cases[] = {
+      {40000, {32768, 7232}}, {32768, {32768}}, {65537, {32768, 32768, 1}}, {5, {5}}};
   std::vector<std::uint8_t> data(70000);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
@@ -95,8 +97,8 @@ TEST(ImageDib, WritesInPiecesOf32768) {
     EXPECT_EQ(pieces, c.pieces);
   }
   // A short piece fails the whole write.
-  EXPECT_EQ(detail::imageDibWritePieces(data.data(), 40000,
-                                        [](const void*, std::size_t n) { return n == 32768 ? n : 0; }),
+  EXPECT_EQ(detail::imageDibWritePieces(
+                data.data(), 40000, [](const void*, std::size_t n) { return n == 32768 ? n : 0; }),
             0u);
 }
 

@@ -19,12 +19,12 @@ TEST(ImageFileType, FromNames) {
     int type;
   };
   const Case cases[] = {
-      {"a.JPG", "JPG", kImageTypeJpeg},   {"a.jpg", "jpg", kImageTypeJpeg},
-      {"a.Jpg", "Jpg", kImageTypeJpeg},   {"a.jpeg", "jpeg", kImageTypeUnknown},
-      {"a.b.png", "png", kImageTypePng},  {"C:\\x\\y.bmp", "bmp", kImageTypeBmp},
+      {"a.JPG", "JPG", kImageTypeJpeg},      {"a.jpg", "jpg", kImageTypeJpeg},
+      {"a.Jpg", "Jpg", kImageTypeJpeg},      {"a.jpeg", "jpeg", kImageTypeUnknown},
+      {"a.b.png", "png", kImageTypePng},     {"C:\\x\\y.bmp", "bmp", kImageTypeBmp},
       {"dir/pic.Gif", "Gif", kImageTypeGif}, {"x.xpm", "xpm", kImageTypeXpm},
-      {"name.", "", kImageTypeUnknown},   {"name", "", kImageTypeUnknown},
-      {".png", "png", kImageTypePng},     {"a.pn", "pn", kImageTypeUnknown},
+      {"name.", "", kImageTypeUnknown},      {"name", "", kImageTypeUnknown},
+      {".png", "png", kImageTypePng},        {"a.pn", "pn", kImageTypeUnknown},
       {"a.pngx", "pngx", kImageTypeUnknown}, {"a.A", "A", kImageTypeUnknown},
       {"a.zzz", "zzz", kImageTypeUnknown},
   };

@@ -42,9 +42,9 @@ TEST(KMeansFilterCenterSetTest, LloydStepMovesOntoTheMeansOrPartWay) {
       for (int d = 0; d < c.dim; ++d) {
         const double mean = ref.sums[z * c.dim + d] / ref.weights[z];
         const double expected =
-            ref.weights[z] == 0 ? start[z * c.dim + d]
-                                : (c.damping == 1.0 ? mean
-                                                    : 0.5 * mean + 0.5 * start[z * c.dim + d]);
+            ref.weights[z] == 0
+                ? start[z * c.dim + d]
+                : (c.damping == 1.0 ? mean : 0.5 * mean + 0.5 * start[z * c.dim + d]);
         ASSERT_EQ(centre(set, z)[d], expected) << "centre " << z << ", dim " << d;
       }
     }

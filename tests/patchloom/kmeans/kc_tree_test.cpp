@@ -110,7 +110,9 @@ TEST(KcTreeTest, BuildsValidTreesOnAwkwardPointSets) {
     }
     points.buildTree();
     const KcTree& tree = *points.tree();
-    Walk walk{tree, std::vector<int>(c.n, 0), {tree.boxLow(), tree.boxLow() + c.dim},
+    Walk walk{tree,
+              std::vector<int>(c.n, 0),
+              {tree.boxLow(), tree.boxLow() + c.dim},
               {tree.boxHigh(), tree.boxHigh() + c.dim}};
     walk.visit(tree.root());
     for (int i = 0; i < c.n; ++i) EXPECT_EQ(walk.seen[i], 1) << "point " << i;
@@ -151,8 +153,9 @@ TEST(KcTreeTest, RejectsIndicesOutOfRange) {
 }
 
 TEST(KcTreeDeathTest, NullPointsAreFatal) {
-  EXPECT_EXIT(KcTree(nullptr, 3, 2), testing::ExitedWithCode(1),
-              "kmeans: ERROR------->Points must be supplied to construct tree.<-------------ERROR\n");
+  EXPECT_EXIT(
+      KcTree(nullptr, 3, 2), testing::ExitedWithCode(1),
+      "kmeans: ERROR------->Points must be supplied to construct tree.<-------------ERROR\n");
 }
 
 struct OracleCase {
@@ -182,10 +185,14 @@ const OracleCase kOracle[] = {
 
 const char* name(Data kind) {
   switch (kind) {
-    case Data::kSmallIntegers: return "small integers";
-    case Data::kBytes: return "bytes";
-    case Data::kBlobs: return "blobs";
-    case Data::kReal: return "reals";
+    case Data::kSmallIntegers:
+      return "small integers";
+    case Data::kBytes:
+      return "bytes";
+    case Data::kBlobs:
+      return "blobs";
+    case Data::kReal:
+      return "reals";
   }
   return "?";
 }
@@ -195,7 +202,8 @@ const char* name(Data kind) {
 // KMEANS_ORACLE_SEED shifts every case's seed, to explore further point sets.
 TEST(KcTreeTest, PassesMatchBruteForce) {
   const char* shift = std::getenv("KMEANS_ORACLE_SEED");
-  const std::uint32_t base = shift ? static_cast<std::uint32_t>(std::strtoul(shift, nullptr, 10)) : 0;
+  const std::uint32_t base =
+      shift ? static_cast<std::uint32_t>(std::strtoul(shift, nullptr, 10)) : 0;
   std::printf("oracle seed shift %u\n", base);
   for (OracleCase c : kOracle) {
     c.seed += base;
@@ -301,7 +309,8 @@ TEST(KcTreeTest, CellSamplesRepeatAndStayNearThePoints) {
   int onPoints = 0;
   for (int i = 0; i < 100; ++i) {
     bool found = false;
-    for (int j = 0; j < 50 && !found; ++j) found = KMeansPointsEqual(3, &first[3 * i], points.point(j));
+    for (int j = 0; j < 50 && !found; ++j)
+      found = KMeansPointsEqual(3, &first[3 * i], points.point(j));
     onPoints += found;
     for (int d = 0; d < 3; ++d) {
       // A uniform draw in a cell widened threefold stays within one box width of the box.

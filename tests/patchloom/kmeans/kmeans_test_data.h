@@ -32,10 +32,18 @@ inline std::vector<double> fill(KMeansPointSet& points, Data kind, int k, std::u
     const int group = static_cast<int>(rng() % k);
     for (int d = 0; d < dim; ++d) {
       switch (kind) {
-        case Data::kSmallIntegers: p[d] = small(rng); break;
-        case Data::kBytes: p[d] = byte(rng); break;
-        case Data::kBlobs: p[d] = seeds[static_cast<std::size_t>(group) * dim + d] + noise(rng); break;
-        case Data::kReal: p[d] = real(rng); break;
+        case Data::kSmallIntegers:
+          p[d] = small(rng);
+          break;
+        case Data::kBytes:
+          p[d] = byte(rng);
+          break;
+        case Data::kBlobs:
+          p[d] = seeds[static_cast<std::size_t>(group) * dim + d] + noise(rng);
+          break;
+        case Data::kReal:
+          p[d] = real(rng);
+          break;
       }
     }
   }

@@ -75,8 +75,9 @@ TEST(ConsoleDriverTest, OptionsReachTheEngineAndFailuresExitWithOne) {
   platform::ScopedUi scoped(ui);
 
   // Scale 1.5 on 64 pixels: (96 - 32) / 24 = 2 more patches, 80 pixels a side.
-  Outcome r = runWith({"single-image", dir.file("in.bmp"), "-o", dir.file("out.bmp"), "--scale", "1.5",
-                   "1.5", "--method", "random", "--search", "naive", "--no-post-process"});
+  Outcome r =
+      runWith({"single-image", dir.file("in.bmp"), "-o", dir.file("out.bmp"), "--scale", "1.5",
+               "1.5", "--method", "random", "--search", "naive", "--no-post-process"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(ui.messages(),
             std::vector<std::string>{"Operation success! Time Cost: 0.000000 seconds\n\n"

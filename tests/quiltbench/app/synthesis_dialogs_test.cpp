@@ -179,8 +179,9 @@ TEST_F(SingleImageDialogTest, BrowseButtonsFillThePaths) {
   std::vector<std::string> filters;
   for (const auto& e : ui.events())
     if (e.kind == platform::UiEvent::fileDialog) filters.push_back(e.text);
-  EXPECT_EQ(filters, std::vector<std::string>(
-                         3, "BMP Files(*.bmp)|*.bmp|JPEG Files(*.jpg)|*.jpg|All Files (*.*)|*.*||"));
+  EXPECT_EQ(filters,
+            std::vector<std::string>(
+                3, "BMP Files(*.bmp)|*.bmp|JPEG Files(*.jpg)|*.jpg|All Files (*.*)|*.*||"));
 }
 
 struct OptionsCase {
@@ -205,13 +206,29 @@ TEST_F(SingleImageDialogTest, OptionsStartFromDefaultsAndOnlyRandomSetsTheFlag) 
         {A::press, IDC_POST_PROCESS},
         {A::setText, IDC_SCALE_X, "1.5"},
         {A::setText, IDC_SCALE_Y, "3"}},
-       true, 0, 2, 0, 1.5f, 3.0f},
+       true,
+       0,
+       2,
+       0,
+       1.5f,
+       3.0f},
       {"naive then FFT again",
        {{A::check, IDC_NAIVE_SEARCH, {}, 1}, {A::check, IDC_FFT_SEARCH, {}, 1}},
-       true, 0, 1, 1, 2.0f, 2.0f},
+       true,
+       0,
+       1,
+       1,
+       2.0f,
+       2.0f},
       // Cancel leaves the engine as the first opening set it.
-      {"Cancel", {{A::select, IDC_CANDIDATE_METHOD, {}, 0}, {A::check, IDC_NAIVE_SEARCH, {}, 1}},
-       false, 1, 2, 0, 4.0f, 5.0f},
+      {"Cancel",
+       {{A::select, IDC_CANDIDATE_METHOD, {}, 0}, {A::check, IDC_NAIVE_SEARCH, {}, 1}},
+       false,
+       1,
+       2,
+       0,
+       4.0f,
+       5.0f},
   };
   for (const OptionsCase& c : cases) {
     SCOPED_TRACE(c.name);

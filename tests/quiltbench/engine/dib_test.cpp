@@ -125,39 +125,130 @@ TEST(DibLoadTest, AcceptsSoundFilesAndRefusesTheRest) {
   fileHeaderOnly[1] = 'M';
   const LoadCase cases[] = {
       {"32x32 24-bit", makeBmp({}), true},
-      {"33x47 24-bit with row padding", spec([](BmpSpec& s) { s.width = 33; s.height = 47; }), true},
+      {"33x47 24-bit with row padding", spec([](BmpSpec& s) {
+         s.width = 33;
+         s.height = 47;
+       }),
+       true},
       {"8-bit full palette", spec([](BmpSpec& s) { s.bitCount = 8; }), true},
-      {"8-bit short palette", spec([](BmpSpec& s) { s.bitCount = 8; s.clrUsed = 16; }), true},
+      {"8-bit short palette", spec([](BmpSpec& s) {
+         s.bitCount = 8;
+         s.clrUsed = 16;
+       }),
+       true},
       {"4-bit", spec([](BmpSpec& s) { s.bitCount = 4; }), true},
       {"1-bit", spec([](BmpSpec& s) { s.bitCount = 1; }), true},
       {"core header 24-bit", spec([](BmpSpec& s) { s.core = true; }), true},
-      {"core header 8-bit", spec([](BmpSpec& s) { s.core = true; s.bitCount = 8; }), true},
-      {"RLE8 inside the file", spec([](BmpSpec& s) { s.bitCount = 8; s.compression = 1; s.sizeImage = 64; s.pixelBytes = 64; }), true},
-      {"31 wide", spec([](BmpSpec& s) { s.width = 31; s.height = 40; }), false},
-      {"31 high", spec([](BmpSpec& s) { s.width = 40; s.height = 31; }), false},
+      {"core header 8-bit", spec([](BmpSpec& s) {
+         s.core = true;
+         s.bitCount = 8;
+       }),
+       true},
+      {"RLE8 inside the file", spec([](BmpSpec& s) {
+         s.bitCount = 8;
+         s.compression = 1;
+         s.sizeImage = 64;
+         s.pixelBytes = 64;
+       }),
+       true},
+      {"31 wide", spec([](BmpSpec& s) {
+         s.width = 31;
+         s.height = 40;
+       }),
+       false},
+      {"31 high", spec([](BmpSpec& s) {
+         s.width = 40;
+         s.height = 31;
+       }),
+       false},
       {"top-down", spec([](BmpSpec& s) { s.height = -40; }), false},
       {"shorter than the file header", Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false},
       {"file header only", fileHeaderOnly, false},
       {"no BM", notBm, false},
       {"truncated by one byte", spec([](BmpSpec& s) { s.truncate = 1; }), false},
-      {"truncated inside the header", spec([](BmpSpec& s) { s.truncate = 32 * 32 * 3 + 20; }), false},
-      {"bomb: 65535x65535 declared", spec([](BmpSpec& s) { s.width = 65535; s.height = 65535; s.pixelBytes = 100; }), false},
-      {"bomb: huge width", spec([](BmpSpec& s) { s.width = 0x7FFFFFFF; s.pixelBytes = 100; }), false},
-      {"rows overflow 64 bits", spec([](BmpSpec& s) { s.width = 0x7FFFFFFF; s.height = 0x7FFFFFFF; s.bitCount = 32; s.pixelBytes = 8; }), false},
-      {"colour table past the end", spec([](BmpSpec& s) { s.bitCount = 8; s.paletteEntries = 100; s.pixelBytes = 0; }), false},
-      {"used colours absurd", spec([](BmpSpec& s) { s.bitCount = 8; s.clrUsed = 0x40000000; s.paletteEntries = 4; }), false},
-      {"used colours past 16-bit table size", spec([](BmpSpec& s) { s.bitCount = 8; s.clrUsed = 20000; }), false},
+      {"truncated inside the header", spec([](BmpSpec& s) { s.truncate = 32 * 32 * 3 + 20; }),
+       false},
+      {"bomb: 65535x65535 declared", spec([](BmpSpec& s) {
+         s.width = 65535;
+         s.height = 65535;
+         s.pixelBytes = 100;
+       }),
+       false},
+      {"bomb: huge width", spec([](BmpSpec& s) {
+         s.width = 0x7FFFFFFF;
+         s.pixelBytes = 100;
+       }),
+       false},
+      {"rows overflow 64 bits", spec([](BmpSpec& s) {
+         s.width = 0x7FFFFFFF;
+         s.height = 0x7FFFFFFF;
+         s.bitCount = 32;
+         s.pixelBytes = 8;
+       }),
+       false},
+      {"colour table past the end", spec([](BmpSpec& s) {
+         s.bitCount = 8;
+         s.paletteEntries = 100;
+         s.pixelBytes = 0;
+       }),
+       false},
+      {"used colours absurd", spec([](BmpSpec& s) {
+         s.bitCount = 8;
+         s.clrUsed = 0x40000000;
+         s.paletteEntries = 4;
+       }),
+       false},
+      {"used colours past 16-bit table size", spec([](BmpSpec& s) {
+         s.bitCount = 8;
+         s.clrUsed = 20000;
+       }),
+       false},
       {"zero width", spec([](BmpSpec& s) { s.width = 0; }), false},
       {"zero height", spec([](BmpSpec& s) { s.height = 0; }), false},
-      {"negative width", spec([](BmpSpec& s) { s.width = -32; s.pixelBytes = 4096; }), false},
-      {"bit count 0", spec([](BmpSpec& s) { s.bitCount = 0; s.pixelBytes = 4096; }), false},
-      {"bit count 7", spec([](BmpSpec& s) { s.bitCount = 7; s.pixelBytes = 4096; }), false},
-      {"core bit count 16", spec([](BmpSpec& s) { s.core = true; s.bitCount = 16; }), false},
-      {"RLE8 size past the end", spec([](BmpSpec& s) { s.bitCount = 8; s.compression = 1; s.sizeImage = 5000; s.pixelBytes = 64; }), false},
-      {"RLE4 on an 8-bit image", spec([](BmpSpec& s) { s.bitCount = 8; s.compression = 2; s.sizeImage = 64; }), false},
-      {"bit fields", spec([](BmpSpec& s) { s.bitCount = 32; s.compression = 3; }), false},
+      {"negative width", spec([](BmpSpec& s) {
+         s.width = -32;
+         s.pixelBytes = 4096;
+       }),
+       false},
+      {"bit count 0", spec([](BmpSpec& s) {
+         s.bitCount = 0;
+         s.pixelBytes = 4096;
+       }),
+       false},
+      {"bit count 7", spec([](BmpSpec& s) {
+         s.bitCount = 7;
+         s.pixelBytes = 4096;
+       }),
+       false},
+      {"core bit count 16", spec([](BmpSpec& s) {
+         s.core = true;
+         s.bitCount = 16;
+       }),
+       false},
+      {"RLE8 size past the end", spec([](BmpSpec& s) {
+         s.bitCount = 8;
+         s.compression = 1;
+         s.sizeImage = 5000;
+         s.pixelBytes = 64;
+       }),
+       false},
+      {"RLE4 on an 8-bit image", spec([](BmpSpec& s) {
+         s.bitCount = 8;
+         s.compression = 2;
+         s.sizeImage = 64;
+       }),
+       false},
+      {"bit fields", spec([](BmpSpec& s) {
+         s.bitCount = 32;
+         s.compression = 3;
+       }),
+       false},
       {"embedded PNG", spec([](BmpSpec& s) { s.compression = 5; }), false},
-      {"version 5 header", spec([](BmpSpec& s) { s.headerSize = 124; s.pixelBytes = 4096; }), false},
+      {"version 5 header", spec([](BmpSpec& s) {
+         s.headerSize = 124;
+         s.pixelBytes = 4096;
+       }),
+       false},
       {"header size absurd", spec([](BmpSpec& s) { s.headerSize = 0xFFFFFFFF; }), false},
   };
   test_support::TempDir dir;
@@ -359,8 +450,8 @@ TEST(DibPaintTest, EqualSizesDrawTheWholeBitmapFromItsOrigin) {
   EXPECT_EQ(lines, 32);
   EXPECT_EQ(dc.selectedPalette(), nullptr);
   EXPECT_EQ(dc.stretchBltMode(), platform::COLORONCOLOR);
-  EXPECT_EQ(dc.pixel(10, 20), rgb(0, 31, 7));   // top-left is the last stored row
-  EXPECT_EQ(dc.pixel(41, 51), rgb(31, 0, 7));   // bottom-right is the first stored row
+  EXPECT_EQ(dc.pixel(10, 20), rgb(0, 31, 7));  // top-left is the last stored row
+  EXPECT_EQ(dc.pixel(41, 51), rgb(31, 0, 7));  // bottom-right is the first stored row
   EXPECT_EQ(dc.pixel(9, 20), 0xFFFFFFu);
   EXPECT_EQ(dc.pixel(42, 51), 0xFFFFFFu);
   EXPECT_EQ(platform::GlobalLockCount(h), 0);

@@ -83,7 +83,8 @@ Problem randomProblem(std::mt19937& rng, bool integral) {
     return std::uniform_real_distribution<double>(0.01, 10.0)(rng);
   };
   std::uniform_int_distribution<int> node(0, p.nodes - 1);
-  for (int k = 0; k < edges; ++k) p.edges.push_back({node(rng), node(rng), capacity(0.3), capacity(0.6)});
+  for (int k = 0; k < edges; ++k)
+    p.edges.push_back({node(rng), node(rng), capacity(0.3), capacity(0.6)});
   for (int i = 0; i < p.nodes; ++i) {
     p.source.push_back(capacity(0.6));
     p.sink.push_back(capacity(0.6));

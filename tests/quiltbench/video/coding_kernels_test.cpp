@@ -3,13 +3,13 @@
 // properties a decoder relies on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
 #include <random>
 #include <set>
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -37,7 +37,9 @@ TEST(SadKernel, MatchesPlainSumAndStopsOnlyAboveTheLimit) {
   std::vector<std::uint8_t> a(40 * 40), b(40 * 40);
   for (int trial = 0; trial < 500; ++trial) {
     for (auto& v : a) v = static_cast<std::uint8_t>(byte(rng));
-    for (auto& v : b) v = static_cast<std::uint8_t>(trial % 3 == 0 ? byte(rng) : (a[&v - b.data()] ^ (byte(rng) & 7)));
+    for (auto& v : b)
+      v = static_cast<std::uint8_t>(trial % 3 == 0 ? byte(rng)
+                                                   : (a[&v - b.data()] ^ (byte(rng) & 7)));
     const int h = (trial & 1) ? 16 : 8;
     const int off = trial % 7;
     const int plain = sad16Plain(a.data() + off, 40, b.data() + 3, 37, h);
@@ -55,16 +57,19 @@ TEST(FullSearch, FindsTheSameDisplacementAsThePlainScan) {
   std::vector<std::uint8_t> ref(W * H), cur(W * H);
   struct Case {
     const char* name;
-    int noise;   // amplitude of independent noise on top of a shifted copy
-    bool flat;   // a flat reference: every displacement ties
+    int noise;  // amplitude of independent noise on top of a shifted copy
+    bool flat;  // a flat reference: every displacement ties
   };
-  const Case cases[] = {{"shifted copy", 0, false}, {"shifted copy with noise", 12, false},
-                        {"flat picture (all ties)", 0, true}, {"unrelated noise", 255, false}};
+  const Case cases[] = {{"shifted copy", 0, false},
+                        {"shifted copy with noise", 12, false},
+                        {"flat picture (all ties)", 0, true},
+                        {"unrelated noise", 255, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     for (int y = 0; y < H; ++y) {
       for (int x = 0; x < W; ++x) {
-        ref[y * W + x] = c.flat ? 90 : static_cast<std::uint8_t>((x * 7 + y * 13 + (x * y) % 17) & 255);
+        ref[y * W + x] =
+            c.flat ? 90 : static_cast<std::uint8_t>((x * 7 + y * 13 + (x * y) % 17) & 255);
       }
     }
     const int sx = 3, sy = -2;
@@ -72,13 +77,15 @@ TEST(FullSearch, FindsTheSameDisplacementAsThePlainScan) {
       for (int x = 0; x < W; ++x) {
         const int xs = std::clamp(x + sx, 0, W - 1), ys = std::clamp(y + sy, 0, H - 1);
         int v = ref[ys * W + xs];
-        if (c.noise) v = std::clamp(v + static_cast<int>(rng() % (2 * c.noise + 1)) - c.noise, 0, 255);
+        if (c.noise)
+          v = std::clamp(v + static_cast<int>(rng() % (2 * c.noise + 1)) - c.noise, 0, 255);
         cur[y * W + x] = static_cast<std::uint8_t>(v);
       }
     }
     const PlaneView view{ref.data(), W, W, H};
     // Blocks in the middle and against every edge, 16 and 8 rows high.
-    const int positions[][3] = {{32, 16, 16}, {0, 0, 16}, {80, 48, 16}, {80, 0, 8}, {0, 56, 8}, {48, 24, 8}};
+    const int positions[][3] = {{32, 16, 16}, {0, 0, 16}, {80, 48, 16},
+                                {80, 0, 8},   {0, 56, 8}, {48, 24, 8}};
     for (const auto& p : positions) {
       const SearchWindow window = searchWindow(view, p[0], p[1], p[2], 7, 5);
       const std::uint8_t* block = cur.data() + p[1] * W + p[0];
@@ -109,7 +116,8 @@ struct CosineTable {
   CosineTable() {
     for (int u = 0; u < 8; ++u) {
       for (int x = 0; x < 8; ++x) {
-        c[u][x] = (u == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * x + 1) * u * std::numbers::pi / 16);
+        c[u][x] =
+            (u == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * x + 1) * u * std::numbers::pi / 16);
       }
     }
   }
@@ -166,7 +174,8 @@ TEST(ForwardDct, AgreesWithTheDoublePrecisionDefinition) {
     }
     referenceForward(in, expected);
     forwardDct(block);
-    for (int i = 0; i < 64; ++i) ASSERT_LE(std::abs(block[i] - expected[i]), 0.5 + 1e-3) << "coefficient " << i;
+    for (int i = 0; i < 64; ++i)
+      ASSERT_LE(std::abs(block[i] - expected[i]), 0.5 + 1e-3) << "coefficient " << i;
   }
 }
 
@@ -195,7 +204,8 @@ TEST(InverseDct, MeetsTheIeee1180Limits) {
     long low, high;
     int sign;
   };
-  const Range ranges[] = {{256, 255, 1}, {5, 5, 1}, {300, 300, 1}, {256, 255, -1}, {5, 5, -1}, {300, 300, -1}};
+  const Range ranges[] = {{256, 255, 1},  {5, 5, 1},  {300, 300, 1},
+                          {256, 255, -1}, {5, 5, -1}, {300, 300, -1}};
   for (const Range& range : ranges) {
     SCOPED_TRACE("L=" + std::to_string(range.low) + " H=" + std::to_string(range.high) +
                  " sign=" + std::to_string(range.sign));
@@ -205,7 +215,8 @@ TEST(InverseDct, MeetsTheIeee1180Limits) {
     const int blocks = 10000;
     for (int n = 0; n < blocks; ++n) {
       double in[64], coefficients[64], expected[64];
-      for (int i = 0; i < 64; ++i) in[i] = static_cast<double>(random.next(range.low, range.high) * range.sign);
+      for (int i = 0; i < 64; ++i)
+        in[i] = static_cast<double>(random.next(range.low, range.high) * range.sign);
       referenceForward(in, coefficients);
       std::array<std::int16_t, 64> block;
       double rounded[64];
@@ -253,7 +264,8 @@ std::string bits(std::uint32_t code, int length) {
 }
 
 template <std::size_t n>
-void addCodes(CodeSet& set, const std::array<VlcCode, n>& table, bool withSign, std::size_t first = 0) {
+void addCodes(CodeSet& set, const std::array<VlcCode, n>& table, bool withSign,
+              std::size_t first = 0) {
   for (std::size_t i = first; i < n; ++i) {
     if (table[i].length == 0) continue;
     const std::string w = bits(table[i].code, table[i].length);
@@ -267,8 +279,11 @@ void addCodes(CodeSet& set, const std::array<VlcCode, n>& table, bool withSign, 
 }
 
 template <std::size_t n>
-CodeSet coefficientCodes(const std::string& name, const std::array<RunLevelCode, n>& table, VlcCode endOfBlock) {
-  CodeSet set{name, {bits(endOfBlock.code, endOfBlock.length), bits(kCoefficientEscape.code, kCoefficientEscape.length)}};
+CodeSet coefficientCodes(const std::string& name, const std::array<RunLevelCode, n>& table,
+                         VlcCode endOfBlock) {
+  CodeSet set{name,
+              {bits(endOfBlock.code, endOfBlock.length),
+               bits(kCoefficientEscape.code, kCoefficientEscape.length)}};
   for (const RunLevelCode& c : table) {
     set.words.push_back(bits(c.code, c.length) + "0");
     set.words.push_back(bits(c.code, c.length) + "1");
@@ -279,7 +294,8 @@ CodeSet coefficientCodes(const std::string& name, const std::array<RunLevelCode,
 TEST(VlcTables, EveryCodeIsPrefixFreeAndFitsTheCodeSpace) {
   std::vector<CodeSet> sets;
   {
-    CodeSet s{"macroblock_address_increment", {bits(kAddressEscapeVlc.code, kAddressEscapeVlc.length)}};
+    CodeSet s{"macroblock_address_increment",
+              {bits(kAddressEscapeVlc.code, kAddressEscapeVlc.length)}};
     addCodes(s, kAddressIncrementVlc, false, 1);
     sets.push_back(s);
   }
@@ -323,7 +339,8 @@ TEST(VlcTables, EveryCodeIsPrefixFreeAndFitsTheCodeSpace) {
       kraft += std::ldexp(1.0, -static_cast<int>(set.words[i].size()));
       for (std::size_t j = 0; j < set.words.size(); ++j) {
         if (i == j) continue;
-        ASSERT_NE(set.words[j].rfind(set.words[i], 0), 0u) << set.words[i] << " is a prefix of " << set.words[j];
+        ASSERT_NE(set.words[j].rfind(set.words[i], 0), 0u)
+            << set.words[i] << " is a prefix of " << set.words[j];
       }
     }
     EXPECT_LE(kraft, 1.0);
@@ -377,14 +394,29 @@ TEST(Quantisation, InverseRulesOfBothStandards) {
   const Case cases[] = {
       // Intra AC: level * W * scale / 16; the sum 8 * 100 + 3 * 16 * 4 / 16 = 812 is even,
       // so the last coefficient toggles.
-      {"MPEG-2 intra with mismatch control", true, false, 4, {{0, 100}, {1, 3}}, {{0, 800}, {1, 12}, {63, 1}}},
+      {"MPEG-2 intra with mismatch control",
+       true,
+       false,
+       4,
+       {{0, 100}, {1, 3}},
+       {{0, 800}, {1, 12}, {63, 1}}},
       // Non-intra: (2 * level + sign) * W * scale / 32; an odd sum stays.
       {"MPEG-2 non-intra odd sum", false, false, 2, {{5, 1}}, {{5, 3}, {63, 0}}},
       {"MPEG-2 non-intra even sum", false, false, 4, {{5, 1}}, {{5, 6}, {63, 1}}},
       {"MPEG-2 non-intra negative", false, false, 4, {{5, -1}}, {{5, -6}, {63, 1}}},
       // MPEG-1 forces reconstructed values odd, toward zero, and has no mismatch control.
-      {"MPEG-1 non-intra oddification", false, true, 4, {{5, 1}, {6, -1}}, {{5, 5}, {6, -5}, {63, 0}}},
-      {"MPEG-1 intra oddification", true, true, 4, {{0, 100}, {1, 3}}, {{0, 800}, {1, 11}, {63, 0}}},
+      {"MPEG-1 non-intra oddification",
+       false,
+       true,
+       4,
+       {{5, 1}, {6, -1}},
+       {{5, 5}, {6, -5}, {63, 0}}},
+      {"MPEG-1 intra oddification",
+       true,
+       true,
+       4,
+       {{0, 100}, {1, 3}},
+       {{0, 800}, {1, 11}, {63, 0}}},
       {"saturation", false, false, 112, {{9, 2047}}, {{9, 2047}}},
       {"not coded block stays zero", false, false, 8, {}, {{63, 0}}},
   };
@@ -417,7 +449,8 @@ TEST(Quantisation, ForwardThenInverseStaysWithinOneStep) {
       inverseQuantiseIntra(block, scale, 0, kDefaultIntraQuantiserMatrix, false);
       for (int i = 1; i < 63; ++i) {
         const double step = kDefaultIntraQuantiserMatrix[i] * scale / 16.0;
-        ASSERT_LE(std::abs(block[i] - original[i]), step / 2 + 1.5) << "index " << i << " scale " << scale;
+        ASSERT_LE(std::abs(block[i] - original[i]), step / 2 + 1.5)
+            << "index " << i << " scale " << scale;
       }
     }
   }

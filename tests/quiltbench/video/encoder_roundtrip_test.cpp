@@ -3,7 +3,6 @@
 // the ffmpeg program, and every decoded frame must equal the encoder's own
 // reconstruction within the rounding of the decoders' inverse transforms.
 #include <gtest/gtest.h>
-
 #include <inttypes.h>
 
 #include <cmath>
@@ -90,19 +89,36 @@ std::string parameterFile(const Clip& c, const std::string& dir) {
   std::ostringstream s;
   const int fCode = 2, width = 15;
   s << "round trip " << c.name << "\n"
-    << dir << "/f%d\n" << dir << "/r%d\n-\n-\n" << dir << "/stats.txt\n"
-    << "2\n" << c.frames << "\n0\n00:00:00:00\n" << c.N << "\n" << c.M << "\n"
-    << c.mpeg1 << "\n" << c.fieldPictures << "\n" << c.width << "\n" << c.height << "\n"
-    << (c.mpeg1 ? 1 : 2) << "\n5\n" << c.bitRate << "\n" << (c.mpeg1 ? 40 : 112) << "\n0\n0\n"
-    << c.profile << "\n" << c.level << "\n" << c.progressive << "\n" << c.chroma << "\n"
-    << "2\n5\n5\n5\n" << c.width << "\n" << c.height << "\n" << c.dcPrecision << "\n"
+    << dir << "/f%d\n"
+    << dir << "/r%d\n-\n-\n"
+    << dir << "/stats.txt\n"
+    << "2\n"
+    << c.frames << "\n0\n00:00:00:00\n"
+    << c.N << "\n"
+    << c.M << "\n"
+    << c.mpeg1 << "\n"
+    << c.fieldPictures << "\n"
+    << c.width << "\n"
+    << c.height << "\n"
+    << (c.mpeg1 ? 1 : 2) << "\n5\n"
+    << c.bitRate << "\n"
+    << (c.mpeg1 ? 40 : 112) << "\n0\n0\n"
+    << c.profile << "\n"
+    << c.level << "\n"
+    << c.progressive << "\n"
+    << c.chroma << "\n"
+    << "2\n5\n5\n5\n"
+    << c.width << "\n"
+    << c.height << "\n"
+    << c.dcPrecision << "\n"
     << c.topFieldFirst << "\n"
     << c.framePredFrameDct << " " << c.framePredFrameDct << " " << c.framePredFrameDct << "\n"
     << "0 0 0\n"
     << c.qscale << " " << c.qscale << " " << c.qscale << "\n"
     << c.intraVlc << " " << c.intraVlc << " " << c.intraVlc << "\n"
     << c.alternateScan << " " << c.alternateScan << " " << c.alternateScan << "\n"
-    << "0\n" << c.progressive << "\n0\n"
+    << "0\n"
+    << c.progressive << "\n0\n"
     << "0\n0\n0\n0\n0\n0\n0\n0\n";
   s << fCode << " " << fCode << " " << width << " " << width << "\n";
   for (int n = 1; n < c.M; ++n) {
@@ -141,7 +157,8 @@ std::vector<Picture> decodeWithLibmpeg2(const Clip& c, const std::vector<std::ui
         Picture p;
         const int cw = chromaWidth(c), ch = chromaHeight(c);
         for (int y = 0; y < c.height; ++y) {
-          const std::uint8_t* row = info->display_fbuf->buf[0] + static_cast<std::size_t>(y) * seq->width;
+          const std::uint8_t* row =
+              info->display_fbuf->buf[0] + static_cast<std::size_t>(y) * seq->width;
           p.y.insert(p.y.end(), row, row + c.width);
         }
         for (int k = 1; k < 3; ++k) {
@@ -161,11 +178,13 @@ std::vector<Picture> decodeWithLibmpeg2(const Clip& c, const std::vector<std::ui
   return pictures;
 }
 
-std::vector<Picture> decodeWithFfmpeg(const Clip& c, const std::string& streamPath, const std::string& dir) {
+std::vector<Picture> decodeWithFfmpeg(const Clip& c, const std::string& streamPath,
+                                      const std::string& dir) {
   const std::string raw = dir + "/ffmpeg.yuv";
   const char* format = c.chroma == 1 ? "yuv420p" : (c.chroma == 2 ? "yuv422p" : "yuv444p");
-  const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -i '" + streamPath +
-                              "' -vsync 0 -f rawvideo -pix_fmt " + format + " -y '" + raw + "'";
+  const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -i '" +
+                              streamPath + "' -vsync 0 -f rawvideo -pix_fmt " + format + " -y '" +
+                              raw + "'";
   if (std::system(command.c_str()) != 0) return {};
   const std::vector<std::uint8_t> all = readAll(raw);
   const std::size_t luma = static_cast<std::size_t>(c.width) * c.height;
@@ -266,7 +285,8 @@ TEST_P(EncoderRoundTrip, BothDecodersReproduceTheReconstruction) {
   const std::vector<std::uint8_t> stream = readAll(streamPath);
   const std::vector<Picture> libmpeg2 = decodeWithLibmpeg2(c, stream);
   const std::vector<Picture> ffmpeg = decodeWithFfmpeg(c, streamPath, d);
-  EXPECT_GT(smallestLumaPsnr(d + "/stats.txt"), c.minimumLumaPsnr) << "reconstruction against source";
+  EXPECT_GT(smallestLumaPsnr(d + "/stats.txt"), c.minimumLumaPsnr)
+      << "reconstruction against source";
   if (c.expectDualPrime) {
     EXPECT_GT(dualPrimeMacroblocks(d + "/stats.txt"), 0);
   }
@@ -364,7 +384,8 @@ std::vector<Clip> clips() {
   {
     // Noise at a high rate makes large levels: escapes of both tables.
     Clip c = clip("noise_high_rate_escapes", 64, 48, 4, 4, 2);
-    c.noiseOnly = true, c.profile = 1, c.level = 4, c.bitRate = 60e6, c.intraVlc = 1, c.dcPrecision = 3;
+    c.noiseOnly = true, c.profile = 1, c.level = 4, c.bitRate = 60e6, c.intraVlc = 1,
+    c.dcPrecision = 3;
     c.minimumLumaPsnr = 20;
     all.push_back(c);
   }
@@ -377,6 +398,8 @@ std::vector<Clip> clips() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, EncoderRoundTrip, ::testing::ValuesIn(clips()),
-                         [](const ::testing::TestParamInfo<Clip>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Clip>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
