@@ -45,6 +45,13 @@ std::string programDirectory() {
   return exe.parent_path().string();
 }
 
+std::string programName() {
+  std::error_code ec;
+  auto exe = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return "";
+  return exe.stem().string();
+}
+
 std::string besideProgram(std::string_view windowsPath) {
   std::string mapped = hostPath(windowsPath);
   std::error_code ec;

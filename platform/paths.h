@@ -18,6 +18,8 @@ std::string hostPath(std::string_view windowsPath);
 
 // The folder that holds the running executable.
 std::string programDirectory();
+// The running executable's file name without its folder and extension ("arrowmap").
+std::string programName();
 
 // A path that the programs expect beside themselves (for example "..\Arrowmap.exe"):
 // the mapped path when it exists relative to the working directory, otherwise the

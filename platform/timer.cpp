@@ -27,17 +27,48 @@ Timer::~Timer() { timerLoop().remove(this); }
 
 void Timer::setInterval(unsigned ms) {
   interval_ = ms;
-  if (enabled_) dueAt_ = timerLoop().now() + interval_;
+  if (enabled_) {
+    dueAt_ = timerLoop().now() + interval_;
+    timerLoop().changed(*this);
+  }
 }
 
 void Timer::setEnabled(bool on) {
-  if (on && !enabled_) dueAt_ = timerLoop().now() + interval_;
+  const bool starts = on && !enabled_;
+  const bool stops = !on && enabled_;
+  if (starts) dueAt_ = timerLoop().now() + interval_;
   enabled_ = on;
+  if (starts || stops) timerLoop().changed(*this);
 }
 
 void TimerLoop::add(Timer* t) { timers_.push_back(t); }
 
-void TimerLoop::remove(Timer* t) { std::erase(timers_, t); }
+void TimerLoop::remove(Timer* t) {
+  if (scheduler_) scheduler_->stop(*t);
+  std::erase(timers_, t);
+}
+
+void TimerLoop::changed(Timer& t) {
+  if (scheduler_ == nullptr) return;
+  scheduler_->stop(t);
+  if (t.enabled_ && t.interval_ > 0) scheduler_->start(t);
+}
+
+void TimerLoop::setScheduler(TimerScheduler* scheduler) {
+  if (scheduler_) {
+    for (Timer* t : timers_) scheduler_->stop(*t);
+  }
+  scheduler_ = scheduler;
+  const std::uint64_t base = now();
+  for (Timer* t : timers_) {
+    t->dueAt_ = base + t->interval_;
+    changed(*t);
+  }
+}
+
+void TimerLoop::fire(Timer& t) {
+  if (t.enabled_ && t.interval_ > 0) fire(&t);
+}
 
 std::uint64_t TimerLoop::now() const { return realTime_ ? steadyMilliseconds() : simulatedNow_; }
 

@@ -17,13 +17,18 @@ class TFrmAbout : public forms::TForm {
   forms::TEdit* EdWebAddress;
   forms::TLabel* LblWebSite;
   forms::TMemo* MMDescription;
+  forms::TButton* BButOk;
 
   // Fills the description and the web-site caption in German for "lggerman", else in English.
   void SetLanguage(const std::string& language);
   // What the form shows, as one text.
   std::string Text() const;
-  // Shows the form through the user interface and waits for it to be closed.
+  // Shows the form and waits for it to be closed; without a screen its text goes to the
+  // user interface as a message.
   forms::TModalResult ShowModal();
+
+ protected:
+  void ShowWithoutScreen() override;
 };
 
 }  // namespace arrowmap

@@ -9,7 +9,6 @@
 
 #include "arrowmap/app/main.h"
 #include "platform/forms/graphics.h"
-#include "platform/forwarding_ui.h"
 #include "platform/timer.h"
 #include "platform/ui.h"
 
@@ -148,22 +147,6 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
   return o;
 }
 
-// Passes every call on to the backend in force and notes whether the form reported a
-// rejected formula.
-class WatchingUi final : public platform::ForwardingUi {
- public:
-  using ForwardingUi::ForwardingUi;
-  bool formulaRejected() const { return formulaRejected_; }
-
-  void messageBox(const std::string& text, const std::string& caption) override {
-    if (text.starts_with("MSG_formula_")) formulaRejected_ = true;
-    ForwardingUi::messageBox(text, caption);
-  }
-
- private:
-  bool formulaRejected_ = false;
-};
-
 // Restores the process-wide event hook and timer clock however the command ends.
 struct DriverState {
   DriverState() {
@@ -199,8 +182,6 @@ std::string framePath(const std::string& dir, int iteration) {
 }
 
 int runCommand(const Options& o, std::ostream& err) {
-  WatchingUi watch(platform::ui());
-  platform::ScopedUi scopedUi(watch);
   DriverState driver;
 
   TMainFrm form(nullptr);
@@ -215,7 +196,7 @@ int runCommand(const Options& o, std::ostream& err) {
       err << "arrowmap: cannot write " << o.output << "\n";
       return 1;
     }
-    return watch.formulaRejected() ? 1 : 0;
+    return form.FormulaRejected() ? 1 : 0;
   }
 
   std::error_code ec;
@@ -241,7 +222,7 @@ int runCommand(const Options& o, std::ostream& err) {
     if (ticks % o.every != 0) return;
     const int iteration = static_cast<int>(form.CfxIter->Value());
     const std::string path = framePath(o.output, iteration);
-    form.Snapshot(frame);
+    form.PnlChart->Snapshot(frame);
     if (!frame.SaveToPNG(path)) {
       writeFailed = true;
       return;
@@ -256,7 +237,7 @@ int runCommand(const Options& o, std::ostream& err) {
     err << "arrowmap: cannot write the pictures into " << o.output << "\n";
     return 1;
   }
-  return watch.formulaRejected() ? 1 : 0;
+  return form.FormulaRejected() ? 1 : 0;
 }
 
 }  // namespace

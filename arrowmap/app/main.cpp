@@ -33,6 +33,10 @@ constexpr int kLastIteration = 9999;
 constexpr std::uint8_t kStillMark = 0;
 constexpr std::uint8_t kParticleMark = 1;
 constexpr forms::TColor kParticleColor = 0x800000;
+// The chart panel (iteration label and chart) and the column of controls beside it.
+constexpr int kChartWidth = 640;
+constexpr int kChartHeight = 664;
+constexpr int kControlsWidth = 260;
 
 // A uniform number in [0, 1) from the runtime generator.
 double uniform() { return platform::rand() / (platform::kRandMax + 1.0); }
@@ -97,8 +101,16 @@ TMainFrm::TMainFrm(forms::TComponent* AOwner) : forms::TForm(AOwner) {
 
   cliDemon = streamed<TvtqDemonClient>(this, "cliDemon");
 
+  PnlControls = streamed<forms::TPanel>(this, "PnlControls");
+  PnlControls->SetParent(this);
+  PnlControls->SetWidth(kControlsWidth);
+  PnlControls->SetAlign(forms::alRight);
+  PnlChart = streamed<forms::TPanel>(this, "PnlChart");
+  PnlChart->SetParent(this);
+  PnlChart->SetAlign(forms::alClient);
+
   CfxIter = streamed<TCifrabox>(this, "CfxIter");
-  CfxIter->SetParent(this);
+  CfxIter->SetParent(PnlChart);
   CfxIter->SetHeight(24);
   CfxIter->SetAlign(forms::alTop);
   CfxIter->SetLeftText("Iteration ");
@@ -106,58 +118,83 @@ TMainFrm::TMainFrm(forms::TComponent* AOwner) : forms::TForm(AOwner) {
   CfxIter->SetEmpty(true);
 
   PVData = streamed<TPlotvane>(this, "PVData");
-  PVData->SetParent(this);
+  PVData->SetParent(PnlChart);
   PVData->SetAlign(forms::alClient);
   PVData->SetAllocSize(1000);
   PVData->SetAutoRedraw(true);
   PVData->SetIsometric(true);
   PVData->SetLayerRange(1, -11.5, -11.5, 11.5, 11.5);
 
+  // The column of standard controls, top to bottom, as the form resource places them.
+  auto place = [this](forms::TControl* control, int left, int top, int width, int height) {
+    control->SetParent(PnlControls);
+    control->SetBounds(left, top, width, height);
+  };
+  auto label = [&](const char* name, const char* caption, int top) {
+    auto* l = streamed<forms::TLabel>(this, name);
+    l->SetCaption(caption);
+    place(l, 10, top, 240, 18);
+    return l;
+  };
+
+  LblFuncX = label("LblFuncX", "WH_x' = f(x, y)", 12);
   EdFuncX = streamed<forms::TEdit>(this, "EdFuncX");
   EdFuncX->SetText("x+y*0.1");
+  place(EdFuncX, 10, 32, 240, 26);
+  LblFuncY = label("LblFuncY", "WH_y' = g(x, y)", 66);
   EdFuncY = streamed<forms::TEdit>(this, "EdFuncY");
   EdFuncY->SetText("y+x*0.1");
+  place(EdFuncY, 10, 86, 240, 26);
   auto keyPress = [this](forms::TComponent* sender, char& key) { EdFuncXKeyPress(sender, key); };
   EdFuncX->OnKeyPress = keyPress;
   EdFuncY->OnKeyPress = keyPress;
 
+  LblFieldType = label("LblFieldType", "WH_Preset field", 124);
   CBoxFieldType = streamed<forms::TComboBox>(this, "CBoxFieldType");
   for (const FieldPreset& preset : kFieldPresets) CBoxFieldType->Items.emplace_back(preset.key);
   CBoxFieldType->OnChange = [this](forms::TComponent* s) { CBoxFieldTypeChange(s); };
+  place(CBoxFieldType, 10, 144, 240, 26);
 
+  LblMagnify = label("LblMagnify", "WH_Magnification", 260);
   SBarMagnify = streamed<forms::TScrollBar>(this, "SBarMagnify");
   SBarMagnify->SetMax(400);
   SBarMagnify->SetMin(107);
   SBarMagnify->SetPosition(400);
+  SBarMagnify->SetSmallChange(1);
+  SBarMagnify->SetLargeChange(20);
   SBarMagnify->OnChange = [this](forms::TComponent* s) { SBarMagnifyChange(s); };
+  place(SBarMagnify, 10, 280, 240, 18);
 
   Timer1.setInterval(500);
   Timer1.setEnabled(false);
   Timer1.onTimer = [this] { Timer1Timer(this); };
 
-  auto button = [this](const char* name, const char* caption,
-                       void (TMainFrm::*handler)(forms::TComponent*)) {
+  auto button = [&](const char* name, const char* caption,
+                    void (TMainFrm::*handler)(forms::TComponent*), int left, int top) {
     auto* b = streamed<forms::TButton>(this, name);
     b->SetCaption(caption);
     b->OnClick = [this, handler](forms::TComponent* s) { (this->*handler)(s); };
+    place(b, left, top, 115, 28);
     return b;
   };
-  BButField = button("BButField", "WH_Show field", &TMainFrm::BButFieldClick);
-  BButApply = button("BButApply", "WH_Apply field", &TMainFrm::BButApplyClick);
-  BButStop = button("BButStop", "WH_Stop", &TMainFrm::BButStopClick);
+  BButField = button("BButField", "WH_Show field", &TMainFrm::BButFieldClick, 10, 184);
+  BButApply = button("BButApply", "WH_Apply field", &TMainFrm::BButApplyClick, 135, 184);
+  BButStop = button("BButStop", "WH_Stop", &TMainFrm::BButStopClick, 10, 220);
   BButStop->SetEnabled(false);
-  BButExit = button("BButExit", "WH_Exit", &TMainFrm::BButExitClick);
-  BButAbout = button("BButAbout", "WH_About", &TMainFrm::BButAboutClick);
+  BButAbout = button("BButAbout", "WH_About", &TMainFrm::BButAboutClick, 135, 220);
+  BButExit = button("BButExit", "WH_Exit", &TMainFrm::BButExitClick, 135, 622);
 
   MMExplain1 = streamed<forms::TMemo>(this, "MMExplain1");
   MMExplain1->ReadOnly = true;
+  place(MMExplain1, 10, 312, 240, 150);
   MMExplain2 = streamed<forms::TMemo>(this, "MMExplain2");
   MMExplain2->ReadOnly = true;
+  place(MMExplain2, 10, 470, 240, 140);
 
   OnShow = [this](forms::TComponent* s) { FormShow(s); };
   EndLoading();
   // Sizing after loading lays out the chart and the label and sizes their surfaces.
-  SetBounds(0, 0, 640, 664);
+  SetBounds(0, 0, kChartWidth + kControlsWidth, kChartHeight);
 }
 
 void TMainFrm::FormShow(forms::TComponent*) {
@@ -168,8 +205,8 @@ void TMainFrm::FormShow(forms::TComponent*) {
   // The application's icon comes from the learning server's work area; this build has
   // neither, so the form keeps no icon.
 
-  MMExplain1->Lines = splitLines(Translate("MMExplain1"));
-  MMExplain2->Lines = splitLines(Translate("MMExplain2"));
+  MMExplain1->SetLines(splitLines(Translate("MMExplain1")));
+  MMExplain2->SetLines(splitLines(Translate("MMExplain2")));
 
   if (FrmAbout == nullptr) return;
   FrmAbout->LblName->SetCaption("Arrowmap");
@@ -312,6 +349,7 @@ double TMainFrm::EvaluateFormula(const std::string& Formula, int& Err, double x,
 
   Timer1.setEnabled(false);
   Err = -1;
+  formulaRejected_ = true;
   // One message per animation step: the same fault in every particle needs telling once.
   if (!(inStep_ && stepReported_)) {
     if (inStep_) stepReported_ = true;

@@ -44,6 +44,9 @@ class TMainFrm : public forms::TForm {
   // Creates and loads every component as the form's resource describes them.
   explicit TMainFrm(forms::TComponent* AOwner);
 
+  // The chart with the iteration label above it, and the controls beside it.
+  forms::TPanel* PnlChart;
+  forms::TPanel* PnlControls;
   TPlotvane* PVData;
   TCifrabox* CfxIter;
   forms::TEdit* EdFuncX;
@@ -58,6 +61,10 @@ class TMainFrm : public forms::TForm {
   forms::TButton* BButAbout;
   forms::TMemo* MMExplain1;
   forms::TMemo* MMExplain2;
+  forms::TLabel* LblFuncX;
+  forms::TLabel* LblFuncY;
+  forms::TLabel* LblFieldType;
+  forms::TLabel* LblMagnify;
   TvtqDemonClient* cliDemon;
   // The About form the program created beside this one (not owned); may be null.
   TFrmAbout* FrmAbout = nullptr;
@@ -85,10 +92,13 @@ class TMainFrm : public forms::TForm {
   void FreeFormulaTree(FormulaTree& Tree) { arrowmap::FreeFormulaTree(Tree); }
 
   bool Busy() const { return busy_; }
+  // True once EvaluateFormula has rejected a formula.
+  bool FormulaRejected() const { return formulaRejected_; }
   std::string Translate(const std::string& key) const { return cliDemon->Translate(key); }
 
  private:
   bool busy_ = false;
+  bool formulaRejected_ = false;
   // Inside an animation step: a rejected formula is reported only the first time.
   bool inStep_ = false;
   bool stepReported_ = false;

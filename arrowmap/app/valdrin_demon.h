@@ -19,7 +19,8 @@ class TvtqDemonClient : public forms::TComponent {
   bool UseValdrinServer() const { return false; }
 
  protected:
-  // Once the owner's components are loaded, their "WH_" captions are translated.
+  // Once the owner's components are loaded, the language file is read and their "WH_"
+  // captions are translated.
   void Loaded() override;
 
  private:

@@ -37,7 +37,20 @@ void TComponent::EndLoading() {
 
 TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {}
 
-TControl::~TControl() { SetParent(nullptr); }
+TControl::~TControl() {
+  if (view_) view_->ControlDestroyed();
+  SetParent(nullptr);
+}
+
+void TControl::Changed() {
+  if (view_ && !Loading()) view_->ControlChanged();
+}
+
+void TControl::SetEnabled(bool v) {
+  if (v == enabled_) return;
+  enabled_ = v;
+  Changed();
+}
 
 void TControl::SetParent(TWinControl* parent) {
   if (parent == parent_) return;
@@ -63,7 +76,11 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   width_ = width;
   height_ = height;
   if (resized && !Loading()) Resize();
-  if (resized) Invalidate();
+  if (resized) {
+    Invalidate();
+  } else {
+    Changed();
+  }
 }
 
 void TControl::SetVisible(bool v) {
@@ -87,6 +104,7 @@ void TControl::SetAlign(TAlign a) {
 
 void TControl::Invalidate() {
   if (visible_ && !Loading()) Paint();
+  Changed();
 }
 
 // ---- TWinControl ----
@@ -157,6 +175,13 @@ void TCustomControl::SetColor(TColor c) {
   Invalidate();
 }
 
+void TCustomControl::Snapshot(TBitmap& target) {
+  target.SetSize(Width(), Height());
+  Paint();
+  target.Canvas().Draw(0, 0, Surface());
+  PaintTo(target.Canvas(), 0, 0);
+}
+
 void TCustomControl::Resize() {
   surface_.SetSize(Width(), Height());
   TWinControl::Resize();
@@ -171,6 +196,7 @@ void TButton::Click() {
 void TEdit::SetText(const std::string& text) {
   if (text == text_) return;
   text_ = text;
+  Changed();
   if (OnChange) OnChange(this);
 }
 
@@ -184,8 +210,20 @@ void TEdit::KeyPress(char key) {
   }
 }
 
+void TMemo::SetLines(std::vector<std::string> lines) {
+  Lines = std::move(lines);
+  Changed();
+}
+
+void TComboBox::SetItems(std::vector<std::string> items) {
+  Items = std::move(items);
+  SetItemIndex(itemIndex_);
+  Changed();
+}
+
 void TComboBox::SetItemIndex(int index) {
   itemIndex_ = (index >= 0 && index < static_cast<int>(Items.size())) ? index : -1;
+  Changed();
 }
 
 void TComboBox::Select(int index) {
@@ -197,23 +235,46 @@ void TScrollBar::SetMin(int v) {
   min_ = v;
   if (max_ < min_) max_ = min_;
   SetPosition(position_);
+  Changed();
 }
 
 void TScrollBar::SetMax(int v) {
   max_ = v;
   if (min_ > max_) min_ = max_;
   SetPosition(position_);
+  Changed();
 }
 
 void TScrollBar::SetPosition(int v) {
   v = std::clamp(v, min_, max_);
   if (v == position_) return;
   position_ = v;
+  Changed();
   if (OnChange && !Loading()) OnChange(this);
 }
 
+void TScrollBar::SetSmallChange(int v) {
+  smallChange_ = std::max(1, v);
+  Changed();
+}
+
+void TScrollBar::SetLargeChange(int v) {
+  largeChange_ = std::max(1, v);
+  Changed();
+}
+
+void TScrollBar::Scroll(int position) {
+  if (OnScroll) OnScroll(this, position);
+  SetPosition(position);
+}
+
+TTimer::TTimer(TComponent* AOwner) : TComponent(AOwner) {
+  timer_.setEnabled(true);
+  timer_.onTimer = [this] { Fire(); };
+}
+
 void TTimer::Fire() {
-  if (enabled_ && OnTimer) OnTimer(this);
+  if (Enabled() && OnTimer) OnTimer(this);
 }
 
 void TPanel::Paint() {
@@ -224,13 +285,38 @@ void TPanel::Paint() {
 
 // ---- TForm ----
 
+namespace {
+TFormHost*& formHost() {
+  static TFormHost* host = nullptr;
+  return host;
+}
+}  // namespace
+
+void SetFormHost(TFormHost* host) { formHost() = host; }
+
+TFormHost* FormHost() { return formHost(); }
+
+TForm::~TForm() {
+  if (TFormHost* host = FormHost()) host->FormDestroyed(*this);
+}
+
 void TForm::Show() {
   closed_ = false;
+  if (TFormHost* host = FormHost()) host->ShowForm(*this);
   if (OnShow) OnShow(this);
 }
 
 TModalResult TForm::ShowModal() {
-  Show();
+  TFormHost* host = FormHost();
+  if (host == nullptr) {
+    Show();
+    ShowWithoutScreen();
+    return ModalResult;
+  }
+  closed_ = false;
+  ModalResult = mrNone;
+  if (OnShow) OnShow(this);
+  host->RunModal(*this);
   return ModalResult;
 }
 
@@ -238,19 +324,17 @@ void TForm::Close() {
   if (closed_) return;
   closed_ = true;
   if (OnClose) OnClose(this);
+  if (TFormHost* host = FormHost()) host->HideForm(*this);
+}
+
+void RunMessageLoop(TForm& mainForm) {
+  if (TFormHost* host = FormHost()) host->RunUntilClosed(mainForm);
 }
 
 void TForm::Paint() {
   Canvas().Brush.Color = Color();
   Canvas().Brush.Style = bsSolid;
   Canvas().FillRect({0, 0, Width(), Height()});
-}
-
-void TForm::Snapshot(TBitmap& target) {
-  target.SetSize(Width(), Height());
-  Paint();
-  target.Canvas().Draw(0, 0, Surface());
-  PaintTo(target.Canvas(), 0, 0);
 }
 
 // ---- events in long work ----

@@ -1,8 +1,9 @@
 // The component model of the forms toolkit: components owned by other components,
 // controls with position and size inside a parent, custom controls that paint into
-// their own off-screen surface, and the standard controls a form is made of. There
-// is no window system behind it: a control's "screen" is its surface bitmap, and a
-// form composes its children's surfaces when it is asked for a picture.
+// their own off-screen surface, and the standard controls a form is made of. Without a
+// screen a control's picture is its surface bitmap, and a form composes its children's
+// surfaces when it is asked for one; a screen (TFormHost) shows forms as windows and
+// keeps a view of each control (TControlView).
 #pragma once
 
 #include <functional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/forms/graphics.h"
+#include "platform/timer.h"
 
 namespace forms {
 
@@ -18,6 +20,19 @@ class TComponent;
 using TNotifyEvent = std::function<void(TComponent* Sender)>;
 // Key is the typed character; a handler may change it (0 swallows the key).
 using TKeyPressEvent = std::function<void(TComponent* Sender, char& Key)>;
+// ScrollPos is the position the user scrolled to; a handler may change it.
+using TScrollEvent = std::function<void(TComponent* Sender, int& ScrollPos)>;
+
+class TControl;
+
+// What a screen keeps of one control (a widget). The control tells it after its state or
+// picture changed, and once when the control goes. Console runs attach no view.
+class TControlView {
+ public:
+  virtual ~TControlView() = default;
+  virtual void ControlChanged() = 0;
+  virtual void ControlDestroyed() = 0;
+};
 
 // A component belongs to its owner, which frees it (owned components are freed
 // in the reverse order of their creation). Freeing a component first removes it
@@ -82,7 +97,7 @@ class TControl : public TComponent {
   bool Visible() const { return visible_; }
   void SetVisible(bool v);
   bool Enabled() const { return enabled_; }
-  void SetEnabled(bool v) { enabled_ = v; }
+  void SetEnabled(bool v);
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& text);
   TAlign Align() const { return align_; }
@@ -92,8 +107,14 @@ class TControl : public TComponent {
   void Invalidate();
   void Repaint() { Invalidate(); }
 
+  // The screen's view of this control (not owned); null detaches it.
+  void SetView(TControlView* view) { view_ = view; }
+  TControlView* View() const { return view_; }
+
  protected:
   virtual void Paint() {}
+  // Tells the view that the state or the picture changed (not while loading).
+  void Changed();
   // After the size changed (not while loading), and once after loading.
   virtual void Resize() {}
   void Loaded() override {
@@ -109,6 +130,7 @@ class TControl : public TComponent {
   bool enabled_ = true;
   std::string caption_;
   TAlign align_ = alNone;
+  TControlView* view_ = nullptr;
 };
 
 // A control that holds other controls and lays out the aligned ones.
@@ -145,9 +167,13 @@ class TCustomControl : public TWinControl {
   const TBitmap& Surface() const { return surface_; }
   TColor Color() const { return color_; }
   void SetColor(TColor c);
+  // A picture of the control with every visible custom control inside it in place.
+  void Snapshot(TBitmap& target);
 
  protected:
   void Resize() override;
+  // For controls that draw onto their surface outside Paint: the screen shows it anew.
+  void SurfaceChanged() { Changed(); }
 
  private:
   TBitmap surface_;
@@ -187,14 +213,18 @@ class TEdit : public TControl {
 class TMemo : public TControl {
  public:
   using TControl::TControl;
+  // Lines may be written directly; SetLines also shows them on a screen.
   std::vector<std::string> Lines;
+  void SetLines(std::vector<std::string> lines);
   bool ReadOnly = false;
 };
 
 class TComboBox : public TControl {
  public:
   using TControl::TControl;
+  // Items may be written directly; SetItems also shows them on a screen.
   std::vector<std::string> Items;
+  void SetItems(std::vector<std::string> items);
   int ItemIndex() const { return itemIndex_; }
   // Selects without the change event, as a program does; -1 for none.
   void SetItemIndex(int index);
@@ -216,28 +246,37 @@ class TScrollBar : public TControl {
   void SetMin(int v);
   void SetMax(int v);
   void SetPosition(int v);
+  // The steps of the arrows and of a click beside the thumb (at least 1).
+  int SmallChange() const { return smallChange_; }
+  int LargeChange() const { return largeChange_; }
+  void SetSmallChange(int v);
+  void SetLargeChange(int v);
+  // What the user's scrolling does: OnScroll may change the new position, then it is set.
+  void Scroll(int position);
   TNotifyEvent OnChange;
+  TScrollEvent OnScroll;
 
  private:
   int min_ = 0, max_ = 100, position_ = 0;
+  int smallChange_ = 1, largeChange_ = 1;
 };
 
-// A timer fires OnTimer every Interval milliseconds while enabled. Who drives it
-// (a real clock or a console loop) calls Fire().
+// A timer fires OnTimer every Interval milliseconds while enabled, driven by the
+// process's timer loop (platform/timer.h) or by the scheduler plugged into that loop.
 class TTimer : public TComponent {
  public:
-  using TComponent::TComponent;
-  bool Enabled() const { return enabled_; }
-  void SetEnabled(bool v) { enabled_ = v; }
-  int Interval() const { return interval_; }
-  void SetInterval(int ms) { interval_ = ms; }
+  explicit TTimer(TComponent* AOwner);
+  bool Enabled() const { return timer_.enabled(); }
+  void SetEnabled(bool v) { timer_.setEnabled(v); }
+  int Interval() const { return static_cast<int>(timer_.interval()); }
+  // Negative intervals count as 0 (never fires).
+  void SetInterval(int ms) { timer_.setInterval(ms < 0 ? 0u : static_cast<unsigned>(ms)); }
   // One tick: runs OnTimer when enabled.
   void Fire();
   TNotifyEvent OnTimer;
 
  private:
-  bool enabled_ = true;
-  int interval_ = 1000;
+  platform::Timer timer_;
 };
 
 class TPanel : public TCustomControl {
@@ -250,11 +289,34 @@ class TPanel : public TCustomControl {
 
 enum TModalResult { mrNone = 0, mrOk = 1, mrCancel = 2 };
 
-// A top-level form. Show and ShowModal run OnShow; there is no event loop, so
-// ShowModal returns at once with ModalResult.
+class TForm;
+
+// A screen that shows forms as windows. Without one (console runs) forms have no
+// window: Show runs OnShow, and ShowModal returns at once with ModalResult.
+class TFormHost {
+ public:
+  virtual ~TFormHost() = default;
+  // Makes the form's window visible.
+  virtual void ShowForm(TForm& form) = 0;
+  // Shows the form's window modally and returns once the form was closed.
+  virtual void RunModal(TForm& form) = 0;
+  // Runs the events until the form was closed.
+  virtual void RunUntilClosed(TForm& form) = 0;
+  // The form was closed, or is going: its window goes.
+  virtual void HideForm(TForm& form) = 0;
+  virtual void FormDestroyed(TForm& form) = 0;
+};
+
+// Installs `host` (not owned) for the whole process; null returns to no screen.
+void SetFormHost(TFormHost* host);
+TFormHost* FormHost();
+
+// A top-level form. Show makes its window visible and runs OnShow; ShowModal waits for
+// the form to be closed where there is a screen.
 class TForm : public TCustomControl {
  public:
   using TCustomControl::TCustomControl;
+  ~TForm() override;
   void Show();
   TModalResult ShowModal();
   void Close();
@@ -262,15 +324,18 @@ class TForm : public TCustomControl {
   TModalResult ModalResult = mrNone;
   TNotifyEvent OnShow;
   TNotifyEvent OnClose;
-  // A picture of the form with every visible custom control in place.
-  void Snapshot(TBitmap& target);
 
  protected:
   void Paint() override;
+  // What ShowModal does in place of a window when there is no screen.
+  virtual void ShowWithoutScreen() {}
 
  private:
   bool closed_ = false;
 };
+
+// Runs the events of the screen until `mainForm` was closed; at once without a screen.
+void RunMessageLoop(TForm& mainForm);
 
 // Lets pending events run in the middle of long work. The driver of the program
 // installs the hook; without one nothing happens.
