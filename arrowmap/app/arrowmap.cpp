@@ -1,11 +1,20 @@
-// The Arrowmap program: the viewer's main form driven from the command line.
+// The Arrowmap program: the viewer's main form in a window when started without a command
+// on a desktop, else driven from the command line.
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "arrowmap/app/console_commands.h"
+#include "arrowmap/app/desktop_start.h"
+#include "platform/forms/window/form_windows.h"
 
 int main(int argc, char** argv) {
+  const char* display = std::getenv("DISPLAY");
+  if (argc <= 1 && display != nullptr && *display != '\0') {
+    forms::window::FormWindows windows;
+    return arrowmap::RunArrowmapForms();
+  }
   const std::vector<std::string> args(argv + 1, argv + argc);
   return arrowmap::RunArrowmap(args, std::cout, std::cerr);
 }

@@ -203,6 +203,7 @@ void TCustomPlotvane::ShowItems() {
       RenderItems(plotBitmap_.Canvas(), 0, 0, true, true);
       controlBitmap_.Canvas().Draw(lRim_, tRim_, plotBitmap_);
       Canvas().Draw(lRim_, tRim_, plotBitmap_);
+      SurfaceChanged();
     } else {
       Paint();
     }
