@@ -37,6 +37,7 @@ class TWordhive2000 {
   static std::string LanguageFilePath();
 
   std::size_t Count() const { return table_.size(); }
+  bool Knows(const std::string& key) const { return table_.contains(key); }
 
  private:
   std::map<std::string, std::string, std::less<>> table_;

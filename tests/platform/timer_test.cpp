@@ -106,3 +106,59 @@ TEST(TimerTest, ADestroyedTimerLeavesTheLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+// Records what the timer loop tells a scheduler, as a window system's timeouts would hear it.
+class RecordingScheduler final : public platform::TimerScheduler {
+ public:
+  std::vector<std::pair<std::string, unsigned>> calls;
+  void start(Timer& t) override { calls.emplace_back("start", t.interval()); }
+  void stop(Timer& t) override { calls.emplace_back("stop", t.interval()); }
+};
+
+TEST(TimerTest, APluggedSchedulerHearsEveryStartAndStop) {
+  RecordingScheduler scheduler;
+  using Calls = std::vector<std::pair<std::string, unsigned>>;
+  {
+    Timer running;
+    running.setInterval(500);
+    running.setEnabled(true);
+    Timer idle;
+    timerLoop().setScheduler(&scheduler);
+    // Installing starts what already runs; timers still disabled only get a stop.
+    EXPECT_EQ(scheduler.calls, (Calls{{"stop", 500}, {"start", 500}, {"stop", 1000}}));
+    int fired = 0;
+    running.onTimer = [&] { ++fired; };
+    scheduler.calls.clear();
+
+    running.setInterval(250);  // a new interval starts anew
+    running.setEnabled(true);  // already on: nothing to tell
+    running.setEnabled(false);
+    running.setInterval(100);  // disabled: nothing to tell
+    idle.setInterval(0);
+    idle.setEnabled(true);  // an interval of 0 never fires: not started
+    EXPECT_EQ(scheduler.calls, (Calls{{"stop", 250}, {"start", 250}, {"stop", 250}, {"stop", 0}}));
+
+    timerLoop().fire(running);  // a tick that was already on its way when it stopped
+    EXPECT_EQ(fired, 0);
+    running.setEnabled(true);
+    timerLoop().fire(running);
+    EXPECT_EQ(fired, 1);
+    scheduler.calls.clear();
+  }
+  // Timers that go tell the scheduler, so that no tick of theirs follows.
+  EXPECT_EQ(scheduler.calls, (Calls{{"stop", 0}, {"stop", 100}}));
+  timerLoop().setScheduler(nullptr);
+
+  // Back on the loop's own clock.
+  Timer t;
+  t.setInterval(500);
+  int count = 0;
+  t.onTimer = [&] { ++count; };
+  t.setEnabled(true);
+  timerLoop().run([&] { return count >= 2; });
+  EXPECT_EQ(count, 2);
+}
+
+}  // namespace

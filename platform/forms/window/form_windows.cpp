@@ -76,8 +76,7 @@ class ControlView : public TControlView {
     Fl_Widget* w = widget();
     int x, y;
     windowBounds(*control_, x, y);
-    if (x != w->x() || y != w->y() || control_->Width() != w->w() ||
-        control_->Height() != w->h()) {
+    if (x != w->x() || y != w->y() || control_->Width() != w->w() || control_->Height() != w->h()) {
       w->resize(x, y, control_->Width(), control_->Height());
       if (w->window()) w->window()->redraw();
     }
@@ -242,6 +241,7 @@ class EditView final : public WidgetView<EditInput> {
     widget_->when(FL_WHEN_CHANGED);
     widget_->callback(&changed, this);
   }
+
  protected:
   void forget() override { widget_->edit = nullptr; }
   void sync() override {

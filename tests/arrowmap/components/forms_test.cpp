@@ -156,3 +156,132 @@ TEST(FormsBitmapTest, DrawsAndWritesPng) {
 
 }  // namespace
 }  // namespace forms
+
+namespace forms {
+namespace {
+
+// Counts what a screen would hear of one control.
+class CountingView final : public TControlView {
+ public:
+  int changes = 0;
+  bool destroyed = false;
+  void ControlChanged() override { ++changes; }
+  void ControlDestroyed() override { destroyed = true; }
+};
+
+TEST(FormsViewTest, ControlsTellTheirViewWhatChanged) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 200, 100);
+  auto* edit = new TEdit(&form);
+  auto* list = new TComboBox(&form);
+  auto* bar = new TScrollBar(&form);
+  auto* label = new TLabel(&form);
+  struct Case {
+    const char* name;
+    TControl* control;
+    std::function<void()> change;
+    int expected;
+  };
+  const std::vector<Case> cases = {
+      {"edit text", edit, [&] { edit->SetText("x+1"); }, 1},
+      {"same text again", edit, [&] { edit->SetText("x+1"); }, 0},
+      {"typing", edit, [&] { edit->KeyPress('2'); }, 1},
+      {"list items", list,
+       [&] {
+         list->SetItems({"a", "b"});
+       },
+       2},  // items, then the index
+      {"list choice", list, [&] { list->Select(1); }, 1},
+      {"bar position", bar, [&] { bar->SetPosition(40); }, 1},
+      {"bar steps", bar, [&] { bar->SetLargeChange(10); }, 1},
+      {"caption", label, [&] { label->SetCaption("Go"); }, 1},
+      {"enabled", label, [&] { label->SetEnabled(false); }, 1},
+      {"moved", label, [&] { label->SetLeft(5); }, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CountingView view;
+    c.control->SetView(&view);
+    c.change();
+    c.control->SetView(nullptr);
+    EXPECT_EQ(view.changes, c.expected);
+  }
+
+  // Nothing is told while loading, and the view hears when its control goes.
+  CountingView view;
+  edit->SetView(&view);
+  edit->BeginLoading();
+  edit->SetText("y");
+  EXPECT_EQ(view.changes, 0);
+  edit->EndLoading();
+  delete edit;
+  EXPECT_TRUE(view.destroyed);
+}
+
+TEST(FormsViewTest, ScrollingRunsOnScrollBeforeThePositionChanges) {
+  TForm form(nullptr);
+  auto* bar = new TScrollBar(&form);
+  bar->SetMin(107);
+  bar->SetMax(400);
+  std::vector<int> seen;
+  bar->OnScroll = [&](TComponent*, int& pos) {
+    seen.push_back(pos);
+    if (pos > 300) pos = 300;  // a handler may hold the thumb back
+  };
+  bar->OnChange = [&](TComponent*) { seen.push_back(-bar->Position()); };
+  bar->Scroll(250);
+  bar->Scroll(390);
+  EXPECT_EQ(seen, (std::vector<int>{250, -250, 390, -300}));
+  bar->SetSmallChange(0);
+  EXPECT_EQ(bar->SmallChange(), 1);
+}
+
+// What a screen is asked to do, in order.
+class RecordingHost final : public TFormHost {
+ public:
+  std::vector<std::string> calls;
+  void ShowForm(TForm& f) override { calls.push_back("show " + f.Name); }
+  void RunModal(TForm& f) override {
+    calls.push_back("modal " + f.Name);
+    f.ModalResult = mrOk;
+    f.Close();
+  }
+  void RunUntilClosed(TForm& f) override { calls.push_back("run " + f.Name); }
+  void HideForm(TForm& f) override { calls.push_back("hide " + f.Name); }
+  void FormDestroyed(TForm& f) override { calls.push_back("destroyed " + f.Name); }
+};
+
+class QuietForm : public TForm {
+ public:
+  using TForm::TForm;
+  int withoutScreen = 0;
+
+ protected:
+  void ShowWithoutScreen() override { ++withoutScreen; }
+};
+
+TEST(FormsViewTest, FormsGoThroughTheScreenWhenThereIsOne) {
+  RecordingHost host;
+  {
+    QuietForm form(nullptr);
+    form.Name = "F";
+    form.OnShow = [&](TComponent*) { host.calls.push_back("OnShow"); };
+    form.ShowModal();  // no screen yet
+    EXPECT_EQ(form.withoutScreen, 1);
+    EXPECT_TRUE(host.calls == std::vector<std::string>{"OnShow"});
+    host.calls.clear();
+
+    SetFormHost(&host);
+    form.Show();
+    EXPECT_EQ(form.ShowModal(), mrOk);
+    RunMessageLoop(form);
+    EXPECT_EQ(form.withoutScreen, 1);
+  }
+  SetFormHost(nullptr);
+  const std::vector<std::string> expected = {"show F", "OnShow", "OnShow",     "modal F",
+                                             "hide F", "run F",  "destroyed F"};
+  EXPECT_EQ(host.calls, expected);
+}
+
+}  // namespace
+}  // namespace forms
