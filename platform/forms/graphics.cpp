@@ -14,12 +14,19 @@ namespace {
 // back at exit so leak checkers see a clean process, but only when no bitmap is left
 // that might still draw (a bitmap freed by a later static destructor).
 int g_liveBitmaps = 0;
+bool g_fontCachesShared = false;
 
 void releaseFontCaches() {
-  if (g_liveBitmaps != 0) return;
+  if (g_liveBitmaps != 0 || g_fontCachesShared) return;
   cairo_debug_reset_static_data();
   FcFini();
 }
+
+}  // namespace
+
+void KeepFontCachesAtExit() { g_fontCachesShared = true; }
+
+namespace {
 
 // Pixels per point at 96 dots per inch.
 constexpr double kPixelsPerPoint = 96.0 / 72.0;

@@ -78,6 +78,10 @@ struct TFont {
   bool Bold = false;
 };
 
+// Cairo's and fontconfig's font caches are given back at exit unless another user of
+// fontconfig (a window system's text) may still hold them: then it says so here.
+void KeepFontCachesAtExit();
+
 // Applies the pen's colour, width and dash pattern to `cr`; false for psClear.
 bool applyPen(cairo_t* cr, const TPen& pen);
 void applyColor(cairo_t* cr, TColor color);

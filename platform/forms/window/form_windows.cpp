@@ -11,6 +11,7 @@
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Text_Display.H>
 #include <FL/fl_draw.H>
+#include <FL/x.H>
 
 #include <cstdint>
 #include <string>
@@ -470,6 +471,8 @@ TimeoutScheduler& timeoutScheduler() {
 }  // namespace
 
 FormWindows::FormWindows() {
+  // FLTK draws its text through Xft, which keeps fontconfig's caches until after exit.
+  KeepFontCachesAtExit();
   SetFormHost(this);
   platform::timerLoop().setScheduler(&timeoutScheduler());
   SetProcessMessagesHook([] { Fl::check(); });
@@ -519,6 +522,22 @@ Fl_Double_Window* FormWindows::WindowOf(const TForm& form) const {
 Fl_Widget* FormWindows::WidgetOf(const TControl& control) const {
   auto* view = dynamic_cast<ControlView*>(control.View());
   return view == nullptr ? nullptr : view->widget();
+}
+
+}  // namespace forms::window
+
+namespace forms::window {
+
+void FormWindows::FlushToScreen() {
+  Fl::flush();
+  if (fl_display != nullptr) XSync(fl_display, False);
+}
+
+bool FormWindows::DisplayAvailable() {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return false;
+  XCloseDisplay(display);
+  return true;
 }
 
 }  // namespace forms::window

@@ -34,6 +34,10 @@ class FormWindows final : public TFormHost {
   Fl_Double_Window* WindowOf(const TForm& form) const;
   // The widget that stands for `control` in its form's window, else null.
   Fl_Widget* WidgetOf(const TControl& control) const;
+  // Draws what changed in every window and waits until the display has shown it.
+  static void FlushToScreen();
+  // Whether a display can be opened (the windows need one).
+  static bool DisplayAvailable();
 
  private:
   FormWindow& windowFor(TForm& form);
