@@ -3,6 +3,7 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Image_Surface.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Scrollbar.H>
 #include <FL/fl_draw.H>
@@ -24,15 +25,31 @@ Fl_Widget& widgetOf(FormWindows& windows, const TControl& control) {
   return *widget;
 }
 
-// The window's pixels as R, G, B rows, top-down; empty when it is not shown.
+// The window's pixels as R, G, B rows, top-down, drawn off screen (other windows on the
+// display may cover it); empty when it is not shown.
 std::vector<unsigned char> readWindow(Fl_Double_Window* window) {
   if (window == nullptr || !window->shown()) return {};
-  window->redraw();
   Fl::flush();
-  window->make_current();
-  std::unique_ptr<unsigned char[]> pixels(fl_read_image(nullptr, 0, 0, window->w(), window->h()));
-  if (!pixels) return {};
-  return {pixels.get(), pixels.get() + static_cast<std::size_t>(window->w()) * window->h() * 3};
+  Fl_Image_Surface surface(window->w(), window->h());
+  surface.set_current();
+  surface.draw(window);
+  std::unique_ptr<Fl_RGB_Image> image(surface.image());
+  Fl_Display_Device::display_device()->set_current();
+  if (!image || image->d() < 3 || image->w() != window->w() || image->h() != window->h()) {
+    return {};
+  }
+  const auto* data = reinterpret_cast<const unsigned char*>(image->data()[0]);
+  const int depth = image->d();
+  const int line = image->ld() != 0 ? image->ld() : image->w() * depth;
+  std::vector<unsigned char> rgb;
+  rgb.reserve(static_cast<std::size_t>(image->w()) * image->h() * 3);
+  for (int y = 0; y < image->h(); ++y) {
+    for (int x = 0; x < image->w(); ++x) {
+      const unsigned char* p = data + y * line + x * depth;
+      rgb.insert(rgb.end(), p, p + 3);
+    }
+  }
+  return rgb;
 }
 
 void sendKey(Fl_Window* window, int keysym, const std::string& text) {
