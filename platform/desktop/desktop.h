@@ -28,8 +28,8 @@ void startDesktop(const std::string& programName);
 int runDesktop();
 
 // What ui().shellOpen(path) does with a document (not a program) while the windowed backend
-// runs; the opener returns false when it cannot show the file. Null restores the console's
-// behaviour (the desktop's viewer).
+// runs; it gets the host path (platform::hostPath) and returns false when it cannot show the
+// file, which then goes to the desktop's viewer as on the console. Null: always the viewer.
 void setDocumentOpener(std::function<bool(const std::string& path)> opener);
 
 struct CommandState {

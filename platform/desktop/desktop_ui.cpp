@@ -80,6 +80,35 @@ namespace {
 
 using detail::testHooks;
 
+// True while a synchronous command lets the windows repaint: the user's input then goes
+// unanswered, so that no second command starts inside the running one.
+bool g_repaintOnly = false;
+
+bool isUserInput(int event) {
+  switch (event) {
+    case FL_PUSH:
+    case FL_RELEASE:
+    case FL_DRAG:
+    case FL_KEYDOWN:
+    case FL_KEYUP:
+    case FL_SHORTCUT:
+    case FL_MOUSEWHEEL:
+    case FL_CLOSE:
+    case FL_PASTE:
+    case FL_DND_ENTER:
+    case FL_DND_DRAG:
+    case FL_DND_RELEASE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int dispatch(int event, Fl_Window* window) {
+  if (g_repaintOnly && isUserInput(event)) return 1;
+  return Fl::handle_(event, window);
+}
+
 bool isExecutableFile(const std::string& path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
@@ -137,8 +166,11 @@ bool showBox(const std::string& text, const std::string& caption, bool question)
 
   if (!testHooks().answers.empty()) {
     // A planned answer: let the box appear, then press the button a user would.
+    const bool outer = g_repaintOnly;
+    g_repaintOnly = true;
     Fl::flush();
     Fl::check();
+    g_repaintOnly = outer;
     const bool yes = testHooks().answers.front();
     testHooks().answers.pop_front();
     (yes || !question ? static_cast<Fl_Widget&>(first) : second).do_callback();
@@ -182,7 +214,7 @@ class DesktopUi final : public Ui {
   }
   bool shellOpen(const std::string& path, const std::string& verb) override {
     const std::string mapped = hostPath(path);
-    if (opener_ && !isExecutableFile(mapped)) return opener_(mapped);
+    if (opener_ && !isExecutableFile(mapped) && opener_(mapped)) return true;
     return consoleUi().shellOpen(path, verb);
   }
   std::optional<std::string> fileDialog(const FileDialogRequest& request) override {
@@ -196,7 +228,11 @@ class DesktopUi final : public Ui {
   void progress(const std::string& text) override {
     std::cerr << text << std::endl;
     detail::showProgress(text);
-    Fl::check();  // repaint during a long synchronous command
+    // Repaint during a long synchronous command, and nothing more.
+    const bool outer = g_repaintOnly;
+    g_repaintOnly = true;
+    Fl::check();
+    g_repaintOnly = outer;
   }
 
   void setOpener(std::function<bool(const std::string&)> opener) { opener_ = std::move(opener); }
@@ -220,6 +256,7 @@ DesktopUi& desktopUi() {
 }  // namespace
 
 int detail::waitCursorDepth() { return desktopUi().waitDepth(); }
+bool detail::repaintOnly() { return g_repaintOnly; }
 
 bool desktopWanted(int argc) {
   if (argc > 1) return false;
@@ -232,6 +269,7 @@ bool desktopWanted(int argc) {
 void startDesktop(const std::string& programName) {
   detail::g_programName = programName;
   Fl::scheme("gtk+");
+  Fl::event_dispatch(dispatch);
   setUi(&desktopUi());
   setDialogPresenter(&detail::windowedPresenter());
 }

@@ -36,6 +36,8 @@ std::string toolkitFilter(const std::string& programFilter);
 Fl_Window* frameWindowWidget(FrameWindow& frame);
 // The wait cursor's nesting depth in the windowed Ui.
 int waitCursorDepth();
+// True while a progress line repaints the windows inside a running command.
+bool repaintOnly();
 
 // The status bar of the frame window used last; progress lines go there.
 void showProgress(const std::string& text);

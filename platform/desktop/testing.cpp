@@ -28,6 +28,10 @@ std::deque<Step>& steps() {
 // the step runs, since a step may open a modal window and run its loop for a long time.
 void onStepTimer(void*) {
   if (steps().empty()) return;
+  if (detail::repaintOnly()) {  // a running command takes no user input
+    Fl::add_timeout(0.02, onStepTimer);
+    return;
+  }
   Step step = std::move(steps().front());
   steps().pop_front();
   Fl::add_timeout(0.02, onStepTimer);

@@ -167,7 +167,7 @@ TEST_F(DesktopTest, DialogRunsThroughItsWidgets) {
   EXPECT_EQ(t::windowTitled("Sample Settings"), nullptr);
 }
 
-TEST_F(DesktopTest, CloseBoxAndRefusedNumberKeepTheDialogRules) {
+TEST_F(DesktopTest, TheCloseBoxIsCancel) {
   SampleDialog dialog;
   int result = 0;
   t::addStep([&] {
