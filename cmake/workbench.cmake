@@ -89,6 +89,22 @@ function(workbench_window_test name)
       ENVIRONMENT "WORKBENCH_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
 endfunction()
 
+# workbench_install_program(NAME DESKTOP_NAME text COMMENT text)
+#   Installs the program into <prefix>/bin and a desktop entry for it into
+#   <prefix>/share/applications; the entry's Exec names the installed program, with the
+#   prefix the installation is made for (cmake --install --prefix counts).
+function(workbench_install_program name)
+  cmake_parse_arguments(ARG "" "DESKTOP_NAME;COMMENT" "" ${ARGN})
+  install(TARGETS ${name} RUNTIME DESTINATION bin)
+  set(entry "[Desktop Entry]\nType=Application\nName=${ARG_DESKTOP_NAME}\nComment=${ARG_COMMENT}\nExec=@EXEC@\nTerminal=false\nCategories=Graphics;\n")
+  install(CODE "
+    set(entry \"${entry}\")
+    string(REPLACE \"@EXEC@\" \"\${CMAKE_INSTALL_PREFIX}/bin/${name}\" entry \"\${entry}\")
+    set(file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/applications/${name}.desktop\")
+    message(STATUS \"Installing: \${file}\")
+    file(WRITE \"\${file}\" \"\${entry}\")")
+endfunction()
+
 # workbench_benchmark(NAME SOURCES ... [DEPS ...])
 function(workbench_benchmark name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
