@@ -21,7 +21,10 @@ namespace platform::desktop {
 bool desktopWanted(int argc);
 
 // Installs the windowed Ui as platform::ui() and the windowed dialog presenter;
-// `programName` is the caption of message boxes that name none.
+// `programName` is the caption of message boxes that name none. A progress line
+// (ui().progress) goes to the status bar of the frame window used last and to the error
+// stream, and lets every window repaint; the user's input meanwhile goes unanswered, so no
+// command can start inside a running one.
 void startDesktop(const std::string& programName);
 
 // Runs the event loop until the last window has closed; returns 0.

@@ -93,8 +93,8 @@ ImageView::ImageView() : impl_(std::make_unique<Impl>()) {
   impl_->scroll->box(FL_DOWN_BOX);
   impl_->scroll->color(FL_DARK3);
   impl_->canvas = new Canvas(*this);
-  impl_->canvas->hide();
   impl_->scroll->end();
+  clearImage();
 }
 
 ImageView::~ImageView() {
@@ -125,8 +125,12 @@ void ImageView::clearImage() {
   c.rgb.clear();
   c.overlays.clear();
   c.hide();
-  impl_->scroll->scroll_to(0, 0);
-  impl_->scroll->redraw();
+  // The scroll area counts hidden children too: a 1x1 canvas inside its frame asks for
+  // no scroll bars.
+  Fl_Scroll& s = *impl_->scroll;
+  s.scroll_to(0, 0);
+  c.resize(s.x() + Fl::box_dx(s.box()), s.y() + Fl::box_dy(s.box()), 1, 1);
+  s.redraw();
 }
 
 int ImageView::imageWidth() const { return impl_->canvas->width; }
