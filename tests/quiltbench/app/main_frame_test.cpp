@@ -173,6 +173,13 @@ TEST_F(MainFrameTest, VideoDialogShowsItsControlsAndReportsFailures) {
     for (const char* label : {"Input Video:", "Output Video:", "OK", "Cancel"})
       EXPECT_NE(t::findWidget(label), nullptr) << label;
     screenshotNotBlank("quiltbench_video_dialog.png");
+    // The first ">>" browses for the input; the chosen path shows in its edit.
+    t::planFileDialogAnswer(dir.file("chosen.mpg"));
+    t::click(t::findWidget(">>"));
+    EXPECT_EQ(inputText(IDC_INPUT_PATH), dir.file("chosen.mpg"));
+    t::planFileDialogAnswer(std::nullopt);  // a cancelled chooser changes nothing
+    t::click(t::findWidget(">>"));
+    EXPECT_EQ(inputText(IDC_INPUT_PATH), dir.file("chosen.mpg"));
     t::typeText(t::findControl(IDC_INPUT_PATH), dir.file("missing.mpg"));
     t::planAnswer(true);
     t::click(t::findWidget("OK"));
