@@ -4,7 +4,9 @@
 //
 // Added to the first agreed interface: ImageView::imageWidth/imageHeight, FrameWindow::status(),
 // and impl() accessors for the backend's own code and window tests (their types are only
-// defined inside platform/desktop).
+// defined inside platform/desktop). Changed in detail: the document opener gets the host path
+// and a false answer passes the file on to the desktop's viewer; FrameWindow::close() asks
+// onClose like the close box; progress lines take no user input while they repaint.
 #pragma once
 
 #include <cstdint>
