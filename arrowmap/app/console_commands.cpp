@@ -20,6 +20,7 @@ constexpr char kUsage[] =
     "usage: arrowmap field [--preset N | --fx F --fy G] [--range R] -o FILE.png\n"
     "       arrowmap animate [--preset N | --fx F --fy G] [--range R] --ticks N [--every K]\n"
     "                        [--realtime] -o DIR\n"
+    "       arrowmap about\n"
     "       arrowmap --help\n";
 
 constexpr char kHelp[] =
@@ -31,6 +32,7 @@ constexpr char kHelp[] =
     "  animate   seeds 1000 particles in the disc of radius 10, applies the map once per\n"
     "            500 ms timer tick and writes a PNG of the chart (with the iteration count)\n"
     "            every K ticks into DIR, named iteration_NNNNN.png\n"
+    "  about     prints the About box: the program's name, version and web site\n"
     "\n"
     "Options:\n"
     "  --preset N   one of the seven preset fields: 0 opposed movement, 1 expansion (the\n"
@@ -204,8 +206,6 @@ int runCommand(const Options& o, std::ostream& err) {
   DriverState driver;
 
   TMainFrm form(nullptr);
-  TFrmAbout about(nullptr);
-  form.FrmAbout = &about;
   form.Show();
 
   if (o.command == "field") {
@@ -259,6 +259,15 @@ int runCommand(const Options& o, std::ostream& err) {
   return watch.formulaRejected() ? 1 : 0;
 }
 
+// The About box, as the form fills it when it is shown.
+int runAbout() {
+  TMainFrm form(nullptr);
+  TFrmAbout about(nullptr);
+  form.FrmAbout = &about;
+  form.Show();
+  return 0;
+}
+
 }  // namespace
 
 int RunArrowmap(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -269,6 +278,13 @@ int RunArrowmap(const std::vector<std::string>& args, std::ostream& out, std::os
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     out << kUsage << "\n" << kHelp;
     return 0;
+  }
+  if (args[0] == "about" || args[0] == "--about") {
+    if (args.size() > 1) {
+      err << "arrowmap: about takes no options\n" << kUsage;
+      return 2;
+    }
+    return runAbout();
   }
   std::string error;
   const std::optional<Options> options = parseOptions(args, error);

@@ -85,8 +85,18 @@ TEST(ConsoleCommandsTest, FieldWritesTheChart) {
       run({"field", "--fx", "x-y*0.1", "--fy", "y+x*0.1", "--range", "20", "-o", path});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(pngSize(path), std::make_pair(640, 640));
-  ASSERT_EQ(r.messages.size(), 1u);  // the About form at start
-  EXPECT_EQ(r.messages[0].rfind("Arrowmap\nVersion 1.0\n", 0), 0u);
+  EXPECT_TRUE(r.messages.empty()) << "the About box only when asked";
+}
+
+TEST(ConsoleCommandsTest, AboutShowsTheAboutBox) {
+  for (const char* command : {"about", "--about"}) {
+    SCOPED_TRACE(command);
+    const CommandResult r = run({command});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.messages.size(), 1u);
+    EXPECT_EQ(r.messages[0].rfind("Arrowmap\nVersion 1.0\n", 0), 0u);
+  }
+  EXPECT_EQ(run({"about", "-o", "x.png"}).status, 2);
 }
 
 TEST(ConsoleCommandsTest, RejectedFormulaIsReportedAndFails) {
