@@ -1,5 +1,6 @@
 #include "arrowmap/app/console_commands.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "arrowmap/app/main.h"
 #include "platform/forms/graphics.h"
 #include "platform/forwarding_ui.h"
+#include "platform/paths.h"
 #include "platform/timer.h"
 #include "platform/ui.h"
 
@@ -45,7 +47,9 @@ constexpr char kHelp[] =
     "  --ticks N    timer ticks to run (the animation also stops by itself after 10000)\n"
     "  --every K    write a picture every K ticks (default 1)\n"
     "  --realtime   wait 500 ms between ticks instead of running them at once\n"
-    "  -o PATH      the PNG file (field) or the folder of PNG files (animate)\n"
+    "  -o PATH      the PNG file (field; its name ends in .png) or the folder of PNG files\n"
+    "               (animate). Windows paths such as C:\\out.png are mapped as the other\n"
+    "               programs map them. A picture replaces an old file only when complete.\n"
     "\n"
     "Formulas: + - * / ^, # (remainder of rounded operands), parentheses, numbers such\n"
     "as 2.5E-3, the variables x and y, and ABS ATAN COS EXP FRAC GAUSS INT LN SIN SQR SQRT\n"
@@ -67,6 +71,12 @@ bool parseWhole(const std::string& text, T& value) {
   const char* end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, value);
   return result.ec == std::errc() && result.ptr == end && !text.empty();
+}
+
+bool hasPngExtension(const std::string& path) {
+  std::string extension = std::filesystem::path(platform::hostPath(path)).extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".png";
 }
 
 // The options, or the reason they are not usable.
@@ -147,6 +157,10 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
     error = "--ticks is missing";
     return std::nullopt;
   }
+  if (!animate && !hasPngExtension(o.output)) {
+    error = "field writes a PNG file: \"" + o.output + "\" does not end in .png";
+    return std::nullopt;
+  }
   return o;
 }
 
@@ -211,17 +225,19 @@ int runCommand(const Options& o, std::ostream& err) {
   if (o.command == "field") {
     chooseRange(form, o);
     chooseField(form, o);
-    if (!form.PVData->Surface().SaveToPNG(o.output)) {
-      err << "arrowmap: cannot write " << o.output << "\n";
+    std::string reason;
+    if (!form.PVData->Surface().SaveToPNG(o.output, &reason)) {
+      err << "arrowmap: " << reason << "\n";
       return 1;
     }
     return watch.formulaRejected() ? 1 : 0;
   }
 
+  const std::string dir = platform::hostPath(o.output);
   std::error_code ec;
-  std::filesystem::create_directories(o.output, ec);
-  if (!std::filesystem::is_directory(o.output)) {
-    err << "arrowmap: cannot create the folder " << o.output << "\n";
+  std::filesystem::create_directories(dir, ec);
+  if (!std::filesystem::is_directory(dir)) {
+    err << "arrowmap: cannot create the folder " << dir << "\n";
     return 1;
   }
   chooseField(form, o);
@@ -229,7 +245,7 @@ int runCommand(const Options& o, std::ostream& err) {
   chooseRange(form, o);
 
   int ticks = 0;
-  bool writeFailed = false;
+  std::string reason;
   forms::TBitmap frame;
   form.Timer1.onTimer = [&] {
     if (form.Busy()) {  // a tick inside a running step: the form turns it away
@@ -240,20 +256,17 @@ int runCommand(const Options& o, std::ostream& err) {
     ++ticks;
     if (ticks % o.every != 0) return;
     const int iteration = static_cast<int>(form.CfxIter->Value());
-    const std::string path = framePath(o.output, iteration);
+    const std::string path = framePath(dir, iteration);
     form.Snapshot(frame);
-    if (!frame.SaveToPNG(path)) {
-      writeFailed = true;
-      return;
-    }
+    if (!frame.SaveToPNG(path, &reason)) return;
     platform::ui().progress("tick " + std::to_string(ticks) + " of " + std::to_string(*o.ticks) +
                             ": " + path);
   };
   platform::timerLoop().setRealTime(o.realtime);
-  platform::timerLoop().run([&] { return ticks >= *o.ticks || form.Closed() || writeFailed; });
+  platform::timerLoop().run([&] { return ticks >= *o.ticks || form.Closed() || !reason.empty(); });
   form.Timer1.setEnabled(false);
-  if (writeFailed) {
-    err << "arrowmap: cannot write the pictures into " << o.output << "\n";
+  if (!reason.empty()) {
+    err << "arrowmap: " << reason << "\n";
     return 1;
   }
   return watch.formulaRejected() ? 1 : 0;

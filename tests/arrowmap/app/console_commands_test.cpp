@@ -53,6 +53,8 @@ TEST(ConsoleCommandsTest, BadArgumentsAreUsageErrors) {
       {{"field", "--preset", "7", "-o", "x.png"}, "--preset takes a number from 0 to 6"},
       {{"field", "--preset", "1x", "-o", "x.png"}, "--preset takes a number from 0 to 6"},
       {{"field", "--preset", "1", "--fx", "x", "-o", "x.png"}, "exclude each other"},
+      {{"field", "-o", "out.bmp"}, "field writes a PNG file: \"out.bmp\" does not end in .png"},
+      {{"field", "-o", "C:\\out"}, "does not end in .png"},
       {{"field", "--range", "5", "-o", "x.png"}, "--range takes a number from 11.449 to 160"},
       {{"field", "--range", "nan", "-o", "x.png"}, "--range takes"},
       {{"field", "--ticks", "3", "-o", "x.png"}, "unknown option \"--ticks\" for field"},
@@ -112,6 +114,26 @@ TEST(ConsoleCommandsTest, RejectedFormulaIsReportedAndFails) {
   EXPECT_EQ(std::count(a.messages.begin(), a.messages.end(), "MSG_formula_parantheses"), 2);
   EXPECT_TRUE(std::filesystem::exists(frames + "/iteration_00001.png"));
   EXPECT_FALSE(std::filesystem::exists(frames + "/iteration_00002.png"));
+}
+
+TEST(ConsoleCommandsTest, WindowsPathsAreMapped) {
+  test_support::TempDir dir;
+  const char* previous = std::getenv("WORKBENCH_DRIVE_C");
+  const std::string saved = previous ? previous : "";
+  setenv("WORKBENCH_DRIVE_C", dir.path().c_str(), 1);
+  const CommandResult field = run({"field", "-o", "C:\\win.png"});
+  const CommandResult animate = run({"animate", "--ticks", "1", "-o", "c:\\frames"});
+  if (previous) {
+    setenv("WORKBENCH_DRIVE_C", saved.c_str(), 1);
+  } else {
+    unsetenv("WORKBENCH_DRIVE_C");
+  }
+  EXPECT_EQ(field.status, 0) << field.err;
+  EXPECT_EQ(pngSize(dir.file("win.png")), std::make_pair(640, 640));
+  EXPECT_EQ(animate.status, 0) << animate.err;
+  EXPECT_EQ(pngSize(dir.file("frames/iteration_00001.png")), std::make_pair(640, 664));
+  EXPECT_FALSE(std::filesystem::exists("C:\\win.png"));
+  EXPECT_FALSE(std::filesystem::exists("c:\\frames"));
 }
 
 TEST(ConsoleCommandsTest, AnimateWritesEveryKthTick) {
