@@ -33,7 +33,8 @@ constexpr char kHelp[] =
     "            chart as a PNG file\n"
     "  animate   seeds 1000 particles in the disc of radius 10, applies the map once per\n"
     "            500 ms timer tick and writes a PNG of the chart (with the iteration count)\n"
-    "            every K ticks into DIR, named iteration_NNNNN.png\n"
+    "            every K ticks into DIR, named iteration_NNNNN.png, and always one of the\n"
+    "            last tick that ran\n"
     "  about     prints the About box: the program's name, version and web site\n"
     "\n"
     "Options:\n"
@@ -245,8 +246,18 @@ int runCommand(const Options& o, std::ostream& err) {
   chooseRange(form, o);
 
   int ticks = 0;
+  int writtenTick = 0;
   std::string reason;
   forms::TBitmap frame;
+  auto writeFrame = [&] {
+    const std::string path = framePath(dir, static_cast<int>(form.CfxIter->Value()));
+    form.Snapshot(frame);
+    if (!frame.SaveToPNG(path, &reason)) return false;
+    writtenTick = ticks;
+    platform::ui().progress("tick " + std::to_string(ticks) + " of " + std::to_string(*o.ticks) +
+                            ": " + path);
+    return true;
+  };
   form.Timer1.onTimer = [&] {
     if (form.Busy()) {  // a tick inside a running step: the form turns it away
       form.Timer1Timer(&form);
@@ -254,17 +265,13 @@ int runCommand(const Options& o, std::ostream& err) {
     }
     form.Timer1Timer(&form);
     ++ticks;
-    if (ticks % o.every != 0) return;
-    const int iteration = static_cast<int>(form.CfxIter->Value());
-    const std::string path = framePath(dir, iteration);
-    form.Snapshot(frame);
-    if (!frame.SaveToPNG(path, &reason)) return;
-    platform::ui().progress("tick " + std::to_string(ticks) + " of " + std::to_string(*o.ticks) +
-                            ": " + path);
+    if (ticks % o.every == 0) writeFrame();
   };
   platform::timerLoop().setRealTime(o.realtime);
   platform::timerLoop().run([&] { return ticks >= *o.ticks || form.Closed() || !reason.empty(); });
   form.Timer1.setEnabled(false);
+  // The run ends with its last picture, whether or not K divides the ticks that ran.
+  if (reason.empty() && ticks > writtenTick) writeFrame();
   if (!reason.empty()) {
     err << "arrowmap: " << reason << "\n";
     return 1;

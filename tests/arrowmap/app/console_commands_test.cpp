@@ -136,18 +136,28 @@ TEST(ConsoleCommandsTest, WindowsPathsAreMapped) {
   EXPECT_FALSE(std::filesystem::exists("c:\\frames"));
 }
 
-TEST(ConsoleCommandsTest, AnimateWritesEveryKthTick) {
+TEST(ConsoleCommandsTest, AnimateWritesEveryKthTickAndTheLast) {
   test_support::TempDir dir;
-  const std::string frames = dir.file("out/frames");
+  auto frames = [&](const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+      names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::string everySecond = dir.file("out/frames");
   const CommandResult r =
-      run({"animate", "--preset", "6", "--ticks", "5", "--every", "2", "-o", frames});
+      run({"animate", "--preset", "6", "--ticks", "5", "--every", "2", "-o", everySecond});
   EXPECT_EQ(r.status, 0);
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(frames))
-    names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"iteration_00002.png", "iteration_00004.png"}));
-  EXPECT_EQ(pngSize(frames + "/iteration_00004.png"), std::make_pair(640, 664));
+  EXPECT_EQ(frames(everySecond),
+            (std::vector<std::string>{"iteration_00002.png", "iteration_00004.png",
+                                      "iteration_00005.png"}));
+  EXPECT_EQ(pngSize(everySecond + "/iteration_00004.png"), std::make_pair(640, 664));
+
+  // Fewer ticks than K: the run still leaves its result.
+  const std::string rare = dir.file("rare");
+  EXPECT_EQ(run({"animate", "--ticks", "3", "--every", "10", "-o", rare}).status, 0);
+  EXPECT_EQ(frames(rare), std::vector<std::string>{"iteration_00003.png"});
 }
 
 }  // namespace
