@@ -215,25 +215,31 @@ std::string framePath(const std::string& dir, int iteration) {
   return (std::filesystem::path(dir) / name).string();
 }
 
-int runCommand(const Options& o, std::ostream& err) {
-  WatchingUi watch(platform::ui());
-  platform::ScopedUi scopedUi(watch);
-  DriverState driver;
-
-  TMainFrm form(nullptr);
-  form.Show();
-
-  if (o.command == "field") {
-    chooseRange(form, o);
-    chooseField(form, o);
-    std::string reason;
-    if (!form.PVData->Surface().SaveToPNG(o.output, &reason)) {
-      err << "arrowmap: " << reason << "\n";
-      return 1;
-    }
-    return watch.formulaRejected() ? 1 : 0;
+// The reason a typed formula of the form was refused, or "" when both are formulas.
+std::string formulaFault(TMainFrm& form) {
+  const std::pair<const char*, forms::TEdit*> fields[] = {{"--fx", form.EdFuncX},
+                                                          {"--fy", form.EdFuncY}};
+  for (const auto& [option, edit] : fields) {
+    FormulaRejection rejection;
+    EvaluateFormulaText(edit->Text(), 0, 0, rejection);
+    if (rejection == FormulaRejection::none) continue;
+    return std::string(option) + " \"" + edit->Text() + "\" " +
+           (rejection == FormulaRejection::parentheses ? "has unbalanced parentheses"
+                                                       : "is not a formula");
   }
+  return "";
+}
 
+int runField(TMainFrm& form, const Options& o, std::ostream& err) {
+  std::string reason;
+  if (!form.PVData->Surface().SaveToPNG(o.output, &reason)) {
+    err << "arrowmap: " << reason << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int runAnimation(TMainFrm& form, const Options& o, std::ostream& err) {
   const std::string dir = platform::hostPath(o.output);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -241,7 +247,6 @@ int runCommand(const Options& o, std::ostream& err) {
     err << "arrowmap: cannot create the folder " << dir << "\n";
     return 1;
   }
-  chooseField(form, o);
   form.BButApply->Click();
   chooseRange(form, o);
 
@@ -276,7 +281,25 @@ int runCommand(const Options& o, std::ostream& err) {
     err << "arrowmap: " << reason << "\n";
     return 1;
   }
-  return watch.formulaRejected() ? 1 : 0;
+  return 0;
+}
+
+int runCommand(const Options& o, std::ostream& err) {
+  WatchingUi watch(platform::ui());
+  platform::ScopedUi scopedUi(watch);
+  DriverState driver;
+
+  TMainFrm form(nullptr);
+  form.Show();
+  const bool field = o.command == "field";
+  if (field) chooseRange(form, o);
+  chooseField(form, o);
+  if (watch.formulaRejected()) {
+    // The form has said so; a refused formula leaves no picture and no folder behind.
+    err << "arrowmap: " << formulaFault(form) << "; nothing was written\n";
+    return 1;
+  }
+  return field ? runField(form, o, err) : runAnimation(form, o, err);
 }
 
 // The About box, as the form fills it when it is shown.

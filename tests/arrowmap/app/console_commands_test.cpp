@@ -53,8 +53,6 @@ TEST(ConsoleCommandsTest, BadArgumentsAreUsageErrors) {
       {{"field", "--preset", "7", "-o", "x.png"}, "--preset takes a number from 0 to 6"},
       {{"field", "--preset", "1x", "-o", "x.png"}, "--preset takes a number from 0 to 6"},
       {{"field", "--preset", "1", "--fx", "x", "-o", "x.png"}, "exclude each other"},
-      {{"field", "-o", "out.bmp"}, "field writes a PNG file: \"out.bmp\" does not end in .png"},
-      {{"field", "-o", "C:\\out"}, "does not end in .png"},
       {{"field", "--range", "5", "-o", "x.png"}, "--range takes a number from 11.449 to 160"},
       {{"field", "--range", "nan", "-o", "x.png"}, "--range takes"},
       {{"field", "--ticks", "3", "-o", "x.png"}, "unknown option \"--ticks\" for field"},
@@ -88,6 +86,7 @@ TEST(ConsoleCommandsTest, FieldWritesTheChart) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(pngSize(path), std::make_pair(640, 640));
   EXPECT_TRUE(r.messages.empty()) << "the About box only when asked";
+  EXPECT_TRUE(test_support::hiddenFiles(dir.path()).empty());
 }
 
 TEST(ConsoleCommandsTest, AboutShowsTheAboutBox) {
@@ -101,19 +100,72 @@ TEST(ConsoleCommandsTest, AboutShowsTheAboutBox) {
   EXPECT_EQ(run({"about", "-o", "x.png"}).status, 2);
 }
 
-TEST(ConsoleCommandsTest, RejectedFormulaIsReportedAndFails) {
-  test_support::TempDir dir;
-  const CommandResult r = run({"field", "--fx", "x*-y", "-o", dir.file("field.png")});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.messages.back(), "MSG_formula_right_side");
+std::string nestedTan(int depth) {
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += "TAN(";
+  return text + "X" + std::string(depth, ')');
+}
 
-  const std::string frames = dir.file("frames");
-  const CommandResult a = run({"animate", "--fy", "(y", "--ticks", "5", "-o", frames});
-  EXPECT_EQ(a.status, 1);
-  // The drawing and the one step that ran report it; the step stopped the timer.
-  EXPECT_EQ(std::count(a.messages.begin(), a.messages.end(), "MSG_formula_parantheses"), 2);
-  EXPECT_TRUE(std::filesystem::exists(frames + "/iteration_00001.png"));
-  EXPECT_FALSE(std::filesystem::exists(frames + "/iteration_00002.png"));
+// Each refusal gives its status and reason, and leaves the old picture as it was and no
+// new file behind.
+TEST(ConsoleCommandsTest, DamagedAndUnusualInputs) {
+  test_support::TempDir dir;
+  const std::string old = dir.file("old.png");
+  const std::vector<unsigned char> oldBytes(100, 'o');
+  std::filesystem::create_directory(dir.file("folder.png"));
+  test_support::writeFileBytes(dir.file("plain-file"), oldBytes);
+
+  struct Case {
+    Args args;
+    int status;
+    std::string reason;   // on the error stream
+    std::string message;  // the form's message, or ""
+  };
+  const std::vector<Case> cases = {
+      {{"field", "--fx", "x*-y", "-o", old},
+       1,
+       "--fx \"x*-y\" is not a formula; nothing was written",
+       "MSG_formula_right_side"},
+      {{"field", "--fy", "SIN((y)", "-o", old},
+       1,
+       "--fy \"SIN((y)\" has unbalanced parentheses",
+       "MSG_formula_parantheses"},
+      {{"animate", "--fy", "(y", "--ticks", "5", "-o", dir.file("frames")},
+       1,
+       "--fy \"(y\" has unbalanced parentheses; nothing was written",
+       "MSG_formula_parantheses"},
+      {{"field", "-o", dir.file("out.bmp")}, 2, "field writes a PNG file: \"", ""},
+      {{"field", "-o", dir.file("out")}, 2, "does not end in .png", ""},
+      {{"field", "-o", dir.file("no/such/folder/x.png")}, 1, "cannot create a file beside", ""},
+      {{"field", "-o", dir.file("folder.png")}, 1, "is a folder", ""},
+      {{"animate", "--ticks", "1", "-o", dir.file("plain-file")},
+       1,
+       "cannot create the folder",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    test_support::writeFileBytes(old, oldBytes);
+    const CommandResult r = run(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    if (!c.message.empty()) {
+      EXPECT_EQ(r.messages, std::vector<std::string>{c.message});
+    }
+    EXPECT_EQ(test_support::readFileBytes(old), oldBytes);
+    EXPECT_EQ(test_support::readFileBytes(dir.file("plain-file")), oldBytes);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+      names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"folder.png", "old.png", "plain-file"}));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("folder.png")));
+  }
+
+  // Unusual but sound: a formula nested as deep as the bounds allow draws at once.
+  const CommandResult deep = run({"field", "--fx", nestedTan(30), "-o", old});
+  EXPECT_EQ(deep.status, 0) << deep.err;
+  EXPECT_EQ(pngSize(old), std::make_pair(640, 640));
 }
 
 TEST(ConsoleCommandsTest, WindowsPathsAreMapped) {
