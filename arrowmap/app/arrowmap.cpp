@@ -1,17 +1,17 @@
 // The Arrowmap program: the viewer's main form in a window when started without a command
 // on a desktop, else driven from the command line.
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "arrowmap/app/console_commands.h"
 #include "arrowmap/app/desktop_start.h"
+#include "platform/desktop/desktop.h"
 #include "platform/forms/window/form_windows.h"
 
 int main(int argc, char** argv) {
-  const char* display = std::getenv("DISPLAY");
-  if (argc <= 1 && display != nullptr && *display != '\0') {
+  if (platform::desktop::desktopWanted(argc)) {
+    platform::desktop::startDesktop("Arrowmap");
     forms::window::FormWindows windows;
     return arrowmap::RunArrowmapForms();
   }

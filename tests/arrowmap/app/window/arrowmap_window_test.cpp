@@ -6,6 +6,7 @@
 
 #include "arrowmap/app/main.h"
 #include "platform/crt_random.h"
+#include "platform/desktop/testing.h"
 #include "platform/forms/window/testing.h"
 
 namespace {
@@ -101,6 +102,19 @@ TEST_F(ArrowmapWindowTest, AppliedFormulaMovesTheParticlesOnTheTimer) {
   EXPECT_NEAR(form.PVData->LayerHighX(1), 207.0 * 207.0 / 1000, 1e-9);
   Choose(windows, *form.CBoxFieldType, 6);
   EXPECT_EQ(WidgetText(windows, *form.EdFuncX), "x+0.8*cos(0.2*y)");
+}
+
+TEST_F(ArrowmapWindowTest, ARejectedFormulaIsToldInARealMessageBoxAsASentence) {
+  platform::desktop::startDesktop("Arrowmap");
+  start();
+  platform::desktop::testing::recordMessages();
+  platform::desktop::testing::planAnswer(true);
+  Type(windows, *form.EdFuncX, "(x\r");
+  const auto& shown = platform::desktop::testing::shownMessages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "The formula has unbalanced parentheses: every \"(\" needs its \")\".");
+  EXPECT_EQ(shown[0].caption, "Error");
+  EXPECT_FALSE(form.Timer1.enabled());
 }
 
 }  // namespace
