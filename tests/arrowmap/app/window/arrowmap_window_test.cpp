@@ -17,6 +17,7 @@ using Clock = std::chrono::steady_clock;
 class ArrowmapWindowTest : public ::testing::Test {
  protected:
   ArrowmapWindowTest() {
+    platform::desktop::startDesktop("Arrowmap");  // as the program starts: its look and its boxes
     platform::srand(7);
     form.FrmAbout = &about;
   }
@@ -105,7 +106,6 @@ TEST_F(ArrowmapWindowTest, AppliedFormulaMovesTheParticlesOnTheTimer) {
 }
 
 TEST_F(ArrowmapWindowTest, ARejectedFormulaIsToldInARealMessageBoxAsASentence) {
-  platform::desktop::startDesktop("Arrowmap");
   start();
   platform::desktop::testing::recordMessages();
   platform::desktop::testing::planAnswer(true);
