@@ -93,11 +93,11 @@ void After(int milliseconds, std::function<void()> step) {
       kept);
 }
 
-void Click(FormWindows& windows, const TControl& control) {
+void Click(FormWindows& windows, const TControl& control, int dx, int dy) {
   Fl_Widget& widget = widgetOf(windows, control);
   Fl_Window* window = widget.window();
-  const int x = widget.x() + widget.w() / 2;
-  const int y = widget.y() + widget.h() / 2;
+  const int x = widget.x() + (dx < 0 ? widget.w() / 2 : dx);
+  const int y = widget.y() + (dy < 0 ? widget.h() / 2 : dy);
   Fl::e_x = x;
   Fl::e_y = y;
   Fl::e_x_root = window->x() + x;

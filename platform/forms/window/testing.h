@@ -17,8 +17,9 @@ bool PumpUntil(const std::function<bool()>& condition, int milliseconds = 2000);
 // Runs `step` from the event loop after `milliseconds` (also inside a modal loop).
 void After(int milliseconds, std::function<void()> step);
 
-// A left click at the centre of the control's widget, as a mouse press and release.
-void Click(FormWindows& windows, const TControl& control);
+// A left click at the centre of the control's widget, or at (dx, dy) inside it, as a mouse
+// press and release.
+void Click(FormWindows& windows, const TControl& control, int dx = -1, int dy = -1);
 // Focuses the edit's widget, selects its text and types `text` as key presses; "\r" is Enter.
 void Type(FormWindows& windows, const TEdit& edit, const std::string& text);
 // Picks item `index` of the list's widget as the user's choice does.

@@ -106,6 +106,18 @@ TEST_F(FormWindowsTest, ControlsFollowTheUsersWidgets) {
   EXPECT_EQ(bar->Position(), 250);
 }
 
+TEST_F(FormWindowsTest, ScrollBarStepsAreSmallAndLargeChange) {
+  bar->SetSmallChange(3);
+  bar->SetLargeChange(20);
+  form.Show();
+  ASSERT_TRUE(PumpUntil([&] { return Shown(windows, form); }));
+  Click(windows, *bar, 5, 9);  // the left arrow
+  EXPECT_EQ(bar->Position(), 397);
+  Click(windows, *bar, 30, 9);  // the track left of the thumb
+  EXPECT_EQ(bar->Position(), 377);
+  EXPECT_EQ(WidgetValue(windows, *bar), 377);
+}
+
 TEST_F(FormWindowsTest, CustomControlsShowTheirSurfaceAndRepaintWhenItChanges) {
   form.Show();
   ASSERT_TRUE(PumpUntil([&] { return Shown(windows, form); }));
