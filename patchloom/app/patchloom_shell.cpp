@@ -108,7 +108,11 @@ std::vector<ShellCommand> PatchloomShell::Commands(CPatchloomDoc* document) {
   for (const ShellCommandSpec& spec : menu) {
     const int id = spec.id;
     commands.push_back({spec, [this, document, id] { RunCommand(document, id); },
-                        [document, id] { return CommandState(document, id); }});
+                        [this, document, id] {
+                          CommandUiState state = CommandState(document, id);
+                          state.enabled = state.enabled && m_nBusy == 0;
+                          return state;
+                        }});
   }
   return commands;
 }
@@ -124,7 +128,9 @@ void PatchloomShell::AddDocumentWindow(CPatchloomDoc& document) {
   entry->view = std::make_unique<CPatchloomView>(document, entry->window->Surface());
   entry->window->SetCommands(Commands(&document));
   CPatchloomView* view = entry->view.get();
-  entry->window->onMouse = [view](const ViewPointer& pointer) { view->OnMouse(pointer); };
+  entry->window->onMouse = [this, view](const ViewPointer& pointer) {
+    if (m_nBusy == 0) view->OnMouse(pointer);
+  };
   entry->window->onClose = [this, doc = &document] { return CloseDocumentWindow(doc); };
   ShellWindow* window = entry->window.get();
   m_windows.push_back(std::move(entry));
@@ -132,27 +138,22 @@ void PatchloomShell::AddDocumentWindow(CPatchloomDoc& document) {
 }
 
 void PatchloomShell::RunCommand(CPatchloomDoc* document, int id) {
+  // Progress lets events through while a command runs: another command then could
+  // replace or delete what the running one works on.
+  if (m_nBusy > 0 || !CommandState(document, id).enabled) return;
   m_retired.clear();
-  if (!CommandState(document, id).enabled) return;
-  ++m_nBusy;
-  switch (id) {
-    case ID_FILE_NEW:
-      OnFileNew();
-      break;
-    case ID_FILE_OPEN:
-      OnFileOpen();
-      break;
-    case ID_APP_EXIT:
-      --m_nBusy;  // exiting is not a command that can be interrupted by a close
-      return OnAppExit();
-    case ID_FILE_CLOSE:
-      --m_nBusy;
-      CloseDocumentWindow(document);
-      return;
-    default:
-      document->OnCmdMsg(id);
-      break;
+  if (id == ID_APP_EXIT) return OnAppExit();
+  if (id == ID_FILE_CLOSE) {
+    CloseDocumentWindow(document);
+    return;
   }
+  ++m_nBusy;
+  if (id == ID_FILE_NEW)
+    OnFileNew();
+  else if (id == ID_FILE_OPEN)
+    OnFileOpen();
+  else
+    document->OnCmdMsg(id);
   --m_nBusy;
   RefreshWindows();
 }

@@ -98,6 +98,7 @@ class PatchloomShell {
   // (a failed save of a modified document) or a command is still running.
   bool CloseDocumentWindow(CPatchloomDoc* document);
   // Runs command `id` of `document` as its menu does, then refreshes every window.
+  // While a command runs no other one starts and the views take no strokes.
   void RunCommand(CPatchloomDoc* document, int id);
 
   // Called once the last window has closed.

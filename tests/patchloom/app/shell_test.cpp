@@ -264,11 +264,14 @@ class ClosingUi final : public platform::ForwardingUi {
   bool closed = true;
 };
 
-TEST_F(ShellTest, ADocumentStaysWhileItsCommandRuns) {
+TEST_F(ShellTest, ADocumentStaysAndNothingElseRunsWhileItsCommandRuns) {
   CPatchloomDoc* doc = OpenFromMenu(Main(), "tile.bmp");
   ClosingUi closing(ui_);
   platform::ScopedUi guard(closing);
-  closing.closeWhileShown = [&] { return WindowOf(doc).onClose(); };
+  // Neither closing the window nor another command gets through while the box shows.
+  closing.closeWhileShown = [&] {
+    return WindowOf(doc).onClose() || WindowOf(doc).Run("EMSyntesis/Interpolation");
+  };
   script().setText(IDC_SCALE_X, "1.2");
   script().setText(IDC_SCALE_Y, "1.2");
   script().setText(IDC_ITERATIONS, "1");
