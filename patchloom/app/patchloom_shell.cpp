@@ -19,7 +19,7 @@ bool IsApplicationCommand(int id) {
 
 constexpr int kMainWidth = 640;
 constexpr int kMainHeight = 400;
-constexpr int kMinWidth = 320;
+constexpr int kMinWidth = 850;  // room for the tool bar
 constexpr int kMinHeight = 240;
 constexpr int kMaxWidth = 1024;
 constexpr int kMaxHeight = 768;
@@ -44,9 +44,9 @@ const std::vector<ShellCommandSpec>& DocumentWindowMenu() {
       {"&File/Save &As...", ID_FILE_SAVE_AS, "", false, ""},
       {"&File/E&xit", ID_APP_EXIT, "", false, ""},
       {"&View/Str&etch mode", ID_STRETCH_MODE, "", true, ""},
-      {"EMSyntesis/Interpolation", ID_INTERPOLATION, "", false, "Interpolation"},
+      {"EMSyntesis/Interpolation", ID_INTERPOLATION, "", false, "Interp."},
       {"EMSyntesis/Simple Img Syn", ID_SIMPLE_IMG_SYN, "", false, "Simple"},
-      {"EMSyntesis/Multi_level Syn", ID_MULTI_LEVEL_SYN, "", false, "Multi-level"},
+      {"EMSyntesis/Multi_level Syn", ID_MULTI_LEVEL_SYN, "", false, "Multi"},
       {"EMSyntesis/Flow-guided Syn", ID_FLOW_GUIDED_SYN, "", false, "Flow"},
       {"ControllableSyn/Generate Init Img", ID_GENERATE_INIT_IMG, "", false, "Init"},
       {"ControllableSyn/New Contrain Area", ID_NEW_CONSTRAIN_AREA, "", false, "New Area"},
