@@ -88,6 +88,7 @@ void PatchloomShell::OpenMainWindow() {
   if (m_main) return;
   m_main = m_factory.MakeWindow(kMainTitle, kMainWidth, kMainHeight);
   m_main->SetCommands(Commands(nullptr));
+  m_main->SetStatus(kIdleStatus);
   m_main->onClose = [this] { return CloseMainWindow(); };
   m_main->Show();
 }
@@ -127,6 +128,7 @@ void PatchloomShell::AddDocumentWindow(CPatchloomDoc& document) {
                                        std::clamp(height, kMinHeight, kMaxHeight));
   entry->view = std::make_unique<CPatchloomView>(document, entry->window->Surface());
   entry->window->SetCommands(Commands(&document));
+  entry->window->SetStatus(kIdleStatus);
   CPatchloomView* view = entry->view.get();
   entry->window->onMouse = [this, view](const ViewPointer& pointer) {
     if (m_nBusy == 0) view->OnMouse(pointer);
@@ -156,6 +158,12 @@ void PatchloomShell::RunCommand(CPatchloomDoc* document, int id) {
     document->OnCmdMsg(id);
   --m_nBusy;
   RefreshWindows();
+}
+
+void PatchloomShell::ShowIdle() {
+  // The last progress line of the command that ended is no longer news.
+  if (m_main) m_main->SetStatus(kIdleStatus);
+  for (const auto& entry : m_windows) entry->window->SetStatus(kIdleStatus);
 }
 
 void PatchloomShell::OnFileNew() { m_app.OnFileNew(); }
@@ -216,6 +224,7 @@ void PatchloomShell::CheckLastWindow() {
 }
 
 void PatchloomShell::RefreshWindows() {
+  ShowIdle();
   if (m_main) m_main->RefreshCommands();
   for (const auto& entry : m_windows) {
     // Save As may have given the document another name.

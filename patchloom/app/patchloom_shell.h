@@ -49,6 +49,8 @@ class ShellWindow {
  public:
   virtual ~ShellWindow() = default;
   virtual void SetTitle(const std::string& title) = 0;
+  // The status bar's text (progress lines of a running command also go there).
+  virtual void SetStatus(const std::string& text) = 0;
   virtual void SetCommands(std::vector<ShellCommand> commands) = 0;
   // Asks every command's update rule again.
   virtual void RefreshCommands() = 0;
@@ -75,6 +77,7 @@ class ShellWindowFactory {
 class PatchloomShell {
  public:
   static constexpr const char* kMainTitle = "Patchloom";
+  static constexpr const char* kIdleStatus = "Ready";
 
   // Every document that joins `app` from now on gets a window of `factory`.
   PatchloomShell(CPatchloomApp& app, ShellWindowFactory& factory);
@@ -111,6 +114,7 @@ class PatchloomShell {
   std::vector<ShellCommand> Commands(CPatchloomDoc* document);
   bool CloseMainWindow();
   void RefreshWindows();
+  void ShowIdle();
   void Retire(std::unique_ptr<ShellWindow> window);
   void CheckLastWindow();
 

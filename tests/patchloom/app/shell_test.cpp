@@ -48,6 +48,7 @@ class FakeSurface final : public ViewSurface {
 class FakeWindow final : public ShellWindow {
  public:
   void SetTitle(const std::string& t) override { title = t; }
+  void SetStatus(const std::string& s) override { status = s; }
   void SetCommands(std::vector<ShellCommand> c) override { commands = std::move(c); }
   void RefreshCommands() override { ++refreshes; }
   ViewSurface& Surface() override { return surface; }
@@ -68,6 +69,7 @@ class FakeWindow final : public ShellWindow {
   void Mouse(ViewPointer::Kind kind, int x, int y) { onMouse({kind, x, y}); }
 
   std::string title;
+  std::string status;
   std::vector<ShellCommand> commands;
   int refreshes = 0;
   bool shown = false;
@@ -188,11 +190,13 @@ TEST_F(ShellTest, UpdateRulesFollowTheDocument) {
   }
 }
 
-TEST_F(ShellTest, StretchModeChecksAfterTheCommand) {
+TEST_F(ShellTest, AfterACommandStretchModeIsCheckedAndTheStatusIdle) {
   CPatchloomDoc* doc = OpenFromMenu(Main(), "tile.bmp");
   FakeWindow& window = WindowOf(doc);
   const int before = window.refreshes;
+  window.status = "Simple: iteration 1 of 5";
   ASSERT_TRUE(window.Run("&View/Str&etch mode"));
+  EXPECT_EQ(window.status, "Ready");
   EXPECT_TRUE(CommandState(doc, ID_STRETCH_MODE).checked);
   EXPECT_GT(window.refreshes, before);
 }
