@@ -53,15 +53,20 @@ CPatchloomDoc* CPatchloomApp::OpenDocumentFile(const std::string& path) {
     return nullptr;
   }
   document->SetPathName(path);
-  m_documents.push_back(std::move(document));
-  return m_documents.back().get();
+  return AddDocument(std::move(document));
 }
 
 CPatchloomDoc* CPatchloomApp::OnFileNew() {
   auto document = CPatchloomDoc::CreateObject();
   if (!document->OnNewDocument()) return nullptr;
+  return AddDocument(std::move(document));
+}
+
+CPatchloomDoc* CPatchloomApp::AddDocument(std::unique_ptr<CPatchloomDoc> document) {
   m_documents.push_back(std::move(document));
-  return m_documents.back().get();
+  CPatchloomDoc* added = m_documents.back().get();
+  if (m_onDocumentAdded) m_onDocumentAdded(*added);
+  return added;
 }
 
 void CPatchloomApp::CloseDocument(CPatchloomDoc* document) {

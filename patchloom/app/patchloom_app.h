@@ -4,8 +4,10 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CPatchloomDoc;
@@ -54,13 +56,22 @@ class CPatchloomApp {
   // The document opened last (the active one), or null.
   CPatchloomDoc* GetActiveDocument() const;
 
+  // Told of every document that joins the application (opened or new), so that a
+  // windowed front end can give it a window.
+  void SetDocumentAddedHandler(std::function<void(CPatchloomDoc&)> handler) {
+    m_onDocumentAdded = std::move(handler);
+  }
+
   void AddToRecentFileList(const std::string& path);
   const std::deque<std::string>& GetRecentFiles() const { return m_recentFiles; }
 
  private:
+  CPatchloomDoc* AddDocument(std::unique_ptr<CPatchloomDoc> document);
+
   std::vector<ImageFileFormat> m_formats;
   std::vector<std::unique_ptr<CPatchloomDoc>> m_documents;
   std::deque<std::string> m_recentFiles;
+  std::function<void(CPatchloomDoc&)> m_onDocumentAdded;
   CPatchloomApp* m_previous;
 };
 

@@ -175,6 +175,7 @@ void CPatchloomDoc::ReplaceImage(CImage* image) {
     g_controllableExemplar = nullptr;
   delete m_pImage;
   m_pImage = image;
+  ++m_nImageVersion;
 }
 
 namespace {
@@ -400,12 +401,18 @@ void CPatchloomDoc::OnAddConstrainArea() {
   UpdateAllViews();
 }
 
-bool CPatchloomDoc::AddConstraintStroke(const CPointArray& stroke) {
-  if (m_nConstraintMode != 1 || stroke.IsEmpty()) return false;
+bool CPatchloomDoc::CanStartConstraintStroke() {
+  if (m_nConstraintMode != 1) return false;
   if (m_nPolygonCount >= kPolygonSlots) {
     platform::ui().messageBox("At most 10 constraint areas can be drawn!");
     return false;
   }
+  return true;
+}
+
+bool CPatchloomDoc::AddConstraintStroke(const CPointArray& stroke) {
+  if (m_nConstraintMode != 1 || stroke.IsEmpty()) return false;
+  if (!CanStartConstraintStroke()) return false;
   PolygonSlot(m_nPolygonCount) = stroke;
   ++m_nPolygonCount;
   UpdateAllViews();

@@ -66,6 +66,9 @@ class CPatchloomDoc : public CDocument {
   // the first). False when the document records none; an eleventh polygon is refused
   // with a message.
   bool AddConstraintStroke(const CPointArray& stroke);
+  // Whether the view may begin another stroke: false when the document records none,
+  // and false with the message shown when all polygon slots are taken.
+  bool CanStartConstraintStroke();
 
   // The pixels inside the first `count` stored polygons (at most kPolygonSlots, up to
   // the first empty slot), as image coordinates with rows from the bottom: a pixel
@@ -81,6 +84,9 @@ class CPatchloomDoc : public CDocument {
   CImage* GetImage() const { return m_pImage; }
   // Takes `image` as the document's own, deleting the old one.
   void ReplaceImage(CImage* image);
+  // Changes whenever the document takes another image (a new one may reuse the old
+  // one's address), so that views convert an image for display only once.
+  int GetImageVersion() const { return m_nImageVersion; }
   CPointArray& PolygonSlot(int i) { return m_polygons[i / kPolygonSlots][i % kPolygonSlots]; }
 
   CImage* m_pImage = nullptr;
@@ -98,4 +104,6 @@ class CPatchloomDoc : public CDocument {
   // Saves the result as BMP under `name`, deletes it and opens the file as a new
   // document; false (with the message shown) when that fails.
   bool SaveAndOpenResult(CImage* result, const char* name);
+
+  int m_nImageVersion = 0;
 };

@@ -4,8 +4,10 @@
 // Framework commands of the File menu.
 inline constexpr int ID_FILE_NEW = 0xE100;
 inline constexpr int ID_FILE_OPEN = 0xE101;
+inline constexpr int ID_FILE_CLOSE = 0xE102;
 inline constexpr int ID_FILE_SAVE = 0xE103;
 inline constexpr int ID_FILE_SAVE_AS = 0xE104;
+inline constexpr int ID_APP_EXIT = 0xE141;
 
 // The View, EMSyntesis and ControllableSyn menus.
 inline constexpr int ID_STRETCH_MODE = 32771;

@@ -176,7 +176,8 @@ class DialogWindow : public Fl_Double_Window {
 
   // A label starts a row, and the edits, lists and labels after an edit join it; a button
   // joins the row of the edit before it; check boxes and radio buttons each take a row;
-  // OK and Cancel sit on a bottom row at the right.
+  // OK and Cancel sit on a bottom row at the right. A label that starts a group (as a
+  // group box's first control would) always starts a row.
   void buildControls() {
     std::vector<Fl_Widget*> bottom;
     ControlKind previous = ControlKind::checkBox;
@@ -195,9 +196,10 @@ class DialogWindow : public Fl_Double_Window {
         continue;
       }
       const bool joins =
-          rowOpen && (spec.kind == ControlKind::edit || spec.kind == ControlKind::dropDownList ||
-                      (previous == ControlKind::edit &&
-                       (spec.kind == ControlKind::label || spec.kind == ControlKind::button)));
+          rowOpen && !(spec.kind == ControlKind::label && spec.group) &&
+          (spec.kind == ControlKind::edit || spec.kind == ControlKind::dropDownList ||
+           (previous == ControlKind::edit &&
+            (spec.kind == ControlKind::label || spec.kind == ControlKind::button)));
       if (!joins) layout_.newRow();
       const bool stretch = spec.kind == ControlKind::edit || spec.kind == ControlKind::dropDownList;
       const int width =
