@@ -89,6 +89,16 @@ function(workbench_window_test name)
       ENVIRONMENT "WORKBENCH_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
 endfunction()
 
+# workbench_window_smoke_test(NAME SCRIPT PROGRAM)
+#   A shell script that starts the real PROGRAM on a display and drives it from outside
+#   (xdotool), under tools/with-display with the toolkit's known X11 leaks suppressed.
+function(workbench_window_smoke_test name script program)
+  add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tools/with-display ${script}
+                                $<TARGET_FILE:${program}>)
+  set_tests_properties(${name} PROPERTIES RESOURCE_LOCK x_display TIMEOUT 60
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tools/lsan-x11.supp:print_suppressions=0")
+endfunction()
+
 # workbench_install_program(NAME DESKTOP_NAME text COMMENT text)
 #   Installs the program into <prefix>/bin and a desktop entry for it into
 #   <prefix>/share/applications; the entry's Exec names the installed program, with the
