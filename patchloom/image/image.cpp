@@ -138,6 +138,11 @@ int CImage::IsValid() const { return impl_ && impl_->HasDib() ? 1 : 0; }
 CImageImpl* CImage::GetImpl() const { return impl_; }
 std::uint8_t* CImage::GetBits() const { return impl_->GetBits(); }
 
+std::string CImage::GetLastError() const {
+  if (impl_ == nullptr) return fileName_ + ": no image format reads or writes this file type";
+  return impl_->GetLastError();
+}
+
 void CImage::Load(const std::string& name, int type) {
   const int oldType = type_;
   fileName_ = name;

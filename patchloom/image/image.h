@@ -96,6 +96,10 @@ class CImage {
   // written (GIF, XPM, unknown) or when writing fails.
   int Save(const std::string& name, int type = kImageTypeUnknown);
 
+  // Why the last Load or Save failed, starting with the file's name; empty after a
+  // success.
+  std::string GetLastError() const;
+
   int GetType() const { return type_; }
   const std::string& GetFileName() const { return fileName_; }
 
