@@ -68,6 +68,43 @@ function(workbench_test name)
     PROPERTIES ENVIRONMENT "WORKBENCH_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
 endfunction()
 
+# workbench_window_test(NAME SOURCES ... [DEPS ...])
+#   A GoogleTest executable of window tests: every case runs under tools/with-display (the
+#   display in $DISPLAY, or a virtual one of its own), one window test at a time, with
+#   screenshots going to <build>/screenshots and the toolkit's known X11 leaks suppressed.
+function(workbench_window_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${WORKBENCH_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} platform_desktop workbench_test_support
+                        GTest::gtest GTest::gmock GTest::gtest_main)
+  # The runner: the display, then the environment (one ENVIRONMENT entry is all
+  # gtest_discover_tests passes through cleanly).
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+    "${PROJECT_SOURCE_DIR}/tools/with-display;env;WORKBENCH_SCREENSHOT_DIR=${PROJECT_BINARY_DIR}/screenshots;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tools/lsan-x11.supp:print_suppressions=0")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    PROPERTIES
+      RESOURCE_LOCK x_display
+      ENVIRONMENT "WORKBENCH_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
+endfunction()
+
+# workbench_install_program(NAME DESKTOP_NAME text COMMENT text)
+#   Installs the program into <prefix>/bin and a desktop entry for it into
+#   <prefix>/share/applications; the entry's Exec names the installed program, with the
+#   prefix the installation is made for (cmake --install --prefix counts).
+function(workbench_install_program name)
+  cmake_parse_arguments(ARG "" "DESKTOP_NAME;COMMENT" "" ${ARGN})
+  install(TARGETS ${name} RUNTIME DESTINATION bin)
+  set(entry "[Desktop Entry]\nType=Application\nName=${ARG_DESKTOP_NAME}\nComment=${ARG_COMMENT}\nExec=@EXEC@\nTerminal=false\nCategories=Graphics;\n")
+  install(CODE "
+    set(entry \"${entry}\")
+    string(REPLACE \"@EXEC@\" \"\${CMAKE_INSTALL_PREFIX}/bin/${name}\" entry \"\${entry}\")
+    set(file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/applications/${name}.desktop\")
+    message(STATUS \"Installing: \${file}\")
+    file(WRITE \"\${file}\" \"\${entry}\")")
+endfunction()
+
 # workbench_benchmark(NAME SOURCES ... [DEPS ...])
 function(workbench_benchmark name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})

@@ -24,6 +24,13 @@ DialogScript& dialogScript() {
 }
 
 namespace {
+DialogPresenter* g_presenter = nullptr;
+}  // namespace
+
+void setDialogPresenter(DialogPresenter* presenter) { g_presenter = presenter; }
+DialogPresenter* dialogPresenter() { return g_presenter; }
+
+namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t'; }
 
@@ -130,6 +137,11 @@ int Dialog::DoModal() {
   running_ = true;
   result_ = IDCANCEL;
   OnInitDialog();
+  if (g_presenter && running_) {
+    g_presenter->runModal(*this);
+    if (running_) EndDialog(IDCANCEL);
+    return result_;
+  }
   while (running_) {
     std::optional<DialogAction> action = dialogScript().next();
     if (!action) {
@@ -179,14 +191,27 @@ const Dialog::Control& Dialog::control(int id) const {
 }
 
 std::string Dialog::GetDlgItemText(int id) const { return control(id).text; }
-void Dialog::SetDlgItemText(int id, const std::string& text) { control(id).text = text; }
+void Dialog::SetDlgItemText(int id, const std::string& text) {
+  control(id).text = text;
+  changed(id);
+}
 int Dialog::IsDlgButtonChecked(int id) const { return control(id).check; }
-void Dialog::CheckDlgButton(int id, int check) { control(id).check = check; }
+void Dialog::CheckDlgButton(int id, int check) {
+  control(id).check = check;
+  changed(id);
+}
 
 void Dialog::CheckRadioButton(int first, int last, int id) {
   for (Control& c : controls_)
-    if (c.spec.kind == ControlKind::radioButton && c.spec.id >= first && c.spec.id <= last)
+    if (c.spec.kind == ControlKind::radioButton && c.spec.id >= first && c.spec.id <= last) {
       c.check = c.spec.id == id ? 1 : 0;
+      changed(c.spec.id);
+    }
+}
+
+// Only a shown dialog has widgets to bring up to date.
+void Dialog::changed(int id) {
+  if (g_presenter && running_) g_presenter->controlChanged(*this, id);
 }
 
 int Dialog::comboSelection(int id) const { return control(id).selection; }
@@ -194,6 +219,7 @@ int Dialog::comboSelection(int id) const { return control(id).selection; }
 void Dialog::setComboSelection(int id, int index) {
   Control& c = control(id);
   c.selection = index >= 0 && index < static_cast<int>(c.items.size()) ? index : -1;
+  changed(id);
 }
 
 const std::vector<std::string>& Dialog::comboItems(int id) const {
@@ -203,7 +229,10 @@ const std::vector<std::string>& Dialog::comboItems(int id) const {
   return c.items;
 }
 
-void Dialog::EnableDlgItem(int id, bool enable) { control(id).enabled = enable; }
+void Dialog::EnableDlgItem(int id, bool enable) {
+  control(id).enabled = enable;
+  changed(id);
+}
 bool Dialog::IsDlgItemEnabled(int id) const { return control(id).enabled; }
 
 void Dialog::onCommand(int id, std::function<void()> handler) {

@@ -70,6 +70,22 @@ DialogScript& dialogScript();
 
 class Dialog;
 
+// Shows running dialogs as real windows. With a presenter installed, DoModal hands the
+// initialised dialog to it instead of taking actions from the script; the presenter's
+// widgets carry out the user's actions through Dialog::perform, and it hears of every
+// change the dialog's own code makes to a control.
+class DialogPresenter {
+ public:
+  virtual ~DialogPresenter() = default;
+  // Returns once the dialog has ended (the close box counts as Cancel).
+  virtual void runModal(Dialog& dialog) = 0;
+  virtual void controlChanged(Dialog&, int /*id*/) {}
+};
+
+// Installs `presenter` (not owned); null restores the scripted modal loop.
+void setDialogPresenter(DialogPresenter* presenter);
+DialogPresenter* dialogPresenter();
+
 // Direction and state of one UpdateData pass.
 class DataExchange {
  public:
@@ -170,6 +186,7 @@ class Dialog {
   const Control& control(int id) const;
   void clickRadio(int id);
   void command(int id);
+  void changed(int id);
 
   DialogTemplate template_;
   std::vector<Control> controls_;

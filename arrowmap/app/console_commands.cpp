@@ -1,5 +1,6 @@
 #include "arrowmap/app/console_commands.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "arrowmap/app/main.h"
 #include "platform/forms/graphics.h"
 #include "platform/forwarding_ui.h"
+#include "platform/paths.h"
 #include "platform/timer.h"
 #include "platform/ui.h"
 
@@ -20,6 +22,7 @@ constexpr char kUsage[] =
     "usage: arrowmap field [--preset N | --fx F --fy G] [--range R] -o FILE.png\n"
     "       arrowmap animate [--preset N | --fx F --fy G] [--range R] --ticks N [--every K]\n"
     "                        [--realtime] -o DIR\n"
+    "       arrowmap about\n"
     "       arrowmap --help\n";
 
 constexpr char kHelp[] =
@@ -30,7 +33,9 @@ constexpr char kHelp[] =
     "            chart as a PNG file\n"
     "  animate   seeds 1000 particles in the disc of radius 10, applies the map once per\n"
     "            500 ms timer tick and writes a PNG of the chart (with the iteration count)\n"
-    "            every K ticks into DIR, named iteration_NNNNN.png\n"
+    "            every K ticks into DIR, named iteration_NNNNN.png, and always one of the\n"
+    "            last tick that ran\n"
+    "  about     prints the About box: the program's name, version and web site\n"
     "\n"
     "Options:\n"
     "  --preset N   one of the seven preset fields: 0 opposed movement, 1 expansion (the\n"
@@ -43,7 +48,9 @@ constexpr char kHelp[] =
     "  --ticks N    timer ticks to run (the animation also stops by itself after 10000)\n"
     "  --every K    write a picture every K ticks (default 1)\n"
     "  --realtime   wait 500 ms between ticks instead of running them at once\n"
-    "  -o PATH      the PNG file (field) or the folder of PNG files (animate)\n"
+    "  -o PATH      the PNG file (field; its name ends in .png) or the folder of PNG files\n"
+    "               (animate). Windows paths such as C:\\out.png are mapped as the other\n"
+    "               programs map them. A picture replaces an old file only when complete.\n"
     "\n"
     "Formulas: + - * / ^, # (remainder of rounded operands), parentheses, numbers such\n"
     "as 2.5E-3, the variables x and y, and ABS ATAN COS EXP FRAC GAUSS INT LN SIN SQR SQRT\n"
@@ -65,6 +72,12 @@ bool parseWhole(const std::string& text, T& value) {
   const char* end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, value);
   return result.ec == std::errc() && result.ptr == end && !text.empty();
+}
+
+bool hasPngExtension(const std::string& path) {
+  std::string extension = std::filesystem::path(platform::hostPath(path)).extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".png";
 }
 
 // The options, or the reason they are not usable.
@@ -145,6 +158,10 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
     error = "--ticks is missing";
     return std::nullopt;
   }
+  if (!animate && !hasPngExtension(o.output)) {
+    error = "field writes a PNG file: \"" + o.output + "\" does not end in .png";
+    return std::nullopt;
+  }
   return o;
 }
 
@@ -198,39 +215,54 @@ std::string framePath(const std::string& dir, int iteration) {
   return (std::filesystem::path(dir) / name).string();
 }
 
-int runCommand(const Options& o, std::ostream& err) {
-  WatchingUi watch(platform::ui());
-  platform::ScopedUi scopedUi(watch);
-  DriverState driver;
-
-  TMainFrm form(nullptr);
-  TFrmAbout about(nullptr);
-  form.FrmAbout = &about;
-  form.Show();
-
-  if (o.command == "field") {
-    chooseRange(form, o);
-    chooseField(form, o);
-    if (!form.PVData->Surface().SaveToPNG(o.output)) {
-      err << "arrowmap: cannot write " << o.output << "\n";
-      return 1;
-    }
-    return watch.formulaRejected() ? 1 : 0;
+// The reason a typed formula of the form was refused, or "" when both are formulas.
+std::string formulaFault(TMainFrm& form) {
+  const std::pair<const char*, forms::TEdit*> fields[] = {{"--fx", form.EdFuncX},
+                                                          {"--fy", form.EdFuncY}};
+  for (const auto& [option, edit] : fields) {
+    FormulaRejection rejection;
+    EvaluateFormulaText(edit->Text(), 0, 0, rejection);
+    if (rejection == FormulaRejection::none) continue;
+    return std::string(option) + " \"" + edit->Text() + "\" " +
+           (rejection == FormulaRejection::parentheses ? "has unbalanced parentheses"
+                                                       : "is not a formula");
   }
+  return "";
+}
 
-  std::error_code ec;
-  std::filesystem::create_directories(o.output, ec);
-  if (!std::filesystem::is_directory(o.output)) {
-    err << "arrowmap: cannot create the folder " << o.output << "\n";
+int runField(TMainFrm& form, const Options& o, std::ostream& err) {
+  std::string reason;
+  if (!form.PVData->Surface().SaveToPNG(o.output, &reason)) {
+    err << "arrowmap: " << reason << "\n";
     return 1;
   }
-  chooseField(form, o);
+  return 0;
+}
+
+int runAnimation(TMainFrm& form, const Options& o, std::ostream& err) {
+  const std::string dir = platform::hostPath(o.output);
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (!std::filesystem::is_directory(dir)) {
+    err << "arrowmap: cannot create the folder " << dir << "\n";
+    return 1;
+  }
   form.BButApply->Click();
   chooseRange(form, o);
 
   int ticks = 0;
-  bool writeFailed = false;
+  int writtenTick = 0;
+  std::string reason;
   forms::TBitmap frame;
+  auto writeFrame = [&] {
+    const std::string path = framePath(dir, static_cast<int>(form.CfxIter->Value()));
+    form.Snapshot(frame);
+    if (!frame.SaveToPNG(path, &reason)) return false;
+    writtenTick = ticks;
+    platform::ui().progress("tick " + std::to_string(ticks) + " of " + std::to_string(*o.ticks) +
+                            ": " + path);
+    return true;
+  };
   form.Timer1.onTimer = [&] {
     if (form.Busy()) {  // a tick inside a running step: the form turns it away
       form.Timer1Timer(&form);
@@ -238,25 +270,45 @@ int runCommand(const Options& o, std::ostream& err) {
     }
     form.Timer1Timer(&form);
     ++ticks;
-    if (ticks % o.every != 0) return;
-    const int iteration = static_cast<int>(form.CfxIter->Value());
-    const std::string path = framePath(o.output, iteration);
-    form.Snapshot(frame);
-    if (!frame.SaveToPNG(path)) {
-      writeFailed = true;
-      return;
-    }
-    platform::ui().progress("tick " + std::to_string(ticks) + " of " + std::to_string(*o.ticks) +
-                            ": " + path);
+    if (ticks % o.every == 0) writeFrame();
   };
   platform::timerLoop().setRealTime(o.realtime);
-  platform::timerLoop().run([&] { return ticks >= *o.ticks || form.Closed() || writeFailed; });
+  platform::timerLoop().run([&] { return ticks >= *o.ticks || form.Closed() || !reason.empty(); });
   form.Timer1.setEnabled(false);
-  if (writeFailed) {
-    err << "arrowmap: cannot write the pictures into " << o.output << "\n";
+  // The run ends with its last picture, whether or not K divides the ticks that ran.
+  if (reason.empty() && ticks > writtenTick) writeFrame();
+  if (!reason.empty()) {
+    err << "arrowmap: " << reason << "\n";
     return 1;
   }
-  return watch.formulaRejected() ? 1 : 0;
+  return 0;
+}
+
+int runCommand(const Options& o, std::ostream& err) {
+  WatchingUi watch(platform::ui());
+  platform::ScopedUi scopedUi(watch);
+  DriverState driver;
+
+  TMainFrm form(nullptr);
+  form.Show();
+  const bool field = o.command == "field";
+  if (field) chooseRange(form, o);
+  chooseField(form, o);
+  if (watch.formulaRejected()) {
+    // The form has said so; a refused formula leaves no picture and no folder behind.
+    err << "arrowmap: " << formulaFault(form) << "; nothing was written\n";
+    return 1;
+  }
+  return field ? runField(form, o, err) : runAnimation(form, o, err);
+}
+
+// The About box, as the form fills it when it is shown.
+int runAbout() {
+  TMainFrm form(nullptr);
+  TFrmAbout about(nullptr);
+  form.FrmAbout = &about;
+  form.Show();
+  return 0;
 }
 
 }  // namespace
@@ -269,6 +321,13 @@ int RunArrowmap(const std::vector<std::string>& args, std::ostream& out, std::os
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     out << kUsage << "\n" << kHelp;
     return 0;
+  }
+  if (args[0] == "about" || args[0] == "--about") {
+    if (args.size() > 1) {
+      err << "arrowmap: about takes no options\n" << kUsage;
+      return 2;
+    }
+    return runAbout();
   }
   std::string error;
   const std::optional<Options> options = parseOptions(args, error);

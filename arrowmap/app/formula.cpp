@@ -48,6 +48,15 @@ long double gaussianDeviate() {
   }
 }
 
+// Notes on a node whose children are parsed whether its value can change between evaluations.
+FormulaTree withRandomNoted(FormulaTree node) {
+  const bool randomCall =
+      node->kind == FormulaNode::function && (node->tag == kFuncRand || node->tag == kFuncGauss);
+  node->drawsRandom = randomCall || (node->left && node->left->drawsRandom) ||
+                      (node->right && node->right->drawsRandom);
+  return node;
+}
+
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Rounds to the nearest integer, halves to even, whatever rounding mode is in force.
@@ -64,119 +73,135 @@ double toDouble(long double v) {
   return static_cast<double>(v);
 }
 
-long double evalFunction(const FormulaNode& node, long double x, long double y, bool& failed) {
+// One evaluation of a tree: the point, the failure flag and the node evaluations left.
+struct Evaluation {
+  long double x, y;
+  bool failed = false;
+  std::size_t stepsLeft = kMaxFormulaEvaluationSteps;
+};
+
+long double eval(const FormulaNode* node, Evaluation& e);
+
+// The second use of an argument: its first value again, unless it draws random numbers.
+long double reuseOrEval(const FormulaNode* arg, long double first, Evaluation& e) {
+  return arg != nullptr && arg->drawsRandom ? eval(arg, e) : first;
+}
+
+long double evalFunction(const FormulaNode& node, Evaluation& e) {
   const FormulaNode* arg = node.left.get();
   switch (node.tag) {
     case kFuncAbs:
-      return std::fabs(EvalFormulaNode(arg, x, y, failed));
+      return std::fabs(eval(arg, e));
     case kFuncAtan:
-      return std::atan(EvalFormulaNode(arg, x, y, failed));
+      return std::atan(eval(arg, e));
     case kFuncCos: {
-      const long double a = EvalFormulaNode(arg, x, y, failed);
+      const long double a = eval(arg, e);
       return std::fabs(a) >= kTrigLimit ? 0.0L : std::cos(a);
     }
     case kFuncExp:
-      return std::exp(EvalFormulaNode(arg, x, y, failed));
+      return std::exp(eval(arg, e));
     case kFuncFrac: {
-      const long double a = EvalFormulaNode(arg, x, y, failed);
+      const long double a = eval(arg, e);
       return a - std::trunc(a);
     }
     case kFuncGauss:
       return gaussianDeviate();
     case kFuncInt:
-      return std::trunc(EvalFormulaNode(arg, x, y, failed));
+      return std::trunc(eval(arg, e));
     case kFuncLn: {
-      const long double a = EvalFormulaNode(arg, x, y, failed);
+      const long double a = eval(arg, e);
       if (!(a > 0.0L)) {
-        failed = true;
+        e.failed = true;
         return 0.0L;
       }
       return std::log(a);
     }
     case kFuncSin: {
-      const long double a = EvalFormulaNode(arg, x, y, failed);
+      const long double a = eval(arg, e);
       return std::fabs(a) >= kTrigLimit ? 0.0L : std::sin(a);
     }
     case kFuncSqr: {
-      const long double a = EvalFormulaNode(arg, x, y, failed);
+      const long double a = eval(arg, e);
       return a * a;
     }
     case kFuncSqrt: {
-      const long double a = EvalFormulaNode(arg, x, y, failed);
+      const long double a = eval(arg, e);
       if (a < 0.0L) {
-        failed = true;
+        e.failed = true;
         return 0.0L;
       }
       return std::sqrt(a);
     }
     case kFuncTan: {
-      // The argument is evaluated once for each use, which matters when it draws random numbers.
-      const long double s = std::sin(EvalFormulaNode(arg, x, y, failed));
-      const long double c = std::cos(EvalFormulaNode(arg, x, y, failed));
+      // A random argument is drawn anew for the cosine; any other has one value.
+      const long double a = eval(arg, e);
+      const long double s = std::sin(a);
+      const long double c = std::cos(reuseOrEval(arg, a, e));
       return s / c;
     }
     case kFuncRand: {
-      const long double v = EvalFormulaNode(arg, x, y, failed);
+      // A random argument is drawn anew for v / 2, after U; any other has one value.
+      const long double v = eval(arg, e);
       const long double u =
           static_cast<long double>(platform::rand()) / (platform::kRandMax + 1.0L);
-      const long double half = EvalFormulaNode(arg, x, y, failed) / 2.0L;
+      const long double half = reuseOrEval(arg, v, e) / 2.0L;
       return u * v - half;
     }
     case kFuncRound:
-      return roundHalfEven(EvalFormulaNode(arg, x, y, failed));
+      return roundHalfEven(eval(arg, e));
     case kFuncPi:
       return 3.141592653589793;
     default:
-      failed = true;
+      e.failed = true;
       return 0.0L;
   }
 }
 
-long double evalBinary(const FormulaNode& node, long double x, long double y, bool& failed) {
+long double evalBinary(const FormulaNode& node, Evaluation& e) {
   const FormulaNode* l = node.left.get();
   const FormulaNode* r = node.right.get();
   switch (node.tag) {
     case '+': {
-      const long double a = EvalFormulaNode(l, x, y, failed);
-      return a + EvalFormulaNode(r, x, y, failed);
+      const long double a = eval(l, e);
+      return a + eval(r, e);
     }
     case '-': {
-      const long double a = EvalFormulaNode(l, x, y, failed);
-      return a - EvalFormulaNode(r, x, y, failed);
+      const long double a = eval(l, e);
+      return a - eval(r, e);
     }
     case '*': {
-      const long double a = EvalFormulaNode(l, x, y, failed);
-      return a * EvalFormulaNode(r, x, y, failed);
+      const long double a = eval(l, e);
+      return a * eval(r, e);
     }
     case '/': {
-      const long double divisor = EvalFormulaNode(r, x, y, failed);
+      const long double divisor = eval(r, e);
       if (!(std::fabs(divisor) > kNearZero)) {
-        failed = true;
+        e.failed = true;
         return 0.0L;
       }
-      return EvalFormulaNode(l, x, y, failed) / divisor;
+      return eval(l, e) / divisor;
     }
     case '#': {
-      const long double divisor = roundHalfEven(EvalFormulaNode(r, x, y, failed));
+      const long double divisor = roundHalfEven(eval(r, e));
       if (!(divisor > 0.0L)) {
-        failed = true;
+        e.failed = true;
         return 0.0L;
       }
-      const long double dividend = roundHalfEven(EvalFormulaNode(l, x, y, failed));
+      const long double dividend = roundHalfEven(eval(l, e));
       // fmodl keeps the dividend's sign and is exact on integers of any size.
       return std::fmod(dividend, divisor);
     }
     case '^': {
-      const long double base = EvalFormulaNode(l, x, y, failed);
+      const long double base = eval(l, e);
       if (!(std::fabs(base) > kNearZero)) {
-        failed = true;
+        e.failed = true;
         return 0.0L;
       }
-      const long double exponent = EvalFormulaNode(r, x, y, failed);
+      const long double exponent = eval(r, e);
       if (base < 0.0L) {
         // exp(e * ln(b)) has no value for b < 0; an integral exponent still has a real power.
         if (std::trunc(exponent) != exponent) {
-          failed = true;
+          e.failed = true;
           return 0.0L;
         }
         const long double magnitude = std::exp(exponent * std::log(-base));
@@ -185,7 +210,31 @@ long double evalBinary(const FormulaNode& node, long double x, long double y, bo
       return std::exp(exponent * std::log(base));
     }
     default:
-      failed = true;
+      e.failed = true;
+      return 0.0L;
+  }
+}
+
+long double eval(const FormulaNode* node, Evaluation& e) {
+  if (e.failed) return 0.0L;
+  if (node == nullptr || e.stepsLeft == 0) {
+    e.failed = true;
+    return 0.0L;
+  }
+  --e.stepsLeft;
+  switch (node->kind) {
+    case FormulaNode::negation:
+      return -eval(node->left.get(), e);
+    case FormulaNode::binary:
+      return evalBinary(*node, e);
+    case FormulaNode::function:
+      return evalFunction(*node, e);
+    case FormulaNode::constant:
+      return node->value;
+    case FormulaNode::variable:
+      return node->tag == 0 ? e.x : e.y;
+    default:
+      e.failed = true;
       return 0.0L;
   }
 }
@@ -344,7 +393,7 @@ FormulaTree ParseFormulaNode(std::string_view text, int depth, bool& failed) {
       node->tag = static_cast<std::uint8_t>(text[pos]);
       node->left = ParseFormulaNode(text.substr(0, pos), depth + 1, failed);
       node->right = ParseFormulaNode(text.substr(pos + 1), depth + 1, failed);
-      return failed ? nullptr : std::move(node);
+      return failed ? nullptr : withRandomNoted(std::move(node));
     };
 
     std::size_t pos = 0;
@@ -360,7 +409,7 @@ FormulaTree ParseFormulaNode(std::string_view text, int depth, bool& failed) {
       auto node = std::make_unique<FormulaNode>();
       node->kind = FormulaNode::negation;
       node->left = ParseFormulaNode(text.substr(1), depth + 1, failed);
-      return failed ? nullptr : std::move(node);
+      return failed ? nullptr : withRandomNoted(std::move(node));
     }
     if (FindOperatorPos("^", text, pos)) return binaryAt(pos);
 
@@ -374,7 +423,7 @@ FormulaTree ParseFormulaNode(std::string_view text, int depth, bool& failed) {
         node->left = ParseFormulaNode(text.substr(parenPos + 1, text.size() - parenPos - 2),
                                       depth + 1, failed);
       }
-      return failed ? nullptr : std::move(node);
+      return failed ? nullptr : withRandomNoted(std::move(node));
     }
 
     double value = 0.0;
@@ -405,26 +454,10 @@ FormulaTree ParseFormula(std::string_view text) {
 }
 
 long double EvalFormulaNode(const FormulaNode* node, long double x, long double y, bool& failed) {
-  if (failed) return 0.0L;
-  if (node == nullptr) {
-    failed = true;
-    return 0.0L;
-  }
-  switch (node->kind) {
-    case FormulaNode::negation:
-      return -EvalFormulaNode(node->left.get(), x, y, failed);
-    case FormulaNode::binary:
-      return evalBinary(*node, x, y, failed);
-    case FormulaNode::function:
-      return evalFunction(*node, x, y, failed);
-    case FormulaNode::constant:
-      return node->value;
-    case FormulaNode::variable:
-      return node->tag == 0 ? x : y;
-    default:
-      failed = true;
-      return 0.0L;
-  }
+  Evaluation e{x, y, failed};
+  const long double value = eval(node, e);
+  failed = e.failed;
+  return value;
 }
 
 double EvalFormulaTree(const FormulaNode* tree, double x, double y) {

@@ -1,6 +1,6 @@
 // The formula language of the viewer: a typed formula in x and y is normalised, checked,
-// parsed into a node tree and evaluated in extended precision. Nothing is cached: the
-// form runs the whole chain for every evaluation.
+// parsed into a node tree and evaluated in extended precision. Nothing is cached between
+// evaluations: the form runs the whole chain for every one.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,9 @@ struct FormulaNode {
   // Binary node: the operator character; function node: its number in the function table;
   // variable node: 0 for X, 1 for Y.
   std::uint8_t tag = 0;
+  // Set by the parser when this subtree calls RAND or GAUSS, so that its value differs from
+  // one evaluation to the next.
+  bool drawsRandom = false;
   // Operand of a negation, argument of a function, left operand of a binary node.
   std::unique_ptr<FormulaNode> left;
   // Right operand of a binary node.
@@ -53,6 +56,12 @@ enum FormulaFunction : std::uint8_t {
 // texts and deeper trees (counting stripped parenthesis pairs) are parse failures.
 inline constexpr std::size_t kMaxFormulaLength = 1000;
 inline constexpr int kMaxFormulaDepth = 256;
+// Node evaluations allowed in one evaluation of a tree. A tree has at most about
+// kMaxFormulaLength nodes and an argument without a random function is evaluated once, so
+// only TAN and RAND over random arguments, which must evaluate them once per use, can
+// double their work per level; past this budget the evaluation fails. It is a hundred
+// times the largest tree, and keeps the worst formula to milliseconds.
+inline constexpr std::size_t kMaxFormulaEvaluationSteps = 100000;
 
 // Every character upper-cased (ASCII), every blank removed.
 std::string NormaliseFormula(std::string_view text);
@@ -90,12 +99,14 @@ FormulaTree ParseFormulaNode(std::string_view text, int depth, bool& failed);
 // owns the tree.
 FormulaTree ParseFormula(std::string_view text);
 
-// Evaluates one node in extended precision. Once `failed` is set every node yields 0.
+// Evaluates one node in extended precision, with a fresh budget of
+// kMaxFormulaEvaluationSteps. Once `failed` is set every node yields 0.
 long double EvalFormulaNode(const FormulaNode* node, long double x, long double y, bool& failed);
 
 // The tree's value at (x, y), or the failure value 0.0 when the evaluation failed
 // (division by a near-zero, "#" by 0 or less, power of a near-zero base, LN of 0 or less,
-// SQRT of a negative number, or a negative base under a fractional exponent).
+// SQRT of a negative number, a negative base under a fractional exponent, or more than
+// kMaxFormulaEvaluationSteps node evaluations).
 double EvalFormulaTree(const FormulaNode* tree, double x, double y);
 
 // Frees a tree bottom-up; a null tree is ignored.

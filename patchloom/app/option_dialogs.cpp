@@ -129,6 +129,10 @@ std::string ArrowmapPath() {
   const std::filesystem::path built = std::filesystem::path(platform::programDirectory()) / ".." /
                                       ".." / "arrowmap" / "app" / "arrowmap";
   if (std::filesystem::exists(built, ec)) return built.lexically_normal().string();
+  // Installed, the programs share one folder.
+  const std::filesystem::path installed =
+      std::filesystem::path(platform::programDirectory()) / "arrowmap";
+  if (std::filesystem::exists(installed, ec)) return installed.string();
   return beside;
 }
 

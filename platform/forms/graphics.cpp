@@ -4,8 +4,13 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/replacing_file.h"
 
 namespace forms {
 namespace {
@@ -26,6 +31,13 @@ constexpr double kPixelsPerPoint = 96.0 / 72.0;
 
 // Coordinates of a line of width `w` through pixel centres.
 double centred(double v, int w) { return (w % 2 == 1 || w <= 0) ? v + 0.5 : v; }
+
+// The PNG goes through our own stream so that a failed write leaves its errno as the reason.
+cairo_status_t writePngBytes(void* file, const unsigned char* data, unsigned int length) {
+  return std::fwrite(data, 1, length, static_cast<std::FILE*>(file)) == length
+             ? CAIRO_STATUS_SUCCESS
+             : CAIRO_STATUS_WRITE_ERROR;
+}
 
 // Keeps the canvas' callers free of cairo state leaks.
 class SavedState {
@@ -253,10 +265,27 @@ TColor TBitmap::Pixel(int x, int y) const {
   return rgb((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF);
 }
 
-bool TBitmap::SaveToPNG(const std::string& path) const {
-  if (width_ <= 0 || height_ <= 0) return false;
+bool TBitmap::SaveToPNG(const std::string& path, std::string* reason) const {
+  auto fail = [&](std::string why) {
+    if (reason) *reason = std::move(why);
+    return false;
+  };
+  if (width_ <= 0 || height_ <= 0) return fail("the picture is empty");
   cairo_surface_flush(surface_);
-  return cairo_surface_write_to_png(surface_, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  platform::ReplacingFile file(path);
+  if (!file.valid()) return fail(file.error());
+  std::FILE* out = std::fopen(file.temporaryPath().c_str(), "wb");
+  if (!out) return fail("cannot write " + file.temporaryPath() + ": " + std::strerror(errno));
+  const cairo_status_t status = cairo_surface_write_to_png_stream(surface_, writePngBytes, out);
+  int error = status != CAIRO_STATUS_SUCCESS ? errno : 0;
+  // fclose writes the last buffered bytes, so its failure is a failed write too.
+  if (std::fclose(out) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  if (status != CAIRO_STATUS_SUCCESS || error != 0) {
+    return fail("cannot write " + file.targetPath() + ": " +
+                (error != 0 ? std::strerror(error) : cairo_status_to_string(status)));
+  }
+  if (!file.commit()) return fail(file.error());
+  return true;
 }
 
 }  // namespace forms

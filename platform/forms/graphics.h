@@ -149,8 +149,10 @@ class TBitmap {
 
   // Colour of a pixel; clBlack outside the bitmap.
   TColor Pixel(int x, int y) const;
-  // Writes the bitmap as a PNG file; false when it cannot be written (or is empty).
-  bool SaveToPNG(const std::string& path) const;
+  // Writes the bitmap as a PNG file at `path` (as the programs name it: Windows paths are
+  // mapped). The old file is replaced only by a complete picture. False when it cannot be
+  // written (or the bitmap is empty), with the reason in `reason` when given.
+  bool SaveToPNG(const std::string& path, std::string* reason = nullptr) const;
 
   cairo_surface_t* Surface() const { return surface_; }
 

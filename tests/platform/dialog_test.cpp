@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/recording_ui.h"
 
@@ -169,6 +171,68 @@ TEST_F(DialogTest, ADryScriptClosesAsCancelAndBadIdsAreRefused) {
   EXPECT_THROW(d.DoModal(), std::invalid_argument);
   dialogScript().clear();
   EXPECT_THROW(d.comboItems(kName), std::invalid_argument);
+}
+
+}  // namespace
+
+namespace {
+
+// Stands in for a window system: takes the user's part and notes which controls the
+// dialog's own code changed while it ran.
+class FakePresenter final : public platform::DialogPresenter {
+ public:
+  std::function<void(platform::Dialog&)> user;
+  std::vector<int> changed;
+  int runs = 0;
+  void runModal(platform::Dialog& dialog) override {
+    ++runs;
+    if (user) user(dialog);
+  }
+  void controlChanged(platform::Dialog&, int id) override { changed.push_back(id); }
+};
+
+class PresenterTest : public DialogTest {
+ protected:
+  void SetUp() override {
+    DialogTest::SetUp();
+    platform::setDialogPresenter(&presenter);
+  }
+  void TearDown() override {
+    platform::setDialogPresenter(nullptr);
+    DialogTest::TearDown();
+  }
+  FakePresenter presenter;
+};
+
+TEST_F(PresenterTest, PresenterRunsTheDialogAndHearsOfItsChanges) {
+  SampleDialog d;
+  dialogScript().press(IDCANCEL);  // a presenter leaves the script alone
+  presenter.user = [&](platform::Dialog& dialog) {
+    presenter.changed.clear();  // the changes OnInitDialog made came before any window
+    dialog.perform({platform::DialogAction::setText, kName, "typed"});
+    dialog.SetDlgItemText(kRatio, "0.5");
+    dialog.EnableDlgItem(kFlag, false);
+    dialog.setComboSelection(kList, 1);
+    dialog.CheckRadioButton(kRadioA, kRadioB, kRadioB);
+    dialog.perform({platform::DialogAction::press, IDOK});
+  };
+  EXPECT_EQ(d.DoModal(), IDOK);
+  EXPECT_EQ(presenter.runs, 1);
+  EXPECT_EQ(d.name, "typed");
+  EXPECT_EQ(d.ratio, 0.5f);
+  EXPECT_EQ(presenter.changed, (std::vector<int>{kRatio, kFlag, kList, kRadioA, kRadioB}));
+  EXPECT_FALSE(dialogScript().empty());
+  // Changes after the run reach no presenter: there is no window any more.
+  presenter.changed.clear();
+  d.SetDlgItemText(kName, "later");
+  EXPECT_TRUE(presenter.changed.empty());
+}
+
+TEST_F(PresenterTest, APresenterThatReturnsEarlyClosesAsCancel) {
+  SampleDialog d;
+  EXPECT_EQ(d.DoModal(), IDCANCEL);
+  EXPECT_EQ(presenter.runs, 1);
+  EXPECT_FALSE(d.running());
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 #include "tests/support/test_support.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -46,6 +51,35 @@ void writeFileBytes(const std::string& path, const std::vector<unsigned char>& b
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
+}
+
+int runWithFileSizeLimit(std::uint64_t maxFileBytes, const std::function<int()>& work) {
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{static_cast<rlim_t>(maxFileBytes), static_cast<rlim_t>(maxFileBytes)};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    int status = 125;
+    try {
+      status = work();
+    } catch (...) {
+    }
+    _exit(status);
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+std::vector<std::string> hiddenFiles(const fs::path& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    std::string name = entry.path().filename().string();
+    if (!name.empty() && name[0] == '.') names.push_back(name);
+  }
+  return names;
 }
 
 }  // namespace test_support

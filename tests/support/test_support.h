@@ -1,7 +1,9 @@
 // Helpers shared by the test suites: a scratch folder per test and the test data root.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,5 +40,13 @@ std::filesystem::path dataDir();
 
 std::vector<unsigned char> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
+
+// Runs `work` in a child process whose files may grow to at most `maxFileBytes` (writes
+// past it fail with EFBIG instead of raising SIGXFSZ), as on a disk that fills up part
+// way; returns the child's exit status (`work`'s value), or -1 when it did not exit.
+int runWithFileSizeLimit(std::uint64_t maxFileBytes, const std::function<int()>& work);
+
+// The names in `dir` that begin with "." (the temporaries of unfinished saves).
+std::vector<std::string> hiddenFiles(const std::filesystem::path& dir);
 
 }  // namespace test_support

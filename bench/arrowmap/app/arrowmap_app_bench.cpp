@@ -2,6 +2,9 @@
 // particles through the whole formula chain, then renders the chart.
 #include <benchmark/benchmark.h>
 
+#include <string>
+
+#include "arrowmap/app/formula.h"
 #include "arrowmap/app/main.h"
 #include "platform/crt_random.h"
 #include "platform/recording_ui.h"
@@ -76,6 +79,34 @@ void BM_Render1000Particles(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kParticleCount);
 }
 BENCHMARK(BM_Render1000Particles)->Unit(benchmark::kMillisecond);
+
+// Nested calls the length bound still allows: the cost of one evaluation where an
+// argument is evaluated once (deterministic), and where it is evaluated once per use until
+// the step budget ends it (random).
+std::string nested(const std::string& call, int depth, const std::string& inner) {
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += call + "(";
+  return text + inner + std::string(depth, ')');
+}
+
+void BM_NestedFormula(benchmark::State& state, const std::string& text) {
+  platform::srand(1);
+  arrowmap::FormulaRejection rejection;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(arrowmap::EvaluateFormulaText(text, 0.5, 0.25, rejection));
+  }
+  state.SetLabel(std::to_string(text.size()) + " characters");
+}
+BENCHMARK_CAPTURE(BM_NestedFormula, tan_30_deep, nested("TAN", 30, "X"))
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_NestedFormula, tan_199_deep, nested("TAN", 199, "X"))
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_NestedFormula, rand_166_deep, nested("RAND", 166, "1"))
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_NestedFormula, tan_198_deep_over_rand, nested("TAN", 198, "RAND(1)"))
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_NestedFormula, tan_199_deep_over_gauss, nested("TAN", 199, "GAUSS"))
+    ->Unit(benchmark::kMicrosecond);
 
 // The arrow field: 242 evaluations and 121 arrows or marks.
 void BM_DrawField(benchmark::State& state) {

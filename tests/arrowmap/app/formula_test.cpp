@@ -261,6 +261,62 @@ TEST(FormulaTest, RandomFunctionsEvaluateTheirArgumentOncePerUse) {
   }
 }
 
+std::string nested(const std::string& call, int depth, const std::string& inner) {
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += call + "(";
+  return text + inner + std::string(depth, ')');
+}
+
+TEST(FormulaTest, DeterministicArgumentsAreEvaluatedOnce) {
+  // Evaluated once per use, 40 nested calls would take 2^40 evaluations.
+  long double expected = 0.5L;
+  for (int i = 0; i < 40; ++i) expected = std::sin(expected) / std::cos(expected);
+  FormulaRejection rejection;
+  EXPECT_DOUBLE_EQ(EvaluateFormulaText(nested("TAN", 40, "X"), 0.5, 0, rejection),
+                   static_cast<double>(expected));
+  EXPECT_EQ(rejection, kOk);
+
+  // RAND over a deterministic argument draws its one number and uses one value of v.
+  const auto u = uniforms(5, 2);
+  platform::srand(5);
+  const double v = 2 * 3 + std::sin(1.0L);
+  EXPECT_NEAR(EvaluateFormulaText("RAND(2*x+SIN(y))", 3, 1, rejection), u[0] * v - v / 2, 1e-14);
+  EXPECT_EQ(platform::rand() / 32768.0, u[1]);
+}
+
+// TAN over RAND(1), `depth` deep, with each argument evaluated once per use.
+long double nestedTanOverRand(int depth) {
+  if (depth == 0) return platform::rand() / 32768.0L - 0.5L;
+  const long double s = std::sin(nestedTanOverRand(depth - 1));
+  return s / std::cos(nestedTanOverRand(depth - 1));
+}
+
+TEST(FormulaTest, RandomArgumentsAreEvaluatedPerUseWithinABudget) {
+  FormulaRejection rejection;
+  // 2^12 evaluations of the random leaf: an unusual formula, well within the budget.
+  platform::srand(9);
+  const long double expected = nestedTanOverRand(12);
+  const unsigned next = platform::rand();
+  platform::srand(9);
+  EXPECT_EQ(EvaluateFormulaText(nested("TAN", 12, "RAND(1)"), 0, 0, rejection),
+            static_cast<double>(expected));
+  EXPECT_EQ(platform::rand(), next);
+
+  // Past the budget the evaluation fails silently, like any arithmetic failure.
+  const std::vector<std::string> exhausting = {
+      nested("RAND", 166, "1"),
+      nested("TAN", 198, "RAND(1)"),
+      nested("TAN", 199, "GAUSS"),
+      "X+" + nested("TAN", 40, "GAUSS") + "*0",
+  };
+  for (const std::string& text : exhausting) {
+    SCOPED_TRACE(text.substr(0, 20));
+    ASSERT_LE(text.size(), arrowmap::kMaxFormulaLength);
+    EXPECT_EQ(EvaluateFormulaText(text, 1, 1, rejection), 0.0);
+    EXPECT_EQ(rejection, kOk);
+  }
+}
+
 TEST(FormulaTest, GaussIsStandardNormal) {
   platform::srand(1);
   FormulaRejection rejection;

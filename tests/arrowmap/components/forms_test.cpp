@@ -154,5 +154,36 @@ TEST(FormsBitmapTest, DrawsAndWritesPng) {
   EXPECT_EQ(bitmap.Width(), 0);
 }
 
+TEST(TBitmapTest, AFailedPngSaveLeavesTheOldFileAndNoTemporary) {
+  // Noise does not compress, so the picture is far larger than the file-size limit.
+  TBitmap bitmap(200, 200);
+  unsigned state = 12345;
+  for (int y = 0; y < 200; ++y) {
+    for (int x = 0; x < 200; ++x) {
+      state = state * 1103515245u + 12345u;
+      bitmap.Canvas().Pen.Color = static_cast<TColor>(state >> 8);
+      bitmap.Canvas().MoveTo(x, y);
+      bitmap.Canvas().LineTo(x + 1, y);
+    }
+  }
+  test_support::TempDir dir;
+  const std::string target = dir.file("picture.png");
+  const std::vector<unsigned char> old(3000, 'o');
+  test_support::writeFileBytes(target, old);
+
+  const int status = test_support::runWithFileSizeLimit(4096, [&] {
+    std::string reason;
+    if (bitmap.SaveToPNG(target, &reason)) return 0;
+    return reason.find("File too large") != std::string::npos ? 1 : 2;
+  });
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(test_support::readFileBytes(target), old);
+  EXPECT_TRUE(test_support::hiddenFiles(dir.path()).empty());
+
+  ASSERT_TRUE(bitmap.SaveToPNG(target));
+  EXPECT_GT(test_support::readFileBytes(target).size(), 100000u);
+  EXPECT_TRUE(test_support::hiddenFiles(dir.path()).empty());
+}
+
 }  // namespace
 }  // namespace forms
