@@ -119,6 +119,7 @@ class CFileImageImpl : public CImageImpl {
  public:
   explicit CFileImageImpl(const std::string& name = "") : fileName(name) {}
   const std::string& GetFileName() const { return fileName; }
+  void SetFileName(const std::string& name) { fileName = name; }
 
  protected:
   // The stored name after `name` (when not empty) replaced it.
