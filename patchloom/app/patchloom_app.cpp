@@ -50,6 +50,8 @@ CPatchloomDoc* CPatchloomApp::OpenDocumentFile(const std::string& path) {
   auto document = CPatchloomDoc::CreateObject();
   if (!document->OnOpenDocument(path)) {
     platform::ui().messageBox("Failed to open document.");
+    // The reason beside the message: the console prints it on the error stream.
+    platform::ui().progress("patchloom: " + document->GetOpenError());
     return nullptr;
   }
   document->SetPathName(path);

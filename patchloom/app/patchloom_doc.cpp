@@ -6,14 +6,20 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "patchloom/app/option_dialogs.h"
 #include "patchloom/app/patchloom_app.h"
 #include "patchloom/app/resource.h"
 #include "patchloom/engine/patch_optimizer.h"
+#include "patchloom/engine/work_estimate.h"
 #include "patchloom/image/image.h"
+#include "patchloom/image/image_dib.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "platform/replacing_file.h"
 #include "platform/ui.h"
 
 CImage* g_controllableExemplar = nullptr;
@@ -56,6 +62,61 @@ void ShowElapsed(std::uint32_t start) {
 
 void ShowFailed() { platform::ui().messageBox(kOperationFailed); }
 
+// The reason beside a message: the console prints it on the error stream.
+void ShowReason(const std::string& reason) { platform::ui().progress("patchloom: " + reason); }
+
+void ShowSaveError(const CImage& image) {
+  platform::ui().messageBox("Save image error!");
+  ShowReason(image.GetLastError());
+}
+
+// A command whose result would replace the file the document was opened from is
+// refused before it starts, with "Operation Failed!" and the reason.
+bool RefusedAsOwnFile(const std::string& source, const std::vector<std::string>& results) {
+  if (source.empty()) return false;
+  for (const std::string& result : results) {
+    if (!platform::sameFile(source, result)) continue;
+    ShowFailed();
+    ShowReason(result +
+               " is the document's own file, and the command writes its result under that name; "
+               "open a copy under another name");
+    return true;
+  }
+  return false;
+}
+
+// Shows the estimate in the progress, and refuses (with "Operation Failed!" and the
+// reason) work that would not fit this machine's memory.
+bool RefusedAsTooLarge(const char* command, const WorkEstimate& estimate) {
+  if (estimate.bytes == 0) return false;
+  platform::ui().progress(std::string(command) + ": " + DescribeWork(estimate));
+  const std::optional<std::string> refusal = WorkRefusal(estimate, AvailableMemoryBytes());
+  if (!refusal) return false;
+  ShowFailed();
+  ShowReason(std::string(command) + ": " + *refusal);
+  return true;
+}
+
+// RefusedAsTooLarge for CPatchOptimizer::Synthesize(exemplar, xScale, yScale,
+// iterations, .., 32); a result no image can hold is refused as well, before the trees
+// cost their time.
+bool RefusedSynthesis(const char* command, CImage& exemplar, double xScale, double yScale,
+                      int iterations) {
+  CPatchOptimizer optimizer;
+  int width = 0, height = 0;
+  optimizer.GetOutputSize(&exemplar, kNeighbourhood, xScale, yScale, width, height);
+  if (width > kMaxImageSide || height > kMaxImageSide ||
+      static_cast<std::int64_t>(width) * height > kMaxImagePixels) {
+    ShowFailed();
+    ShowReason(std::string(command) + ": the result would be " + std::to_string(width) + " x " +
+               std::to_string(height) + " pixels, more than an image can hold (" +
+               std::to_string(kMaxImagePixels) + ")");
+    return true;
+  }
+  return RefusedAsTooLarge(command, EstimateSynthesis(exemplar.GetWidth(), exemplar.GetHeight(),
+                                                      width, height, iterations, kNeighbourhood));
+}
+
 // A command that throws (out of memory, a file error) ends with a message instead of
 // leaving the program.
 template <typename Command>
@@ -84,14 +145,20 @@ bool CPatchloomDoc::OnNewDocument() {
 }
 
 bool CPatchloomDoc::OnOpenDocument(const std::string& path) {
+  m_strOpenError.clear();
   const int type = DocumentFileType(path);
-  if (type == kImageTypeUnknown) return false;
+  if (type == kImageTypeUnknown) {
+    m_strOpenError = path + ": the name does not end in .bmp, .jpg, .jpeg, .png or .gif";
+    return false;
+  }
   auto image = std::make_unique<CImage>(path, type);
   if (image->IsValid() && image->GetWidth() > 0 && image->GetHeight() > 0) {
     ReplaceImage(image.release());
     SetModifiedFlag(false);
     return true;
   }
+  m_strOpenError = image->GetLastError();
+  if (m_strOpenError.empty()) m_strOpenError = path + ": the file holds no pixels";
   ReplaceImage(nullptr);
   return false;
 }
@@ -153,7 +220,13 @@ bool CPatchloomDoc::DoSave(const std::optional<std::string>& pathName, bool repl
     if (!saved && !pathName && !existed) platform::removeFile(target);
   }
   if (!saved) {
-    platform::ui().messageBox("Save image error!");
+    const int type = DocumentFileType(target);
+    if (type == kImageTypeUnknown) {
+      platform::ui().messageBox("Save image error!");
+      ShowReason(target + ": the name does not end in .bmp, .jpg, .jpeg or .png");
+    } else {
+      ShowSaveError(*m_pImage);
+    }
     return false;
   }
   if (replace)
@@ -259,7 +332,7 @@ bool CPatchloomDoc::SaveAndOpenResult(CImage* result, const char* name) {
   // Opening an older file of this name after a failed write would show a stale result
   // as this run's.
   if (!owned->Save(name, kImageTypeBmp)) {
-    platform::ui().messageBox("Save image error!");
+    ShowSaveError(*owned);
     return false;
   }
   owned.reset();
@@ -272,6 +345,7 @@ void CPatchloomDoc::OnInterpolation() {
   if (dialog.DoModal() != platform::IDOK) return;
   Guarded([&] {
     if (m_pImage == nullptr) return ShowFailed();
+    if (RefusedAsOwnFile(GetPathName(), {"INTERPOLATE_result.bmp"})) return;
     const double width = m_pImage->GetWidth() * static_cast<double>(dialog.m_fScaleX);
     const double height = m_pImage->GetHeight() * static_cast<double>(dialog.m_fScaleY);
     CPatchOptimizer optimizer;
@@ -289,6 +363,10 @@ void CPatchloomDoc::OnSimpleImgSyn() {
   dialog.m_bEnableInitMethod = true;
   if (dialog.DoModal() != platform::IDOK) return;
   Guarded([&] {
+    if (RefusedAsOwnFile(GetPathName(), {"simple_result.bmp"})) return;
+    if (m_pImage != nullptr && RefusedSynthesis("Simple Img Syn", *m_pImage, dialog.m_fScaleX,
+                                                dialog.m_fScaleY, dialog.m_nIterations))
+      return;
     CImage* result = nullptr;
     {
       platform::WaitCursor wait;
@@ -312,6 +390,22 @@ void CPatchloomDoc::OnMultiLevelSyn() {
   CResultOptionsDlg dialog;
   if (dialog.DoModal() != platform::IDOK) return;
   Guarded([&] {
+    if (RefusedAsOwnFile(GetPathName(),
+                         {"Multi_level_1.bmp", "Multi_level_2.bmp", "Multi_level_3.bmp",
+                          "Multi_level_4.bmp", "Multi_level_5.bmp", "Multi_level_6(FinalRst).bmp"}))
+      return;
+    if (m_pImage != nullptr) {
+      // Trees of sizes 32, 16 and 8 over the exemplar, the last level at the full size.
+      CPatchOptimizer sizes;
+      int width = 0, height = 0;
+      sizes.GetOutputSize(m_pImage, kNeighbourhood, dialog.m_fScaleX, dialog.m_fScaleY, width,
+                          height);
+      const int n = dialog.m_nIterations;
+      const WorkEstimate estimate = EstimateWork(
+          m_pImage->GetWidth(), m_pImage->GetHeight(),
+          {{32, n, width, height}, {16, 2 * n, width, height}, {8, 2 * n, width, height}});
+      if (RefusedAsTooLarge("Multi_level Syn", estimate)) return;
+    }
     platform::WaitCursor wait;
     CImage* result = nullptr;
     if (m_pImage != nullptr) {
@@ -347,6 +441,13 @@ void CPatchloomDoc::OnFlowGuidedSyn() {
       platform::ui().messageBox(kInvalidFlowField);
       return;
     }
+    std::vector<std::string> results{"FlowGuided_Rst.bmp"};
+    for (int frame = 1; frame <= std::min(dialog.m_nFrames, 10000); ++frame)
+      results.push_back("FlowGuided_Step" + std::to_string(frame) + ".bmp");
+    if (RefusedAsOwnFile(GetPathName(), results)) return;
+    if (m_pImage != nullptr && (dialog.m_fScaleX != 1.0 || dialog.m_fScaleY != 1.0) &&
+        RefusedSynthesis("Flow-guided Syn", *m_pImage, dialog.m_fScaleX, dialog.m_fScaleY, 10))
+      return;
     CImage* result = nullptr;
     {
       platform::WaitCursor wait;
@@ -379,6 +480,7 @@ void CPatchloomDoc::OnGenerateInitImg() {
   Guarded([&] {
     platform::WaitCursor wait;
     if (m_pImage == nullptr) return ShowFailed();
+    if (RefusedAsOwnFile(GetPathName(), {"ControllableSyn_Init.bmp"})) return;
     g_controllableExemplar = m_pImage;
     CPatchOptimizer optimizer;
     CImage* result = optimizer.ScaleImage(m_pImage, dialog.m_fScaleX, dialog.m_fScaleY);
@@ -423,6 +525,20 @@ void CPatchloomDoc::OnRunAndResult() {
   if (g_controllableExemplar == nullptr || m_nPolygonCount <= 0) return;
   const std::uint32_t start = platform::tickCount();
   Guarded([&] {
+    if (RefusedAsOwnFile(GetPathName(), {"ControllableSyn_Rst.bmp"})) {
+      m_nConstraintMode = -1;
+      return;
+    }
+    if (m_pImage != nullptr) {
+      CImage& exemplar = *g_controllableExemplar;
+      const WorkEstimate estimate =
+          EstimateSynthesis(exemplar.GetWidth(), exemplar.GetHeight(), m_pImage->GetWidth(),
+                            m_pImage->GetHeight(), 10, kNeighbourhood);
+      if (RefusedAsTooLarge("Run and Result", estimate)) {
+        m_nConstraintMode = -1;
+        return;
+      }
+    }
     CImage* result = nullptr;
     {
       platform::WaitCursor wait;
@@ -451,6 +567,14 @@ void CPatchloomDoc::OnShowCompareResult() {
   if (g_controllableExemplar == nullptr) return;
   const std::uint32_t start = platform::tickCount();
   Guarded([&] {
+    if (RefusedAsOwnFile(GetPathName(), {"ControllableSyn_cmpr.bmp"})) return;
+    if (m_pImage != nullptr &&
+        RefusedAsTooLarge(
+            "Show Compare Result",
+            EstimateSynthesis(g_controllableExemplar->GetWidth(),
+                              g_controllableExemplar->GetHeight(), m_pImage->GetWidth(),
+                              m_pImage->GetHeight(), 10, kNeighbourhood)))
+      return;
     CImage* result = nullptr;
     {
       platform::WaitCursor wait;

@@ -82,6 +82,8 @@ class CPatchloomDoc : public CDocument {
   static bool PointInPolygon(int x, int y, const CPointArray& polygon);
 
   CImage* GetImage() const { return m_pImage; }
+  // Why the last OnOpenDocument failed, naming the file; empty after a success.
+  const std::string& GetOpenError() const { return m_strOpenError; }
   // Takes `image` as the document's own, deleting the old one.
   void ReplaceImage(CImage* image);
   // Changes whenever the document takes another image (a new one may reuse the old
@@ -101,6 +103,7 @@ class CPatchloomDoc : public CDocument {
   int m_nDrawnHeight = 0;
 
  private:
+  std::string m_strOpenError;
   // Saves the result as BMP under `name`, deletes it and opens the file as a new
   // document; false (with the message shown) when that fails.
   bool SaveAndOpenResult(CImage* result, const char* name);

@@ -8,11 +8,15 @@
 
 #include "patchloom/engine/flow_em.h"
 #include "patchloom/engine/patch_optimizer.h"
+#include "patchloom/engine/patch_optimizer_internal.h"
 #include "patchloom/image/image.h"
 
 CImage* CPatchOptimizer::SynthesizeControllable(CImage* exemplar, CImage* image,
                                                 const CPointArray& constrainedPixels,
                                                 double weight) {
+  std::unique_ptr<CImage> convertedExemplar, convertedImage;
+  exemplar = patchloom_detail::TrueColourImage(exemplar, convertedExemplar);
+  image = patchloom_detail::TrueColourImage(image, convertedImage);
   // The schedule of the plain synthesis that the compare result runs, so that the two
   // results differ only by the constraints.
   constexpr int kSize = 32;

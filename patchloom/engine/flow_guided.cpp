@@ -11,6 +11,7 @@
 
 #include "patchloom/engine/flow_em.h"
 #include "patchloom/engine/patch_optimizer.h"
+#include "patchloom/engine/patch_optimizer_internal.h"
 #include "patchloom/image/image.h"
 #include "platform/ui.h"
 
@@ -188,6 +189,8 @@ CImage* CPatchOptimizer::SynthesizeFlowGuided(CImage* image, double ax, double b
                                               double ay, double by, double cy, int frames,
                                               int itersPerFrame, double flowWeight) {
   constexpr int kSize = 32;
+  std::unique_ptr<CImage> converted;
+  image = patchloom_detail::TrueColourImage(image, converted);
   if (image == nullptr || !image->IsValid() || frames < 1) return nullptr;
   if (!(flowWeight >= 0.0) || !std::isfinite(flowWeight)) return nullptr;
   const double determinant = ax * by - ay * bx;

@@ -31,6 +31,8 @@ bool CPatchOptimizer::OptimizeLevel(CImage* exemplar, CImage* image, int e,
 
 CImage* CPatchOptimizer::SynthesizeMultiLevel(CImage* exemplar, double xScale, double yScale,
                                               int iterations) {
+  std::unique_ptr<CImage> converted;
+  exemplar = patchloom_detail::TrueColourImage(exemplar, converted);
   if (exemplar == nullptr || !exemplar->IsValid()) return nullptr;
   try {
     const double sx = std::sqrt(xScale);

@@ -72,6 +72,23 @@ RgbPlane ReadColours(const CImage& image) {
   return plane;
 }
 
+CImage* TrueColourImage(CImage* image, std::unique_ptr<CImage>& holder) {
+  if (image == nullptr || !image->IsValid()) return image;
+  const int bits = image->GetBitCount();
+  if (bits == 8 || bits == 24) return image;
+  auto copy = std::make_unique<CImage>();
+  const int width = image->GetWidth(), height = image->GetHeight();
+  if (!copy->Create(width, height, 24, 0)) return nullptr;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t r, g, b;
+      ReadColour(*image, x, y, r, g, b);
+      copy->SetPixelRGB(x, y, r, g, b);
+    }
+  holder = std::move(copy);
+  return holder.get();
+}
+
 namespace {
 
 // The weighted mean of the matched pixels over every window of size n that covers
@@ -322,6 +339,8 @@ bool CPatchOptimizer::CopyBlock(CImage* source, int sourceX, int sourceY, CImage
 CImage* CPatchOptimizer::Synthesize(CImage* exemplar, double xScale, double yScale, int iterations,
                                     int initMethod, int e) {
   if (initMethod != 0 && initMethod != 1) return nullptr;
+  std::unique_ptr<CImage> converted;
+  exemplar = patchloom_detail::TrueColourImage(exemplar, converted);
   // Below 8 the half size would have no grid step.
   if (exemplar == nullptr || !exemplar->IsValid() || e < 8) return nullptr;
   const int exemplarWidth = exemplar->GetWidth();

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "patchloom/engine/patch_optimizer.h"
@@ -37,6 +38,12 @@ int OutputSide(int size, double scale, int e);
 // (the colour table when there is none), other depths as GetPixelRGB gives them. A pixel
 // the image gives no colour for is black.
 RgbPlane ReadColours(const CImage& image);
+
+// `image` itself when the engine reads its pixels as they are (8 bits, 24 bits, or no
+// image), else a new 24-bit copy made through its colours and kept in `holder`: every
+// depth the image library reads (1, 4, 16, 32 bits) reaches the engine in colour
+// instead of as black. Null when the copy cannot be made.
+CImage* TrueColourImage(CImage* image, std::unique_ptr<CImage>& holder);
 
 // Same rule for one pixel.
 void ReadColour(const CImage& image, int x, int y, std::uint8_t& r, std::uint8_t& g,

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "patchloom/engine/patch_optimizer.h"
+#include "patchloom/engine/patch_optimizer_internal.h"
 #include "patchloom/image/image.h"
 
 namespace {
@@ -19,6 +20,8 @@ int Bilinear(float fx, float fy, int p00, int p10, int p01, int p11) {
 }  // namespace
 
 CImage* CPatchOptimizer::Interpolate(CImage* source, int width, int height, bool mode) {
+  std::unique_ptr<CImage> converted;
+  source = patchloom_detail::TrueColourImage(source, converted);
   if (source == nullptr || !source->IsValid()) return nullptr;
   const int sourceWidth = source->GetWidth();
   const int sourceHeight = source->GetHeight();

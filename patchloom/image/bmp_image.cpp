@@ -5,7 +5,8 @@
 int CBmpImageImpl::Read(const std::string& name) {
   const std::string& path = UseName(name);
   FreeImage();
-  platform::HGLOBAL block = ImageDibLoadFile(path);
+  lastError.clear();
+  platform::HGLOBAL block = ImageDibLoadFile(path, &lastError);
   if (!block) {
     width = height = stride = 0;
     return 0;
@@ -21,9 +22,13 @@ int CBmpImageImpl::Read(const std::string& name) {
 
 int CBmpImageImpl::Write(const std::string& name) {
   const std::string& path = UseName(name);
-  if (!dib) return 0;
+  lastError.clear();
+  if (!dib) {
+    lastError = path + ": no image to write";
+    return 0;
+  }
   ImageDibSetColorTable(dib, imagePalette, 0);
-  const int result = ImageDibSaveFile(path, dib);
+  const int result = ImageDibSaveFile(path, dib, &lastError);
   // Drawing reads the table as palette indices again while the palette stays attached.
   if (imagePalette) ImageDibSetColorTable(dib, imagePalette, 1);
   return result;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -240,8 +241,12 @@ int decodeGifImage(GifInput& input, std::uint8_t* bits, int stride, int width, i
 
 int CGifImageImpl::Read(const std::string& name) {
   const std::string& path = UseName(name);
+  lastError.clear();
   std::FILE* file = platform::openStdFile(path, "rb");
-  if (!file) return 0;
+  if (!file) {
+    lastError = path + ": cannot open: " + std::strerror(errno);
+    return 0;
+  }
   FreeImage();
   width = height = stride = 0;
   transparentIndex = -1;
@@ -251,6 +256,7 @@ int CGifImageImpl::Read(const std::string& name) {
   const std::size_t headerBytes = input.read(header, sizeof header);
   if (headerBytes < 4 || std::memcmp(header, "GIF8", 4) != 0) {
     std::fclose(file);
+    lastError = path + ": signature: not \"GIF8\"";
     return 0;
   }
   if (headerBytes < sizeof header) {
@@ -329,6 +335,6 @@ int CGifImageImpl::Read(const std::string& name) {
 }
 
 int CGifImageImpl::Write(const std::string& name) {
-  UseName(name);
+  lastError = UseName(name) + ": GIF files are read, never written";
   return 0;
 }

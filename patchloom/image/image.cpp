@@ -8,6 +8,7 @@
 #include "patchloom/image/gif_image.h"
 #include "patchloom/image/jpeg_image.h"
 #include "patchloom/image/png_image.h"
+#include "platform/replacing_file.h"
 
 namespace {
 
@@ -138,9 +139,16 @@ int CImage::IsValid() const { return impl_ && impl_->HasDib() ? 1 : 0; }
 CImageImpl* CImage::GetImpl() const { return impl_; }
 std::uint8_t* CImage::GetBits() const { return impl_->GetBits(); }
 
+std::string CImage::GetLastError() const {
+  if (!saveError_.empty()) return saveError_;
+  if (impl_ == nullptr) return fileName_ + ": no image format reads or writes this file type";
+  return impl_->GetLastError();
+}
+
 void CImage::Load(const std::string& name, int type) {
   const int oldType = type_;
   fileName_ = name;
+  saveError_.clear();
   if (type == kImageTypeUnknown) type = ImageTypeFromExtension(GetFileExtension(name));
   type_ = type;
   if (!impl_ || oldType != type) {
@@ -150,6 +158,7 @@ void CImage::Load(const std::string& name, int type) {
 }
 
 int CImage::Save(const std::string& name, int type) {
+  saveError_.clear();
   if (!impl_) return 0;
   const int oldType = type_;
   fileName_ = name;
@@ -165,5 +174,23 @@ int CImage::Save(const std::string& name, int type) {
     impl_->TakeOver(*old);
     delete old;
   }
-  return impl_->Write(name);
+  platform::ReplacingFile file(name);
+  if (!file.valid()) {
+    saveError_ = file.error();
+    return 0;
+  }
+  const int written = impl_->Write(file.temporaryPath());
+  if (auto* fileImpl = dynamic_cast<CFileImageImpl*>(impl_)) fileImpl->SetFileName(name);
+  if (!written) {
+    // The reason names the temporary; the user knows the file by the name they gave.
+    saveError_ = impl_->GetLastError();
+    const std::size_t at = saveError_.find(file.temporaryPath());
+    if (at != std::string::npos) saveError_.replace(at, file.temporaryPath().size(), name);
+    return 0;
+  }
+  if (!file.commit()) {
+    saveError_ = file.error();
+    return 0;
+  }
+  return 1;
 }

@@ -93,8 +93,14 @@ class CImage {
   void Load(const std::string& name, int type = kImageTypeUnknown);
   // Writes the image as `type` (from the extension when -1), switching the format class
   // when the type changes. 1 on success; 0 without an image, for a type that cannot be
-  // written (GIF, XPM, unknown) or when writing fails.
+  // written (GIF, XPM, unknown) or when writing fails. The file is written beside `name`
+  // and takes its place only once complete, so a failed save leaves an older file of
+  // that name as it was.
   int Save(const std::string& name, int type = kImageTypeUnknown);
+
+  // Why the last Load or Save failed, starting with the file's name; empty after a
+  // success.
+  std::string GetLastError() const;
 
   int GetType() const { return type_; }
   const std::string& GetFileName() const { return fileName_; }
@@ -103,4 +109,5 @@ class CImage {
   int type_ = kImageTypeUnknown;
   std::string fileName_;
   CImageImpl* impl_ = nullptr;
+  std::string saveError_;
 };

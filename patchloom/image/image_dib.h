@@ -50,17 +50,23 @@ std::unique_ptr<CImagePalette> ImageDibCreatePalette(const void* dib, int flags)
 // at the first pixel byte. The result is a block of the 40-byte header (core headers
 // widened, longer headers cut to 40 bytes, biSizeImage and biClrUsed made exact) and
 // the colour table. A file that does not start with "BM" is read as a bare DIB.
-// Null when the headers are short, name a layout we do not read (compression other
-// than none or bit fields), sizes out of the limits above, or pixels past the file's end.
-platform::HGLOBAL ImageDibReadHeader(std::FILE* file);
+// Run-length files (RLE8 at 8 bits, RLE4 at 4) keep their compression here, with
+// biSizeImage the compressed bytes. Null when the headers are short, name a layout we do
+// not read (another compression, masks that are not contiguous runs of bits), sizes out
+// of the limits above, or pixels past the file's end; the reason, naming the field, goes
+// into `error` when given.
+platform::HGLOBAL ImageDibReadHeader(std::FILE* file, std::string* error = nullptr);
 
-// A block with the whole DIB of the BMP file `name` (bottom-up, whatever the file's row
-// order), or null on any failure: no file, bad headers, short pixel data, no memory.
-platform::HGLOBAL ImageDibLoadFile(const std::string& name);
+// A block with the whole DIB of the BMP file `name`: plain rows, bottom-up, whatever the
+// file's row order or run-length coding. Run-length data that ends early leaves the
+// pixels it did not reach at index 0; runs past a row's end are cut there. Null on any
+// failure (no file, bad headers, short pixel data, no memory), with the reason, starting
+// with the file's name, in `error` when given.
+platform::HGLOBAL ImageDibLoadFile(const std::string& name, std::string* error = nullptr);
 
 // Writes `dib` (locked) as a BMP file. 0 for no DIB, a file that cannot be created or a
-// write that fails; 1 otherwise.
-int ImageDibSaveFile(const std::string& name, const void* dib);
+// write that fails (the reason, starting with the name, in `error` when given); 1 otherwise.
+int ImageDibSaveFile(const std::string& name, const void* dib, std::string* error = nullptr);
 
 // Writes `size` bytes to `file`, in 32768-byte pieces while more than 32768 remain, then
 // the rest. Returns `size`, or 0 when a piece could not be written.

@@ -1,6 +1,7 @@
 #include "patchloom/image/image_impl.h"
 
 #include <array>
+#include <bit>
 #include <vector>
 
 #include "patchloom/image/image_dib.h"
@@ -9,16 +10,55 @@
 
 namespace {
 
-// 16-bit pixels are 5-5-5 unless bit fields name the 5-6-5 layout.
-bool isRgb565(const void* dib) {
-  const auto h = platform::loadPacked<platform::BitmapInfoHeader>(dib);
-  if (h.compression != platform::BI_BITFIELDS) return false;
-  const auto* masks = static_cast<const std::uint8_t*>(dib) + h.size;
-  return platform::loadPacked<std::uint32_t>(masks + 4) == 0x07E0;
+// One colour channel of a 16- or 32-bit pixel: where its bits lie and how many.
+struct Channel {
+  std::uint32_t mask = 0;
+  int shift = 0;
+  int bits = 0;
+};
+
+struct PixelLayout {
+  Channel red, green, blue;
+};
+
+Channel channelOf(std::uint32_t mask) {
+  if (mask == 0) return {};
+  return {mask, std::countr_zero(mask), std::popcount(mask)};
 }
 
-std::uint8_t widen5(unsigned v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); }
-std::uint8_t widen6(unsigned v) { return static_cast<std::uint8_t>((v << 2) | (v >> 4)); }
+// The masks of a 16- or 32-bit DIB: its bit fields, else 5-5-5 or 8-8-8.
+PixelLayout pixelLayout(const void* dib) {
+  const auto h = platform::loadPacked<platform::BitmapInfoHeader>(dib);
+  std::uint32_t masks[3];
+  if (h.compression == platform::BI_BITFIELDS) {
+    const auto* table = static_cast<const std::uint8_t*>(dib) + h.size;
+    for (int i = 0; i < 3; ++i) masks[i] = platform::loadPacked<std::uint32_t>(table + 4 * i);
+  } else if (h.bitCount == 16) {
+    masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
+  } else {
+    masks[0] = 0xFF0000, masks[1] = 0x00FF00, masks[2] = 0x0000FF;
+  }
+  return {channelOf(masks[0]), channelOf(masks[1]), channelOf(masks[2])};
+}
+
+// The channel's value widened (by repeating its bits) or narrowed to 8 bits, so that
+// both ends of its range map to 0 and 255.
+std::uint8_t channelValue(std::uint32_t pixel, const Channel& c) {
+  if (c.bits == 0) return 0;
+  const std::uint32_t v = (pixel & c.mask) >> c.shift;
+  if (c.bits >= 8) return static_cast<std::uint8_t>(v >> (c.bits - 8));
+  std::uint32_t wide = 0;
+  int filled = 0;
+  for (; filled < 8; filled += c.bits) wide = (wide << c.bits) | v;
+  return static_cast<std::uint8_t>(wide >> (filled - 8));
+}
+
+std::uint32_t channelBits(std::uint8_t value, const Channel& c) {
+  if (c.bits == 0) return 0;
+  const std::uint32_t v = c.bits >= 8 ? static_cast<std::uint32_t>(value) << (c.bits - 8)
+                                      : static_cast<std::uint32_t>(value) >> (8 - c.bits);
+  return (v << c.shift) & c.mask;
+}
 
 }  // namespace
 
@@ -108,16 +148,14 @@ int CImageImpl::PixelRGB(int x, int y, std::uint8_t* r, std::uint8_t* g, std::ui
     return 1;
   }
   const std::uint8_t* p = Row(y) + static_cast<std::size_t>(x) * (bitCount / 8);
-  if (bitCount == 16) {
-    const unsigned v = p[0] | (p[1] << 8);
-    if (isRgb565(dib)) {
-      *r = widen5(v >> 11);
-      *g = widen6((v >> 5) & 0x3F);
-    } else {
-      *r = widen5((v >> 10) & 0x1F);
-      *g = widen5((v >> 5) & 0x1F);
-    }
-    *b = widen5(v & 0x1F);
+  if (bitCount == 16 || bitCount == 32) {
+    std::uint32_t v = p[0] | (p[1] << 8);
+    if (bitCount == 32)
+      v |= (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+    const PixelLayout layout = pixelLayout(dib);
+    *r = channelValue(v, layout.red);
+    *g = channelValue(v, layout.green);
+    *b = channelValue(v, layout.blue);
     return 1;
   }
   *b = p[0];
@@ -144,11 +182,11 @@ int CImageImpl::SetPixelRGB(int x, int y, std::uint8_t r, std::uint8_t g, std::u
     return SetPixelIndex(x, y, imagePalette->GetNearestIndex(r, g, b));
   }
   std::uint8_t* p = Row(y) + static_cast<std::size_t>(x) * (bitCount / 8);
-  if (bitCount == 16) {
-    const unsigned v = isRgb565(dib) ? ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3)
-                                     : ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
+  if (bitCount == 16 || bitCount == 32) {
+    const PixelLayout layout = pixelLayout(dib);
+    const std::uint32_t v =
+        channelBits(r, layout.red) | channelBits(g, layout.green) | channelBits(b, layout.blue);
+    for (int i = 0; i < bitCount / 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
     return 1;
   }
   p[0] = b;

@@ -82,6 +82,9 @@ class CImageImpl {
   void* GetDib() const { return dib; }
   int GetTransparentIndex() const { return transparentIndex; }
   void SetTransparentIndex(int index) { transparentIndex = index; }
+  // Why the last Read or Write failed, naming the file and what in it failed; empty
+  // after a success.
+  const std::string& GetLastError() const { return lastError; }
 
  protected:
   // Frees the DIB and the palette; the image is empty afterwards (sizes stay).
@@ -101,6 +104,7 @@ class CImageImpl {
   int transparentIndex = -1;
   CImagePalette* imagePalette = nullptr;
   platform::HGLOBAL dibBlock = nullptr;
+  std::string lastError;
 
  private:
   void ReplacePalette(CImagePalette* palette);
@@ -115,6 +119,7 @@ class CFileImageImpl : public CImageImpl {
  public:
   explicit CFileImageImpl(const std::string& name = "") : fileName(name) {}
   const std::string& GetFileName() const { return fileName; }
+  void SetFileName(const std::string& name) { fileName = name; }
 
  protected:
   // The stored name after `name` (when not empty) replaced it.

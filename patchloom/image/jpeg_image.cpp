@@ -2,8 +2,11 @@
 
 #include <jpeglib.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "patchloom/image/image_dib.h"
@@ -19,11 +22,14 @@ constexpr long kMaxLibraryMemory = 512L * 1024 * 1024;
 struct JpegErrorManager {
   jpeg_error_mgr manager;
   std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
 };
 
 [[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
   (*cinfo->err->output_message)(cinfo);
-  std::longjmp(reinterpret_cast<JpegErrorManager*>(cinfo->err)->jump, 1);
+  auto* errors = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, errors->message);
+  std::longjmp(errors->jump, 1);
 }
 
 struct JpegFrame {
@@ -106,8 +112,12 @@ bool writeJpeg(jpeg_compress_struct& cinfo, JpegErrorManager& errors, std::FILE*
 
 int CJpegImageImpl::Read(const std::string& name) {
   const std::string& path = UseName(name);
+  lastError.clear();
   std::FILE* file = platform::openStdFile(path, "rb");
-  if (!file) return 0;
+  if (!file) {
+    lastError = path + ": cannot open: " + std::strerror(errno);
+    return 0;
+  }
   FreeImage();
   width = height = stride = 0;
   jpeg_decompress_struct cinfo{};
@@ -128,6 +138,8 @@ int CJpegImageImpl::Read(const std::string& name) {
   if (!ok) {
     FreeImage();
     width = height = stride = 0;
+    lastError =
+        path + ": " + (errors.message[0] ? errors.message : "not a JPEG image the reader takes");
   }
   return ok ? 1 : 0;
 }
@@ -135,8 +147,12 @@ int CJpegImageImpl::Read(const std::string& name) {
 int CJpegImageImpl::Write(const std::string& name) {
   const std::string& path = UseName(name);
   if (!dib) return 0;
+  lastError.clear();
   std::FILE* file = platform::openStdFile(path, "wb");
-  if (!file) return 0;
+  if (!file) {
+    lastError = path + ": cannot create: " + std::strerror(errno);
+    return 0;
+  }
   jpeg_compress_struct cinfo{};
   JpegErrorManager errors{};
   cinfo.err = jpeg_std_error(&errors.manager);
@@ -144,7 +160,12 @@ int CJpegImageImpl::Write(const std::string& name) {
   errors.manager.error_exit = JpegErrorExit;
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
   bool ok = writeJpeg(cinfo, errors, file, *this, quality, row);
-  if (std::fclose(file) != 0) ok = false;
+  std::string reason = errors.message;
+  if (std::fclose(file) != 0) {
+    ok = false;
+    reason = std::strerror(errno);
+  }
   jpeg_destroy_compress(&cinfo);
+  if (!ok) lastError = path + ": writing failed: " + (reason.empty() ? "libjpeg error" : reason);
   return ok ? 1 : 0;
 }

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "patchloom/image/image_dib.h"
@@ -16,7 +19,13 @@ namespace {
 // Transparent pixels are laid over this colour.
 constexpr std::uint8_t kBackgroundRed = 31, kBackgroundGreen = 127, kBackgroundBlue = 255;
 
-[[noreturn]] void onPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+// The library's message is kept (as the reason of the failed read or write) before the
+// jump back.
+[[noreturn]] void onPngError(png_structp png, png_const_charp message) {
+  if (auto* reason = static_cast<std::string*>(png_get_error_ptr(png)))
+    *reason = message ? message : "libpng error";
+  png_longjmp(png, 1);
+}
 void onPngWarning(png_structp, png_const_charp) {}
 
 // libpng's own compositing rule, at gamma 1.0.
@@ -172,12 +181,17 @@ bool writePng(png_structp png, png_infop info, std::FILE* file, const PngWriteLa
 
 int CPngImageImpl::Read(const std::string& name) {
   const std::string& path = UseName(name);
+  lastError.clear();
   std::FILE* file = platform::openStdFile(path, "rb");
-  if (!file) return 0;
+  if (!file) {
+    lastError = path + ": cannot open: " + std::strerror(errno);
+    return 0;
+  }
   FreeImage();
   width = height = stride = 0;
+  std::string reason;
   png_structp png =
-      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, &reason, onPngError, onPngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   bool ok = info != nullptr;
   PngHeader header;
@@ -211,6 +225,7 @@ int CPngImageImpl::Read(const std::string& name) {
   if (!ok) {
     FreeImage();
     width = height = stride = 0;
+    lastError = path + ": " + (reason.empty() ? "not a PNG image the reader takes" : reason);
   }
   return ok ? 1 : 0;
 }
@@ -234,14 +249,23 @@ int CPngImageImpl::Write(const std::string& name) {
       layout.colorType = PNG_COLOR_TYPE_GRAY;
     }
   }
+  lastError.clear();
   std::FILE* file = platform::openStdFile(path, "wb");
-  if (!file) return 0;
+  if (!file) {
+    lastError = path + ": cannot create: " + std::strerror(errno);
+    return 0;
+  }
+  std::string reason;
   png_structp png =
-      png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, &reason, onPngError, onPngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
   bool ok = info != nullptr && writePng(png, info, file, layout, *this, row);
   png_destroy_write_struct(&png, info ? &info : nullptr);
-  if (std::fclose(file) != 0) ok = false;
+  if (std::fclose(file) != 0) {
+    ok = false;
+    reason = std::strerror(errno);
+  }
+  if (!ok) lastError = path + ": writing failed: " + (reason.empty() ? "libpng error" : reason);
   return ok ? 1 : 0;
 }

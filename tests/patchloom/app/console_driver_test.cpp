@@ -152,4 +152,67 @@ TEST_F(ConsoleDriverTest, FailuresGiveStatusOne) {
   }
 }
 
+// Damaged and unusual inputs: each gives its message and, on the error stream, the
+// reason naming the file; no file is left behind and none is changed.
+TEST_F(ConsoleDriverTest, DamagedAndUnusualInputsSayWhyAndTouchNoFile) {
+  const auto tile = test_support::readFileBytes(dir_.file("tile.bmp"));
+  auto cut = tile;
+  cut.resize(cut.size() - 100);
+  test_support::writeFileBytes(dir_.file("cut.bmp"), cut);
+  test_support::writeFileBytes(dir_.file("text.bmp"), {'h', 'e', 'l', 'l', 'o', '\n'});
+  test_support::writeFileBytes(dir_.file("text.png"), {'h', 'e', 'l', 'l', 'o', '\n'});
+  test_support::writeFileBytes(dir_.file("tile.tif"), tile);
+  test_support::writeFileBytes(dir_.file("simple_result.bmp"), tile);
+  test_support::writeFileBytes(dir_.file("INTERPOLATE_result.bmp"), tile);
+  test_support::writeFileBytes(dir_.file("Multi_level_3.bmp"), tile);
+  app_test::WriteTexture(dir_.file("large.bmp"), 1000, 1000);
+  const std::set<std::string> before = Files();
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+    const char* reason;
+  } cases[] = {
+      {{"simple", "missing.bmp"},
+       "Failed to open document.",
+       "missing.bmp: cannot open: No such file or directory"},
+      {{"simple", "tile.tif"}, "Failed to open document.", "tile.tif: the name does not end in"},
+      {{"simple", "cut.bmp"},
+       "Failed to open document.",
+       "cut.bmp: pixel data: 4700 bytes where the rows need 4800"},
+      {{"simple", "text.bmp"}, "Failed to open document.", "text.bmp: file header"},
+      {{"simple", "text.png"}, "Failed to open document.", "text.png: "},
+      {{"simple", "simple_result.bmp"},
+       "Operation Failed!",
+       "simple_result.bmp is the document's own file"},
+      {{"interpolation", "INTERPOLATE_result.bmp"},
+       "Operation Failed!",
+       "INTERPOLATE_result.bmp is the document's own file"},
+      {{"multi-level", "Multi_level_3.bmp"},
+       "Operation Failed!",
+       "Multi_level_3.bmp is the document's own file"},
+      {{"simple", "large.bmp", "--scale", "10", "10"},
+       "Operation Failed!",
+       "10000 x 10000 pixels, more than an image can hold"},
+      {{"save-as", "tile.bmp", "no/such/folder/out.png"}, "Save image error!", "no/such/folder"},
+      {{"save-as", "tile.bmp", "out.tif"},
+       "Save image error!",
+       "out.tif: the name does not end in"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    ui_.clear();
+    EXPECT_EQ(Run(c.args), 1);
+    const std::vector<std::string> shown = ui_.messages();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), c.message);
+    std::string reasons;
+    for (const auto& e : ui_.events())
+      if (e.kind == platform::UiEvent::progress) reasons += e.text + "\n";
+    EXPECT_NE(reasons.find(c.reason), std::string::npos) << reasons;
+    for (const char* kept : {"simple_result.bmp", "INTERPOLATE_result.bmp", "Multi_level_3.bmp"})
+      EXPECT_EQ(test_support::readFileBytes(dir_.file(kept)), tile) << kept;
+    EXPECT_EQ(Files(), before);
+  }
+}
+
 }  // namespace

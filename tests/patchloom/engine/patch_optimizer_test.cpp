@@ -317,27 +317,44 @@ TEST_F(SynthesizeTest, FiveIterationsAtFullSizeThenTheCallersAtHalf) {
   }
 }
 
-TEST_F(SynthesizeTest, IndexedExemplarGivesColoursOfItsPalette) {
+// Every depth the image library reads comes through its colours: 4-bit exemplars once
+// gave an all-black result.
+TEST_F(SynthesizeTest, ExemplarsOfEveryDepthGiveTheirColours) {
   const Rgb colour{200, 30, 90};
-  auto exemplar = MakeIndexed(40, 40, {{0, 0, 0}, colour}, [](int, int) { return 1; });
-  for (int initMethod : {0, 1}) {
-    SCOPED_TRACE(initMethod);
-    std::unique_ptr<CImage> result(
-        optimizer.Synthesize(exemplar.get(), 1.5, 1.0, 1, initMethod, 32));
-    ASSERT_NE(result, nullptr);
-    EXPECT_EQ(result->GetBitCount(), 24);
-    EXPECT_EQ(result->GetWidth(), 56);
-    EXPECT_EQ(result->GetHeight(), 40);
-    for (int y = 0; y < result->GetHeight(); ++y) {
-      for (int x = 0; x < result->GetWidth(); ++x) {
-        const Rgb got = PixelOf(*result, x, y);
-        // A weighted mean of one colour, at most one below it after truncation.
-        ASSERT_LE(colour.r - got.r, 1);
-        ASSERT_LE(colour.g - got.g, 1);
-        ASSERT_LE(colour.b - got.b, 1);
-        ASSERT_GE(colour.r - got.r, 0);
+  for (int bits : {1, 4, 8, 16, 32}) {
+    auto exemplar = std::make_unique<CImage>();
+    ASSERT_TRUE(exemplar->Create(40, 40, bits, -1));
+    if (bits <= 8) {
+      const std::uint8_t red[2] = {0, colour.r}, green[2] = {0, colour.g}, blue[2] = {0, colour.b};
+      exemplar->SetPaletteRGB(2, red, green, blue);
+    }
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 40; ++x)
+        bits <= 8 ? exemplar->SetPixelIndex(x, y, 1)
+                  : exemplar->SetPixelRGB(x, y, colour.r, colour.g, colour.b);
+    const Rgb expected = PixelOf(*exemplar, 0, 0);
+    for (int initMethod : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, init " << initMethod);
+      std::unique_ptr<CImage> result(
+          optimizer.Synthesize(exemplar.get(), 1.5, 1.0, 1, initMethod, 32));
+      ASSERT_NE(result, nullptr);
+      EXPECT_EQ(result->GetBitCount(), 24);
+      EXPECT_EQ(result->GetWidth(), 56);
+      EXPECT_EQ(result->GetHeight(), 40);
+      for (int y = 0; y < result->GetHeight(); ++y) {
+        for (int x = 0; x < result->GetWidth(); ++x) {
+          const Rgb got = PixelOf(*result, x, y);
+          // A weighted mean of one colour, at most one below it after truncation.
+          ASSERT_LE(expected.r - got.r, 1);
+          ASSERT_LE(expected.g - got.g, 1);
+          ASSERT_LE(expected.b - got.b, 1);
+          ASSERT_GE(expected.r - got.r, 0);
+        }
       }
     }
+    std::unique_ptr<CImage> scaled(optimizer.Interpolate(exemplar.get(), 20, 20, true));
+    ASSERT_NE(scaled, nullptr);
+    EXPECT_EQ(PixelOf(*scaled, 5, 5), expected);
   }
 }
 

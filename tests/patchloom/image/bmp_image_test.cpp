@@ -175,6 +175,9 @@ TEST(BmpRead, HeadersThatDoNotFitTheFileAreRefused) {
   bigger.height = 2000;
   BmpSpec rle;
   rle.compression = platform::BI_RLE8;
+  rle.height = -2;
+  BmpSpec jpeg;
+  jpeg.compression = 4;
   BmpSpec bits7;
   bits7.bitCount = 7;
   BmpSpec manyColours;
@@ -188,11 +191,17 @@ TEST(BmpRead, HeadersThatDoNotFitTheFileAreRefused) {
   bitFields24.bitCount = 24;
   bitFields24.compression = platform::BI_BITFIELDS;
   const Case cases[] = {
-      {"a huge image in a small file", huge, 0}, {"rows past the end of the file", bigger, 0},
-      {"short pixel data", BmpSpec{}, 1},        {"no pixel data", BmpSpec{}, 8},
-      {"run-length compression", rle, 0},        {"bit count 7", bits7, 0},
-      {"100000 colours", manyColours, 0},        {"width 0", noWidth, 0},
-      {"negative width", negativeWidth, 0},      {"bit fields at 24 bits", bitFields24, 0},
+      {"a huge image in a small file", huge, 0},
+      {"rows past the end of the file", bigger, 0},
+      {"short pixel data", BmpSpec{}, 1},
+      {"no pixel data", BmpSpec{}, 8},
+      {"top-down run-length data", rle, 0},
+      {"bit count 7", bits7, 0},
+      {"JPEG compression", jpeg, 0},
+      {"100000 colours", manyColours, 0},
+      {"width 0", noWidth, 0},
+      {"negative width", negativeWidth, 0},
+      {"bit fields at 24 bits", bitFields24, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -275,6 +284,143 @@ TEST(BmpWrite, FailsWithoutImageOrFile) {
   CBmpImageImpl image;
   ASSERT_TRUE(image.Create(2, 2, 24, -1));
   EXPECT_EQ(image.Write("/nonexistent/folder/x.bmp"), 0);
+}
+
+// A 4 x 3 run-length file of `bitCount` bits with the given compressed data.
+Bytes rleFile(int bitCount, const Bytes& data) {
+  BmpSpec s;
+  s.width = 4;
+  s.height = 3;
+  s.bitCount = bitCount;
+  s.compression = bitCount == 8 ? platform::BI_RLE8 : platform::BI_RLE4;
+  s.clrUsed = 16;
+  s.tableEntries = 16;
+  s.pixelBytes = 0;
+  Bytes file = bmpFile(s);
+  file.insert(file.end(), data.begin(), data.end());
+  return file;
+}
+
+TEST(BmpRead, HostileRunLengthDataStaysInsideTheRows) {
+  struct Case {
+    const char* what;
+    int bitCount;
+    Bytes data;
+    const char* rows;  // indices bottom row first, as hex digits
+  };
+  const Case cases[] = {
+      {"runs and end of line", 8, {2, 5, 0, 0, 4, 7, 0, 1}, "5500 7777 0000"},
+      {"a run past the row is cut there", 8, {9, 3, 0, 0, 1, 4, 0, 1}, "3333 4000 0000"},
+      {"an absolute run past the row", 8, {0, 6, 1, 2, 3, 4, 5, 6, 0, 1}, "1234 0000 0000"},
+      {"a delta past the image ends the data",
+       8,
+       {1, 9, 0, 2, 1, 200, 1, 8, 0, 1},
+       "9000 0000 0000"},
+      {"a delta then a run", 8, {0, 2, 2, 1, 2, 6, 0, 1}, "0000 0066 0000"},
+      {"end of line past the last row", 8, {0, 0, 0, 0, 0, 0, 0, 0, 1, 1}, "0000 0000 0000"},
+      {"truncated inside an absolute run", 8, {1, 3, 0, 5, 7, 8}, "3780 0000 0000"},
+      {"truncated after a count", 8, {2, 9, 7}, "9900 0000 0000"},
+      {"no end of bitmap", 8, {4, 1, 0, 0, 4, 2}, "1111 2222 0000"},
+      {"RLE4 runs alternate nibbles", 4, {3, 0xAB, 0, 0, 5, 0xC1, 0, 1}, "aba0 c1c1 0000"},
+      {"RLE4 odd absolute run is padded", 4, {0, 3, 0x12, 0x30, 1, 0xF0, 0, 1}, "123f 0000 0000"},
+      {"RLE4 absolute run past the row", 4, {0, 8, 0x12, 0x34, 0x56, 0x78, 0, 1}, "1234 0000 0000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CBmpImageImpl image;
+    ASSERT_EQ(readBmp(rleFile(c.bitCount, c.data), image), 1) << image.GetLastError();
+    EXPECT_EQ(image.GetBitCount(), c.bitCount);
+    EXPECT_EQ(platform::loadPacked<BitmapInfoHeader>(image.GetDib()).compression, platform::BI_RGB);
+    std::string rows;
+    for (int y = 0; y < 3; ++y) {
+      if (y) rows += ' ';
+      for (int x = 0; x < 4; ++x) rows += "0123456789abcdef"[image.GetPixelIndex(x, y)];
+    }
+    EXPECT_EQ(rows, c.rows);
+  }
+}
+
+TEST(BmpRead, BitFieldsTakeAnyContiguousMasks) {
+  // 2 x 1 pixels at 32 bits with red in the low byte (the layout that came out with red
+  // and blue swapped), and 16 bits in 4-4-4; masks that are not runs of bits are refused.
+  struct Case {
+    int bitCount;
+    std::uint32_t masks[3];
+    std::uint32_t pixel;
+    int rgb[3];  // -1: the file is refused
+  };
+  const Case cases[] = {
+      {32, {0xFF, 0xFF00, 0xFF0000}, 0x00302010, {0x10, 0x20, 0x30}},
+      {16, {0x0F00, 0x00F0, 0x000F}, 0x0F81, {0xFF, 0x88, 0x11}},
+      {16, {0x7C00, 0x03E0, 0x001F}, 0x7C00, {255, 0, 0}},
+      {32, {0xFFC00000, 0x3FF000, 0xFFC}, 0xFFC00000, {255, 0, 0}},
+      {16, {0x0F0F, 0x00F0, 0x0000}, 0, {-1, 0, 0}},
+      {16, {0xFF00, 0x0FF0, 0x000F}, 0, {-1, 0, 0}},
+      {16, {0x1F0000, 0x00F0, 0x000F}, 0, {-1, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.bitCount << " bits, red mask " << std::hex << c.masks[0]);
+    BitmapInfoHeader h{};
+    h.size = 40;
+    h.width = 2;
+    h.height = 1;
+    h.planes = 1;
+    h.bitCount = static_cast<std::uint16_t>(c.bitCount);
+    h.compression = platform::BI_BITFIELDS;
+    Bytes dib;
+    append(dib, h);
+    for (std::uint32_t mask : c.masks) append(dib, mask);
+    for (int i = 0; i < 2; ++i)
+      for (int k = 0; k < c.bitCount / 8; ++k)
+        dib.push_back(static_cast<unsigned char>(c.pixel >> (8 * k)));
+    if (c.bitCount == 16) dib.insert(dib.end(), 0);
+    if (c.bitCount == 16) dib.insert(dib.end(), 0);
+    CBmpImageImpl image;
+    if (c.rgb[0] < 0) {
+      EXPECT_EQ(readBmp(dib, image), 0);
+      EXPECT_NE(image.GetLastError().find("bit-field masks"), std::string::npos);
+      continue;
+    }
+    ASSERT_EQ(readBmp(dib, image), 1) << image.GetLastError();
+    std::uint8_t r, g, b;
+    ASSERT_TRUE(image.GetPixelRGB(1, 0, &r, &g, &b));
+    EXPECT_EQ((std::vector<int>{r, g, b}), (std::vector<int>{c.rgb[0], c.rgb[1], c.rgb[2]}));
+    // Written back through the masks, the colour reads the same.
+    ASSERT_TRUE(image.SetPixelRGB(0, 0, r, g, b));
+    std::uint8_t r2, g2, b2;
+    image.GetPixelRGB(0, 0, &r2, &g2, &b2);
+    EXPECT_EQ((std::vector<int>{r2, g2, b2}), (std::vector<int>{r, g, b}));
+  }
+}
+
+TEST(BmpRead, RefusalsNameTheFileAndTheField) {
+  struct Case {
+    const char* what;
+    Bytes file;
+    const char* reason;
+  };
+  BmpSpec bits7;
+  bits7.bitCount = 7;
+  BmpSpec manyColours;
+  manyColours.clrUsed = 100000;
+  Bytes shortRows = bmpFile(BmpSpec{});
+  shortRows.resize(shortRows.size() - 1);
+  const Case cases[] = {
+      {"bit count", bmpFile(bits7), "bit count 7"},
+      {"colour table", bmpFile(manyColours), "colour table: 100000 entries"},
+      {"pixel data", shortRows, "pixel data: 7 bytes where the rows need 8"},
+      {"header", Bytes(10, 'B'), "file header"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CBmpImageImpl image;
+    EXPECT_EQ(readBmp(c.file, image), 0);
+    EXPECT_NE(image.GetLastError().find("t.bmp: "), std::string::npos) << image.GetLastError();
+    EXPECT_NE(image.GetLastError().find(c.reason), std::string::npos) << image.GetLastError();
+  }
+  CBmpImageImpl missing;
+  EXPECT_EQ(missing.Read("/nonexistent/x.bmp"), 0);
+  EXPECT_EQ(missing.GetLastError(), "/nonexistent/x.bmp: cannot open: No such file or directory");
 }
 
 }  // namespace

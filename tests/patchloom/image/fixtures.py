@@ -88,6 +88,114 @@ def gif_split(data):
     return data[:13], data[13:13 + table_len], data[start:pos], data[pos:pos + 10], data[pos + 10:]
 
 
+def rle_encode(rows, four):
+    """Rows bottom-up of indices -> RLE data with encoded and absolute runs, end-of-line
+    after each row, end of bitmap at the end."""
+    out = bytearray()
+    for row in rows:
+        x = 0
+        n = len(row)
+        while x < n:
+            # encoded run of equal (RLE8) or alternating-pair (RLE4) pixels
+            run = 1
+            if four:
+                while x + run < n and run < 255 and row[x + run] == row[x + (run % 2)]:
+                    run += 1
+            else:
+                while x + run < n and run < 255 and row[x + run] == row[x]:
+                    run += 1
+            if run >= 3 or x + run == n and run >= 2:
+                if four:
+                    hi, lo = row[x], row[x + 1] if run > 1 else 0
+                    out += bytes([run, (hi << 4) | lo])
+                else:
+                    out += bytes([run, row[x]])
+                x += run
+                continue
+            # absolute run up to the next run of 3
+            end = x
+            while end < n and end - x < 255:
+                if end + 2 < n and row[end] == row[end + 1] == row[end + 2]:
+                    break
+                end += 1
+            count = end - x
+            if four and count % 2 and count > 3:
+                # Pillow reads count // 2 bytes of an odd absolute RLE4 run; keep them even.
+                count -= 1
+                end -= 1
+            if count < 3 or (four and count % 2):
+                for i in range(count):
+                    out += bytes([1, row[x + i] << 4 if four else row[x + i]])
+                x = end
+                continue
+            out += bytes([0, count])
+            if four:
+                data = bytearray()
+                for i in range(0, count, 2):
+                    data.append((row[x + i] << 4) | (row[x + i + 1] if i + 1 < count else 0))
+            else:
+                data = bytearray(row[x:end])
+            if len(data) % 2:
+                data.append(0)
+            out += data
+            x = end
+        out += b"\0\0"
+    out += b"\0\1"
+    return bytes(out)
+
+def rle_bmp(im, four):
+    w, h = im.size
+    px = list(im.getdata())
+    rows = [px[(h - 1 - y) * w:(h - y) * w] for y in range(h)]
+    data = rle_encode(rows, four)
+    pal = im.getpalette()[: (16 if four else 256) * 3]
+    colours = len(pal) // 3
+    table = b"".join(bytes([pal[3 * i + 2], pal[3 * i + 1], pal[3 * i], 0]) for i in range(colours))
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 4 if four else 8, 2 if four else 1, len(data), 0, 0, colours, 0)
+    off = 14 + 40 + len(table)
+    return b"BM" + struct.pack("<IHHI", off + len(data), 0, 0, off) + info + table + data
+
+
+def bitfield_bmp(im, bits, masks, header=40):
+    """A BI_BITFIELDS BMP of the RGB image `im` with the three masks, and the pixels a
+    reader honouring them must give (each channel's top bits, widened by repeating them)."""
+    w, h = im.size
+    px = list(im.getdata())
+
+    def fit(value, mask):
+        shift = (mask & -mask).bit_length() - 1
+        width = bin(mask).count("1")
+        return ((value >> (8 - width)) if width <= 8 else (value << (width - 8))) << shift
+
+    def widen(value, mask):
+        width = bin(mask).count("1")
+        if width >= 8:
+            return value
+        v = value >> (8 - width)
+        wide, filled = 0, 0
+        while filled < 8:
+            wide, filled = (wide << width) | v, filled + width
+        return wide >> (filled - 8)
+
+    stride = (w * bits // 8 + 3) & ~3
+    rows = bytearray()
+    for y in range(h - 1, -1, -1):
+        row = bytearray()
+        for x in range(w):
+            r, g, b = px[y * w + x]
+            row += (fit(r, masks[0]) | fit(g, masks[1]) | fit(b, masks[2])).to_bytes(bits // 8, "little")
+        rows += row + bytes(stride - len(row))
+    info = struct.pack("<IiiHHIIiiII", header, w, h, 1, bits, 3, len(rows), 0, 0, 0, 0)
+    info += struct.pack("<III", *masks) + bytes(max(0, header - 52))
+    masks_after = b"" if header >= 52 else struct.pack("<III", *masks)
+    info = info[:header] if header >= 52 else info[:40]
+    off = 14 + len(info) + len(masks_after)
+    data = b"BM" + struct.pack("<IHHI", off + len(rows), 0, 0, off) + info + masks_after + bytes(rows)
+    expected = Image.new("RGB", (w, h))
+    expected.putdata([tuple(widen(c, m) for c, m in zip(p, masks)) for p in px])
+    return data, expected
+
+
 def check(cond, what):
     if not cond:
         sys.exit("fixture not as intended: " + what)
@@ -190,6 +298,22 @@ def make(d):
     check(raw[14] == 12 and raw[24] == 1, "1-bit core BMP")
     decode(d / "core1.bmp", str(d / "core1.bmp") + ".ref")
     # A bare DIB (no "BM" file header) and a top-down file, both cut from Pillow's file.
+    # Run-length files: RLE8 from ImageMagick, RLE4 from our own encoder (ImageMagick
+    # writes none); Pillow's reading is the reference.
+    magick(str(d / "palette.png"), "-compress", "RLE", "BMP3:" + str(d / "rle8.bmp"))
+    check((d / "rle8.bmp").read_bytes()[30] == 1, "RLE8 BMP")
+    decode(d / "rle8.bmp", str(d / "rle8.bmp") + ".ref")
+    (d / "rle4.bmp").write_bytes(rle_bmp(pal16, True))
+    decode(d / "rle4.bmp", str(d / "rle4.bmp") + ".ref")
+    check(list(Image.open(d / "rle4.bmp").getdata()) == list(pal16.getdata()), "RLE4 round trip")
+    # Bit fields: red and blue where BI_RGB has them swapped, a 4-4-4 layout, and 10-bit
+    # channels in a V5 header.
+    for name, bits, masks, header in (("fields32_rgb.bmp", 32, (0xFF, 0xFF00, 0xFF0000), 40),
+                                      ("fields16_444.bmp", 16, (0x0F00, 0x00F0, 0x000F), 40),
+                                      ("fields32_v5.bmp", 32, (0x3FF00000, 0xFFC00, 0x3FF), 124)):
+        data, expected = bitfield_bmp(rgb, bits, masks, header)
+        (d / name).write_bytes(data)
+        write_ref(expected, str(d / name) + ".ref")
     src = (d / "palette8.bmp").read_bytes()
     (d / "bare.bmp").write_bytes(src[14:])
     Path(str(d / "bare.bmp") + ".ref").write_bytes(Path(str(d / "palette8.bmp") + ".ref").read_bytes())

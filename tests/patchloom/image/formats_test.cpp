@@ -29,18 +29,20 @@ TEST(Formats, ReadsWhatTheIndependentDecoderReads) {
     double maxMeanError;
   };
   const Case cases[] = {
-      {"plain.gif", 8, true, 0, 0},        {"interlaced.gif", 8, true, 0, 0},
-      {"large.gif", 8, true, 0, 0},        {"local.gif", 8, true, 0, 0},
-      {"rgb.png", 24, false, 0, 0},        {"rgba.png", 24, false, 0, 0},
-      {"rgb16.png", 24, false, 0, 0},      {"interlaced.png", 24, false, 0, 0},
-      {"palette.png", 8, true, 0, 0},      {"palette4.png", 4, true, 0, 0},
-      {"palette_trns.png", 8, true, 0, 0}, {"grey.png", 8, true, 0, 0},
-      {"grey_alpha.png", 24, false, 0, 0}, {"grey2.png", 8, true, 0, 0},
-      {"grey.jpg", 8, true, 1, 0.1},       {"colour.jpg", 8, true, 255, 8.0},
-      {"rgb24.bmp", 24, false, 0, 0},      {"palette8.bmp", 8, true, 0, 0},
-      {"palette4.bmp", 4, true, 0, 0},     {"core8.bmp", 8, true, 0, 0},
-      {"core1.bmp", 1, true, 0, 0},        {"bare.bmp", 8, true, 0, 0},
-      {"topdown.bmp", 24, false, 0, 0},
+      {"plain.gif", 8, true, 0, 0},          {"interlaced.gif", 8, true, 0, 0},
+      {"large.gif", 8, true, 0, 0},          {"local.gif", 8, true, 0, 0},
+      {"rgb.png", 24, false, 0, 0},          {"rgba.png", 24, false, 0, 0},
+      {"rgb16.png", 24, false, 0, 0},        {"interlaced.png", 24, false, 0, 0},
+      {"palette.png", 8, true, 0, 0},        {"palette4.png", 4, true, 0, 0},
+      {"palette_trns.png", 8, true, 0, 0},   {"grey.png", 8, true, 0, 0},
+      {"grey_alpha.png", 24, false, 0, 0},   {"grey2.png", 8, true, 0, 0},
+      {"grey.jpg", 8, true, 1, 0.1},         {"colour.jpg", 8, true, 255, 8.0},
+      {"rgb24.bmp", 24, false, 0, 0},        {"palette8.bmp", 8, true, 0, 0},
+      {"palette4.bmp", 4, true, 0, 0},       {"core8.bmp", 8, true, 0, 0},
+      {"core1.bmp", 1, true, 0, 0},          {"bare.bmp", 8, true, 0, 0},
+      {"topdown.bmp", 24, false, 0, 0},      {"rle8.bmp", 8, true, 0, 0},
+      {"rle4.bmp", 4, true, 0, 0},           {"fields32_rgb.bmp", 32, false, 0, 0},
+      {"fields16_444.bmp", 16, false, 0, 0}, {"fields32_v5.bmp", 32, false, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

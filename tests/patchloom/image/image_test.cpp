@@ -2,6 +2,14 @@
 #include "patchloom/image/image.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <iterator>
+#include <vector>
 
 #include "patchloom/image/bmp_image.h"
 #include "patchloom/image/gif_image.h"
@@ -149,6 +157,45 @@ TEST(Image, ReleasesEveryBlock) {
     image.Load(dir.file("x.png"));
   }
   EXPECT_EQ(platform::GlobalLiveBlockCount(), before);
+}
+
+// Saves under a file-size limit smaller than the image, in a child process so the limit
+// stays there: every format must fail, leave the older file byte for byte, and leave no
+// temporary beside it.
+TEST(Image, FailedSaveLeavesTheOlderFileAsItWas) {
+  for (const char* name : {"old.bmp", "old.png", "old.jpg"}) {
+    SCOPED_TRACE(name);
+    test_support::TempDir dir;
+    const std::string path = dir.file(name);
+    const std::vector<unsigned char> before(3000, 'x');
+    test_support::writeFileBytes(path, before);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{4096, 4096};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      CImage image;
+      image.Create(256, 256, 24, 0);
+      std::uint32_t seed = 7;
+      for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) {
+          seed = seed * 1103515245u + 12345u;
+          image.SetPixelRGB(x, y, seed >> 24, seed >> 16, seed >> 8);
+        }
+      const bool failed = image.Save(path) == 0 && !image.GetLastError().empty() &&
+                          image.GetLastError().find(path) == 0;
+      _exit(failed ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not fail with a reason naming the file";
+    EXPECT_EQ(test_support::readFileBytes(path), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator{}),
+              1);
+  }
 }
 
 }  // namespace

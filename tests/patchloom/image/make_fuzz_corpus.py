@@ -134,6 +134,23 @@ def bmp_corpus():
     out("patchloom_bmp", "bomb-negative-height.bmp", bmp_file(16, -0x7FFFFFFF, 8, table=bytes(1024)))
     out("patchloom_bmp", "truncated-rows.bmp", bmp_file(64, 64, 24, pixels=bytes(1000)))
     out("patchloom_bmp", "rle8.bmp", bmp_file(8, 8, 8, compression=1, table=bytes(1024), pixels=bytes(10)))
+    # Hostile run-length data: runs and absolute runs past the row, deltas past the image,
+    # data that stops inside a run, and a large image from a few bytes.
+    t16 = bytes(range(64))
+    out("patchloom_bmp", "rle8-run-past-row.bmp",
+        bmp_file(8, 4, 8, compression=1, table=bytes(1024), pixels=bytes([255, 7, 0, 0, 200, 3, 0, 1])))
+    out("patchloom_bmp", "rle8-absolute-past-row.bmp",
+        bmp_file(4, 4, 8, compression=1, table=bytes(1024), pixels=bytes([0, 255]) + bytes(range(255)) + b"\0\0\1"))
+    out("patchloom_bmp", "rle8-delta-past-image.bmp",
+        bmp_file(8, 8, 8, compression=1, table=bytes(1024), pixels=bytes([0, 2, 255, 255, 4, 1, 0, 2, 7, 7, 1, 1])))
+    out("patchloom_bmp", "rle8-truncated.bmp",
+        bmp_file(16, 16, 8, compression=1, table=bytes(1024), pixels=bytes([5, 1, 0, 9, 1, 2, 3])))
+    out("patchloom_bmp", "rle8-bomb-4096.bmp",
+        bmp_file(4096, 4096, 8, compression=1, table=bytes(1024), pixels=bytes([0, 1])))
+    out("patchloom_bmp", "rle4-run-past-row.bmp",
+        bmp_file(5, 3, 4, compression=2, table=t16, pixels=bytes([255, 0x12, 0, 0, 0, 9, 0x12, 0x34, 0x56, 0x78, 0x90, 0, 0, 1])))
+    out("patchloom_bmp", "rle4-delta-truncated.bmp",
+        bmp_file(6, 6, 4, compression=2, table=t16, pixels=bytes([3, 0xAB, 0, 2, 1])))
     out("patchloom_bmp", "clrused-huge.bmp", bmp_file(4, 4, 8, clr_used=0xFFFFFFFF, pixels=bytes(16)))
     out("patchloom_bmp", "header-size-9999.bmp", bmp_file(4, 4, 24, header_size=9999, pixels=bytes(48)))
     out("patchloom_bmp", "bitfields-565.bmp",
