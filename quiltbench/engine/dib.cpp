@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/bitmap_format.h"
+#include "platform/replacing_file.h"
 
 using platform::BitmapCoreHeader;
 using platform::BitmapFileHeader;
@@ -512,24 +513,43 @@ bool CDib::SetImageSize(HGLOBAL handle) {
 bool CDib::Save(const std::string& path, HGLOBAL handle) {
   m_strLastError.clear();
   m_strReason.clear();
-  // Checked before the file is created, so a handle that cannot be saved never
-  // truncates an existing file.
+  // Checked before anything is created, so a handle that cannot be saved never
+  // touches an existing file.
   if (writableBytes(handle, false) == 0) {
     m_strLastError = kSaveRefused;
+    m_strReason = "the image cannot be written as a BMP file";
+    return false;
+  }
+  // The old file stays whole until the new one is complete.
+  platform::ReplacingFile target(path);
+  if (!target.valid()) {
+    m_strReason = "cannot save " + path + ": " + target.error();
     return false;
   }
   platform::File file;
-  if (!file.Open(path, platform::File::modeCreate | platform::File::modeReadWrite |
-                           platform::File::shareExclusive))
+  if (!file.Open(target.temporaryPath(), platform::File::modeCreate |
+                                             platform::File::modeReadWrite |
+                                             platform::File::shareExclusive)) {
+    m_strReason = "cannot save " + path + ": cannot write beside it";
     return false;
+  }
   bool written = false;
   try {
     written = DibWriteFile(handle, file);
     file.Close();
-  } catch (...) {
+  } catch (const platform::FileException&) {
     file.Abort();
+    m_strReason = "cannot save " + path + ": " + std::strerror(errno);
     return false;
   }
-  if (!written) m_strLastError = kSaveRefused;
-  return written;
+  if (!written) {
+    m_strLastError = kSaveRefused;
+    m_strReason = "the image cannot be written as a BMP file";
+    return false;
+  }
+  if (!target.commit()) {
+    m_strReason = "cannot save " + path + ": " + target.error();
+    return false;
+  }
+  return true;
 }

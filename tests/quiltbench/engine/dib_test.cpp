@@ -383,6 +383,31 @@ TEST(DibLoadTest, RowsComeFromThePixelOffsetAndLongerHeadersKeepTheirMasks) {
   }
 }
 
+TEST(DibSaveTest, AFailedWriteLeavesTheOldFileWholeAndNoTemporary) {
+  test_support::TempDir dir;
+  const std::string path = dir.file("result.bmp");
+  const Bytes old(5000, 0x42);
+  test_support::writeFileBytes(path, old);
+  BmpSpec big;
+  big.width = 256;
+  big.height = 256;
+  HGLOBAL h = toHandle(makeDib(big));  // 196 KB, far past the limit
+  const int status = test_support::runWithFileSizeLimit(64 * 1024, [&] {
+    CDib dib;
+    if (dib.Save(path, h)) return 1;
+    return dib.lastReason().find("cannot save " + path) == 0 ? 0 : 2;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(test_support::readFileBytes(path), old);
+  EXPECT_TRUE(test_support::hiddenFiles(dir.path()).empty());
+  // Without the limit the same save replaces the file.
+  CDib dib;
+  EXPECT_TRUE(dib.Save(path, h)) << dib.lastReason();
+  EXPECT_EQ(test_support::readFileBytes(path).size(), 14 + handleBytes(h).size());
+  EXPECT_TRUE(test_support::hiddenFiles(dir.path()).empty());
+  platform::GlobalFree(h);
+}
+
 TEST(DibSaveTest, FixesTheImageSizeOfUncompressedBitmaps) {
   BmpSpec s;
   s.width = 33;  // 99 bytes of pixels, 100 stored
