@@ -293,7 +293,7 @@ std::optional<SynthesisPlan> PlanSynthesis(std::uint32_t w, std::uint32_t h, flo
                                            bool postProcess, std::string& reason) {
   for (float scale : {scaleX, scaleY}) {
     if (!std::isfinite(scale) || scale <= 0) {
-      reason = "a scale must be a positive number";
+      reason = "a scale must be positive";
       return std::nullopt;
     }
   }
