@@ -11,6 +11,7 @@
 
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/replacing_file.h"
 #include "platform/ui.h"
 #include "quiltbench/engine/graph_cut_synthesizer.h"
 #include "quiltbench/video/encoder_entry.h"
@@ -86,6 +87,10 @@ std::string readParameterTemplate() {
 int CGraphCutSynthesizer::SynthesizeVideo(const std::string& input, const std::string& output) {
   using namespace quiltbench::video;
   platform::Ui& ui = platform::ui();
+  // Checked before anything is decoded: the encoder would replace the source.
+  if (platform::sameFile(input, videoOutputPath(output)))
+    throw VideoSynthesisError("the output " + videoOutputPath(output) +
+                              " is the input video itself; name another file");
 
   ui.progress("Decoding " + input);
   VideoFrames video = decodeMpegVideo(input);
