@@ -207,8 +207,14 @@ std::string packDib(const std::vector<unsigned char>& in, std::uint32_t pixelOff
              in.begin() + static_cast<std::ptrdiff_t>(tableEnd));
   std::uint64_t rowsAt = tableEnd;
   if (pixelOffset != 0) {
-    if (pixelOffset < sizeof(BitmapFileHeader) + tableEnd)
+    if (pixelOffset < sizeof(BitmapFileHeader) + tableEnd) {
+      // Some writers declare bit fields and store none: the masks cannot be guessed.
+      if (DibMaskBytes(out.data()) && !isLongerInfoHeader(size) &&
+          pixelOffset >= sizeof(BitmapFileHeader) + size)
+        return "it declares bit-field masks, but its pixel offset " + number(pixelOffset) +
+               " leaves no room for them";
       return "its pixel offset " + number(pixelOffset) + " points into its header";
+    }
     rowsAt = pixelOffset - sizeof(BitmapFileHeader);
     if (rowsAt > in.size())
       return "its pixel offset " + number(pixelOffset) + " lies past the end of the file";

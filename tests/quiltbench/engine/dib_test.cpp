@@ -375,7 +375,9 @@ TEST(DibLoadTest, RowsComeFromThePixelOffsetAndLongerHeadersKeepTheirMasks) {
   inside[10] = 20;  // the rows would start inside the header
   Bytes past = gappedBmp(40, 24, platform::BI_RGB, 0);
   past[12] = 0x10;  // 1 MB into a 3 KB file
-  for (const Bytes& bad : {inside, past}) {
+  Bytes noMasks = gappedBmp(40, 16, platform::BI_BITFIELDS, 0);
+  noMasks[10] = 54;  // as one common tool writes it: bit fields declared, none stored
+  for (const Bytes& bad : {inside, past, noMasks}) {
     test_support::writeFileBytes(dir.file("bad.bmp"), bad);
     CDib dib;
     EXPECT_EQ(dib.Load(dir.file("bad.bmp")), nullptr);
