@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/file.h"
+#include "platform/memory_status.h"
 #include "platform/paths.h"
 #include "platform/replacing_file.h"
 #include "platform/ui.h"
@@ -46,6 +47,33 @@ class TemporaryFiles {
   TemporaryFiles(const TemporaryFiles&) = delete;
   TemporaryFiles& operator=(const TemporaryFiles&) = delete;
 };
+
+// Byte products a second that the pair scoring manages on one core.
+constexpr double kScoredBytesPerSecond = 2.5e10;
+
+std::string megabytes(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MB"; }
+
+// The frames are in memory once decoded; what is left to fit is the blend cut. Shows
+// the estimates, and refuses before the scoring when the cut cannot fit `budget` (0:
+// the memory the machine has available).
+void checkTheWorkFits(const VideoFrames& video, std::uint64_t budget) {
+  const double n = video.count();
+  const double pairs =
+      n > kMinimumJumpLength ? (n - kMinimumJumpLength) * (n - kMinimumJumpLength + 1) / 2 : 0;
+  const double seconds = pairs * static_cast<double>(video.frameBytes()) / kScoredBytesPerSecond;
+  const std::uint64_t cut = blendCutBytes(video.width, video.height);
+  const std::uint64_t held = video.frameBytes() * video.frames.size();
+  platform::ui().progress("Holding " + megabytes(held) + " of frames; scoring " +
+                          std::to_string(static_cast<long long>(pairs)) +
+                          " frame pairs takes about " +
+                          std::to_string(static_cast<long long>(seconds + 0.5)) +
+                          " s; the blend cut needs about " + megabytes(cut));
+  if (budget == 0) budget = platform::availablePhysicalMemory();
+  if (budget != 0 && cut > budget)
+    throw VideoSynthesisError("the blend cut of frames of " + std::to_string(video.width) + "x" +
+                              std::to_string(video.height) + " needs about " + megabytes(cut) +
+                              " of memory and " + megabytes(budget) + " is available");
+}
 
 }  // namespace
 
@@ -95,6 +123,7 @@ int CGraphCutSynthesizer::SynthesizeVideo(const std::string& input, const std::s
   ui.progress("Decoding " + input);
   VideoFrames video = decodeMpegVideo(input);
   if (video.frames.empty()) throw VideoSynthesisError("no frame could be decoded from " + input);
+  checkTheWorkFits(video, m_nMemoryBudget);
   const std::optional<Transition> transition = loopTransition(video);
   if (!transition) {
     throw VideoSynthesisError("a loop needs at least " + std::to_string(kMinimumJumpLength + 1) +

@@ -306,4 +306,21 @@ TEST_F(VideoSynthesisPipeline, MissingTemplateFailsAfterTheFramesAndRemovesThem)
   EXPECT_FALSE(platform::pathExists("C:\\loop.mpg"));
 }
 
+TEST_F(VideoSynthesisPipeline, ABlendCutBeyondTheMemoryBudgetIsRefusedBeforeTheWork) {
+  encodeWithOurEncoder(syntheticVideo(64, 48, 24), "C:\\clip.m2v");
+  ASSERT_FALSE(HasFatalFailure());
+  CGraphCutSynthesizer engine;
+  engine.m_nMemoryBudget = 1 << 20;  // the cut of 64x48 frames needs about 5 MB
+  try {
+    engine.SynthesizeVideo("C:\\clip.m2v", "C:\\loop.mpg");
+    ADD_FAILURE() << "no refusal";
+  } catch (const VideoSynthesisError& e) {
+    EXPECT_STREQ(
+        e.what(),
+        "the blend cut of frames of 64x48 needs about 5 MB of memory and 1 MB is available");
+  }
+  EXPECT_FALSE(temporaryFilesRemain());
+  EXPECT_FALSE(platform::pathExists("C:\\loop.mpg"));
+}
+
 }  // namespace
