@@ -33,16 +33,33 @@ void replaceAll(std::string& text, const std::string& key, const std::string& va
   }
 }
 
+void removeTemporaryFiles() {
+  platform::removeFile(kParameterFile);
+  // The folder without its trailing separator, as the shell's delete takes it.
+  std::string folder = kFramesFolder;
+  folder.pop_back();
+  platform::removeTree(folder);
+}
+
+bool g_temporaryFilesExist = false;
+
+// The encoder and the frame writer end the process on their fatal errors, past every
+// destructor; the files of the run in progress go then too.
+void removeTemporaryFilesAtExit() {
+  if (g_temporaryFilesExist) removeTemporaryFiles();
+}
+
 // The parameter file and the frames folder go when the run ends, however it ends.
 class TemporaryFiles {
  public:
-  TemporaryFiles() = default;
+  TemporaryFiles() {
+    static const bool registered = std::atexit(removeTemporaryFilesAtExit) == 0;
+    (void)registered;
+    g_temporaryFilesExist = true;
+  }
   ~TemporaryFiles() {
-    platform::removeFile(kParameterFile);
-    // The folder without its trailing separator, as the shell's delete takes it.
-    std::string folder = kFramesFolder;
-    folder.pop_back();
-    platform::removeTree(folder);
+    removeTemporaryFiles();
+    g_temporaryFilesExist = false;
   }
   TemporaryFiles(const TemporaryFiles&) = delete;
   TemporaryFiles& operator=(const TemporaryFiles&) = delete;
