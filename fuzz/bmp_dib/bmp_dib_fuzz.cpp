@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the BMP reader as a file, and exercises what a caller does
-// with an accepted handle: the header queries, drawing, the palette and writing it back.
+// with an accepted handle: the header queries, drawing, the palette, the engine's
+// conversion to pixel rows and writing it back.
 #include <unistd.h>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "platform/canvas.h"
 #include "platform/global_memory.h"
 #include "quiltbench/engine/dib.h"
+#include "quiltbench/engine/graph_cut_synthesizer.h"
 
 namespace {
 
@@ -43,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DibCreatePalette(h, palette);
     DibPaint(dc, {0, 0, 40, 40}, h, {0, 0, 40, 40}, palette.isCreated() ? &palette : nullptr);
     DibPaint(dc, {0, 0, 40, 40}, h, {0, 0, 20, 30}, nullptr);
+    CGraphCutSynthesizer::DibToRows(h);  // every depth the engine converts
     dib.Save(output, h);
     platform::GlobalFree(h);
   }

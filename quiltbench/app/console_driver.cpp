@@ -1,9 +1,11 @@
 #include "quiltbench/app/console_driver.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <ostream>
 #include <stdexcept>
 
@@ -14,6 +16,8 @@
 #include "quiltbench/app/resource.h"
 #include "quiltbench/app/synthesis_dialogs.h"
 #include "quiltbench/app/video_synthesis_dialog.h"
+#include "quiltbench/engine/candidate_search.h"
+#include "quiltbench/engine/graph_cut_synthesizer.h"
 
 namespace {
 
@@ -38,12 +42,37 @@ class OutcomeUi final : public platform::ForwardingUi {
   bool failure_ = false;
 };
 
-bool isNumber(const std::string& text) {
+// A scale the dialog's float field takes: a number that is finite and not rounded to 0
+// as a float.
+bool isScale(const std::string& text, float& value) {
   if (text.empty()) return false;
   char* end = nullptr;
   errno = 0;
-  const double v = std::strtod(text.c_str(), &end);
-  return *end == '\0' && errno == 0 && std::isfinite(v);
+  value = std::strtof(text.c_str(), &end);
+  return *end == '\0' && errno == 0 && std::isfinite(value);
+}
+
+// The two scales as one usage error when either is not a positive number or the result
+// would be too large even for the smallest sample.
+void checkScales(const std::string& x, const std::string& y) {
+  float sx = 0, sy = 0;
+  if (!isScale(x, sx) || !isScale(y, sy))
+    throw UsageError("--scale needs two numbers that a float holds (about 1e-38 to 3e38), not '" +
+                     x + "' '" + y + "'");
+  std::string reason;
+  if (!PlanSynthesis(kPatchSize, kPatchSize, sx, sy, true, kFftSearch, false, reason))
+    throw UsageError("--scale " + x + " " + y + ": " + reason);
+}
+
+bool endsWithAny(const std::string& path, std::initializer_list<const char*> extensions) {
+  std::string lower = path;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* e : extensions) {
+    const std::string ext = e;
+    if (lower.size() > ext.size() && lower.compare(lower.size() - ext.size(), ext.size(), ext) == 0)
+      return true;
+  }
+  return false;
 }
 
 // What every command takes: one input, "-o OUTPUT" and "--view"/"--no-view".
@@ -95,8 +124,7 @@ void scriptSingleImage(const std::vector<std::string>& args, platform::DialogScr
         if (a == "--scale") {
           const std::string x = next("two numbers");
           const std::string y = next("two numbers");
-          if (!isNumber(x) || !isNumber(y))
-            throw UsageError("--scale needs two numbers, not '" + x + "' '" + y + "'");
+          checkScales(x, y);
           options.push_back({platform::DialogAction::setText, IDC_SCALE_X, x});
           options.push_back({platform::DialogAction::setText, IDC_SCALE_Y, y});
         } else if (a == "--method") {
@@ -120,6 +148,9 @@ void scriptSingleImage(const std::vector<std::string>& args, platform::DialogScr
         return true;
       });
 
+  if (!paths.output.empty() && !endsWithAny(paths.output, {".bmp"}))
+    throw UsageError("single-image writes a BMP file: OUTPUT must end in .bmp, not '" +
+                     paths.output + "'");
   script.setText(IDC_INPUT_PATH, paths.input);
   script.setText(IDC_OUTPUT_PATH, paths.output);
   script.press(IDC_OPTIONS);
@@ -132,6 +163,11 @@ void scriptSingleImage(const std::vector<std::string>& args, platform::DialogScr
 void scriptVideo(const std::vector<std::string>& args, platform::DialogScript& script) {
   const CommandPaths paths =
       readCommand(args, "video", [](const std::string&, const NextValue&) { return false; });
+  if (!paths.output.empty() && !endsWithAny(paths.output, {".mpg", ".mpeg", ".m2v"}))
+    throw UsageError(
+        "video writes an MPEG-2 video stream: OUTPUT must end in .mpg, .mpeg or "
+        ".m2v, not '" +
+        paths.output + "'");
   script.setText(IDC_INPUT_PATH, paths.input);
   script.setText(IDC_OUTPUT_PATH, paths.output);
   script.press(platform::IDOK);
@@ -146,7 +182,8 @@ std::string quiltbenchUsage() {
          "  single-image INPUT [-o OUTPUT] [--scale X Y] [--method random|entire|sub]\n"
          "               [--search fft|naive] [--no-post-process] [--view|--no-view]\n"
          "      Grows the BMP image INPUT into a larger texture through the Single Image\n"
-         "      Synthesis dialog and saves it as OUTPUT (default \"C:\\result.bmp\").\n"
+         "      Synthesis dialog and saves it as the BMP file OUTPUT (default\n"
+         "      \"C:\\result.bmp\").\n"
          "      --scale      output size as multiples of the input (default 2 2)\n"
          "      --method     candidate patches: random, entire patch or sub-patch search\n"
          "      --search     overlap search through the FFT (default) or directly\n"
@@ -154,8 +191,8 @@ std::string quiltbenchUsage() {
          "      --view       answer Yes when asked to view the result (default No)\n"
          "  video INPUT [-o OUTPUT] [--view|--no-view]\n"
          "      Makes the MPEG video INPUT (at least 11 frames) into a looping MPEG-2 video\n"
-         "      through the Video Synthesis dialog and saves it as OUTPUT (default\n"
-         "      \".\\MPEG_Result.mpg\").\n"
+         "      through the Video Synthesis dialog and saves it as OUTPUT, a .mpg, .mpeg\n"
+         "      or .m2v file (default \".\\MPEG_Result.mpg\").\n"
          "      --view       answer Yes when asked to view the result (default No)\n"
          "  --help\n"
          "      Shows this text.\n"

@@ -1,10 +1,13 @@
 #include "quiltbench/app/synthesis_dialogs.h"
 
 #include <cstdio>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 #include "platform/global_memory.h"
+#include "platform/replacing_file.h"
 #include "platform/ui.h"
 #include "quiltbench/app/resource.h"
 
@@ -157,24 +160,33 @@ void CSingleImageDialog::OnOK() {
     m_strOutputPath = kDefaultOutputPath;
     UpdateData(false);
   }
+  // Every failure shows its message box, with the reason beside it on the error stream.
+  auto fail = [&ui](const std::string& reason, const char* message = "Operation error!") {
+    if (!reason.empty()) ui.progress(reason);
+    ui.messageBox(message);
+  };
+  if (platform::sameFile(m_strInputPath, m_strOutputPath)) {
+    fail("the output " + m_strOutputPath + " is the input image itself; name another file");
+    return;
+  }
   try {
     // This run's images replace the last run's, which are ours to free.
     m_synthesizer.m_hSourceImage = platform::GlobalFree(m_synthesizer.m_hSourceImage);
     m_synthesizer.m_hResultImage = platform::GlobalFree(m_synthesizer.m_hResultImage);
     m_synthesizer.m_hSourceImage = m_synthesizer.Load(m_strInputPath);
     if (!m_synthesizer.m_hSourceImage) {
-      ui.messageBox("Operation error!");
+      fail(m_synthesizer.lastReason());
       return;
     }
     m_synthesizer.m_hResultImage =
         m_synthesizer.SynthesizeImage(m_synthesizer.m_hSourceImage, m_fScaleX, m_fScaleY);
     // An image the engine refuses has produced nothing to save or show.
     if (!m_synthesizer.m_hResultImage) {
-      ui.messageBox("Operation error!");
+      fail(m_strInputPath + " is refused: " + m_synthesizer.lastReason());
       return;
     }
     if (!m_synthesizer.Save(m_strOutputPath, m_synthesizer.m_hResultImage)) {
-      ui.messageBox("Save image error!");
+      fail(m_synthesizer.lastReason(), "Save image error!");
       return;
     }
     std::vector<char> question(m_synthesizer.m_strMessage.size() + 128);
@@ -182,7 +194,11 @@ void CSingleImageDialog::OnOK() {
                   "Operation success! %s\nWould you like to View the result?",
                   m_synthesizer.m_strMessage.c_str());
     if (ui.askYesNo(question.data(), "System Message")) ui.shellOpen(m_strOutputPath, "open");
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
+  } catch (const std::exception& e) {
+    fail(e.what());
   } catch (...) {
-    ui.messageBox("Operation error!");
+    fail({});
   }
 }

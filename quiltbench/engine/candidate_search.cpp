@@ -267,10 +267,12 @@ bool CandidateSearch::search(OverlapShape shape, const PixelRows& pattern) {
       const std::size_t i = static_cast<std::size_t>(y) * sw + x;
       const long double ssd =
           tables.sumSquares[i] + static_cast<long double>(patternSquares) - 2 * cross;
-      const long double z = WeightExponent(n, divisor, ssd, tables.variance[i], k, area);
+      long double z = WeightExponent(n, divisor, ssd, tables.variance[i], k, area);
+      // 0 / 0: a flat candidate that matches the overlap exactly, as good as a match gets
+      // (skipping it left samples of one colour with no candidate at all).
+      if (std::isnan(z)) z = 0;
       // exp(-z) falls as z grows, so only a smaller exponent can give a strictly greater
       // weight; the exponential itself is needed only then (and ties keep the first).
-      if (std::isnan(z)) continue;
       if (bestX < 0 || z < bestExponent) {
         const long double weight = std::exp(-z);
         if (weight > bestWeight) {

@@ -29,6 +29,12 @@ std::uint32_t DibHeight(const void* header);
 std::uint16_t DibPaletteSize(const void* header);
 std::uint16_t DibColorCount(const void* header);
 std::uint16_t DibBitCount(const void* header);
+// Bytes of the three bit-field masks between an info header and its rows: 12 for a
+// bit-field bitmap, 0 otherwise.
+std::uint32_t DibMaskBytes(const void* header);
+// The red, green and blue masks of a 16- or 32-bit bitmap: its bit fields, or for plain
+// rows 5-5-5 and 8-8-8. False for other depths.
+bool DibChannelMasks(const void* header, std::uint32_t masks[3]);
 
 // A new movable, zero-initialised block holding a byte copy of `block`; null for a null
 // input or a failed allocation. The caller owns the copy.
@@ -41,9 +47,12 @@ platform::HGLOBAL DibCopyHandle(platform::HGLOBAL block);
 bool DibWriteFile(platform::HGLOBAL dib, platform::File& file);
 
 // Reads a BMP file from the open `file` into a new handle owned by the caller; null when
-// the file is not a BMP whose header, colour table and pixel rows all lie inside it.
-// A FileException from the reads passes to the caller.
-platform::HGLOBAL DibReadFile(platform::File& file);
+// the file is not a BMP whose header, colour table and pixel rows all lie inside it, with
+// the reason in `problem` when given. The rows are taken from the file header's pixel
+// offset and follow the colour table directly in the handle; longer info headers are
+// kept as a 40-byte one with their masks. A FileException from the reads passes to the
+// caller.
+platform::HGLOBAL DibReadFile(platform::File& file, std::string* problem = nullptr);
 
 class CDib {
  public:
@@ -75,6 +84,9 @@ class CDib {
   // "Reading Image error!\n Maybe the type is not supported!", "Cannot save BMP Image!"),
   // empty after a success. Not shown to the user at this level.
   const std::string& lastError() const { return m_strLastError; }
+  // Why the last Load, Save or synthesis failed, naming the file or the sizes, for the
+  // caller to print beside its message; empty after a success.
+  const std::string& lastReason() const { return m_strReason; }
 
   platform::File m_loadFile;
   platform::File m_secondFile;
@@ -86,6 +98,9 @@ class CDib {
   // The engine's image size, written by Load.
   int m_nWidth = 0;
   int m_nHeight = 0;
+
+ protected:
+  std::string m_strReason;
 
  private:
   std::string m_strLastError;

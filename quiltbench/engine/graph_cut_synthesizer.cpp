@@ -3,15 +3,19 @@
 #include "quiltbench/engine/graph_cut_synthesizer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <set>
 
 #include "platform/bitmap_format.h"
 #include "platform/clock.h"
+#include "platform/memory_status.h"
 #include "platform/ui.h"
 #include "quiltbench/engine/candidate_search.h"
+#include "quiltbench/engine/fft_correlation.h"
 #include "quiltbench/engine/patch_seams.h"
 #include "quiltbench/engine/patch_synthesis.h"
 #include "quiltbench/engine/seam_smoothing.h"
@@ -28,6 +32,56 @@ int PatchesAfterFirst(double scaled) {
   return std::max(static_cast<int>(scaled) - kPatchSize, 0) / kGridStep;
 }
 
+// Rough costs of the work, measured on one core of the development machine
+// (an 8-vCPU Xeon): each searched patch pays one scan of every offset and, with the FFT,
+// three forward transforms and one inverse of the padded sample; the naive search pays
+// the overlap's products at every offset instead.
+constexpr double kSecondsPerScannedOffset = 6e-9;
+constexpr double kSecondsPerFftPoint = 0.4e-9;  // per point and log2 of the points
+constexpr double kSecondsPerNaiveOffset = 1.05e-7;
+constexpr double kSecondsPerPatchCut = 1e-4;
+
+// Bytes the run holds for each output pixel: rows, seam records, source coordinates and
+// the result's rows; the post-process adds its blend sums.
+constexpr std::uint64_t kBytesPerOutputPixel = 3 + sizeof(SeamRecord) + sizeof(SourceCoord) + 3;
+constexpr std::uint64_t kBytesPerBlendPixel = 16;
+// ... and for each sample pixel: its rows, the two summed-area tables and the used map.
+constexpr std::uint64_t kBytesPerSamplePixel = 3 + 8 + 24 + 1;
+// The searches keep two doubles an offset for each of the three overlap shapes.
+constexpr std::uint64_t kBytesPerSearchedOffset = 3 * 2 * sizeof(double);
+// Patch graphs, strips and the libraries' own tables.
+constexpr std::uint64_t kFixedBytes = 8u << 20;
+
+std::uint64_t FftBytes(std::uint32_t w, std::uint32_t h) {
+  const std::uint64_t columns = FftCorrelator::TransformLength(static_cast<int>(w));
+  const std::uint64_t rows = FftCorrelator::TransformLength(static_cast<int>(h));
+  // Two real arrays and five half spectra (the product, the pattern's, three channels').
+  return rows * columns * 2 * sizeof(double) + rows * (columns / 2 + 1) * 5 * 2 * sizeof(double);
+}
+
+double FftSeconds(std::uint32_t w, std::uint32_t h) {
+  const double points = static_cast<double>(FftCorrelator::TransformLength(static_cast<int>(w))) *
+                        FftCorrelator::TransformLength(static_cast<int>(h));
+  return 4 * kSecondsPerFftPoint * points * std::log2(points);
+}
+
+std::string DescribeSeconds(double seconds) {
+  char text[64];
+  if (seconds < 1)
+    std::snprintf(text, sizeof text, "under a second");
+  else if (seconds < 120)
+    std::snprintf(text, sizeof text, "about %.0f s", seconds);
+  else if (seconds < 7200)
+    std::snprintf(text, sizeof text, "about %.0f min", seconds / 60);
+  else
+    std::snprintf(text, sizeof text, "about %.0f h", seconds / 3600);
+  return text;
+}
+
+std::string Size(std::uint64_t w, std::uint64_t h) {
+  return std::to_string(w) + "x" + std::to_string(h);
+}
+
 // Layout of a locked bitmap: where its colour table and rows are, and whether the block
 // holds them.
 struct DibLayout {
@@ -40,6 +94,8 @@ struct DibLayout {
   unsigned colorEntryBytes = 4;
   const std::uint8_t* bits = nullptr;
   std::uint64_t stride = 0;
+  std::uint32_t compression = platform::BI_RGB;
+  std::uint32_t masks[3] = {0, 0, 0};  // red, green, blue of 16- and 32-bit rows
   bool fits = false;
 };
 
@@ -57,6 +113,9 @@ DibLayout ReadLayout(const void* header, std::size_t blockSize) {
   layout.colorTableBytes = DibPaletteSize(header);
   layout.colorTable = layout.bits - layout.colorTableBytes;
   layout.stride = platform::dibStride(layout.width, layout.bitCount);
+  if (info)
+    layout.compression = platform::loadPacked<platform::BitmapInfoHeader>(header).compression;
+  DibChannelMasks(header, layout.masks);
   const auto* start = static_cast<const std::uint8_t*>(header);
   const std::uint64_t offset = static_cast<std::uint64_t>(layout.bits - start);
   layout.fits = offset <= blockSize &&
@@ -81,6 +140,60 @@ class TableRelease {
   SummedAreaTable<3>& sums_;
 };
 
+// Takes one channel out of a pixel and scales it to 0..255 (the caller has checked that
+// the mask is one run of bits).
+class ChannelScale {
+ public:
+  explicit ChannelScale(std::uint32_t mask)
+      : mask_(mask), shift_(std::countr_zero(mask)), max_((mask >> std::countr_zero(mask))) {}
+  std::uint8_t operator()(std::uint32_t pixel) const {
+    const std::uint32_t value = (pixel & mask_) >> shift_;
+    return static_cast<std::uint8_t>((std::uint64_t{value} * 255 + max_ / 2) / max_);
+  }
+
+ private:
+  std::uint32_t mask_;
+  int shift_;
+  std::uint32_t max_;
+};
+
+// Why the engine cannot convert these rows; empty when it can.
+std::string ConversionProblem(const DibLayout& layout) {
+  if (layout.compression == platform::BI_RLE8 || layout.compression == platform::BI_RLE4)
+    return "run-length compressed samples are not taken";
+  if (layout.compression != platform::BI_RGB && layout.compression != platform::BI_BITFIELDS)
+    return "compression " + std::to_string(layout.compression) + " is not taken";
+  switch (layout.bitCount) {
+    case 8:
+    case 24:
+      return {};
+    case 16:
+    case 32:
+      for (std::uint32_t m : layout.masks)
+        if (m == 0 || !std::has_single_bit((m >> std::countr_zero(m)) + 1))
+          return "its channel masks are not runs of bits";
+      return {};
+    default:
+      return std::to_string(layout.bitCount) + "-bit samples are not taken";
+  }
+}
+
+void MaskedRowsToRows(const DibLayout& layout, PixelRows& rows) {
+  const ChannelScale red(layout.masks[0]), green(layout.masks[1]), blue(layout.masks[2]);
+  const unsigned bytes = layout.bitCount / 8;
+  for (int y = 0; y < rows.height(); ++y) {
+    const std::uint8_t* in = layout.bits + layout.stride * y;
+    std::uint8_t* out = rows[y];
+    for (int x = 0; x < rows.width(); ++x, in += bytes, out += 3) {
+      std::uint32_t pixel = 0;
+      for (unsigned b = 0; b < bytes; ++b) pixel |= std::uint32_t{in[b]} << (8 * b);
+      out[0] = blue(pixel);
+      out[1] = green(pixel);
+      out[2] = red(pixel);
+    }
+  }
+}
+
 }  // namespace
 
 CGraphCutSynthesizer::CGraphCutSynthesizer() = default;
@@ -96,7 +209,8 @@ PixelRows CGraphCutSynthesizer::DibToRows(HGLOBAL dib) {
   if (!lock.data()) return {};
   const DibLayout layout = ReadLayout(lock.data(), platform::GlobalSize(dib));
   if (!layout.fits || layout.width == 0 || layout.height == 0 ||
-      static_cast<std::uint64_t>(layout.width) * layout.height > kMaxOutputPixels)
+      static_cast<std::uint64_t>(layout.width) * layout.height > kMaxOutputPixels ||
+      !ConversionProblem(layout).empty())
     return {};
   const int width = static_cast<int>(layout.width), height = static_cast<int>(layout.height);
   PixelRows rows(width, height);
@@ -115,6 +229,8 @@ PixelRows CGraphCutSynthesizer::DibToRows(HGLOBAL dib) {
   } else if (layout.bitCount == 24) {
     for (int y = 0; y < height; ++y)
       std::memcpy(rows[y], layout.bits + layout.stride * y, rows.stride());
+  } else {
+    MaskedRowsToRows(layout, rows);
   }
   return rows;
 }
@@ -162,33 +278,153 @@ CGraphCutSynthesizer::HGLOBAL CGraphCutSynthesizer::RowsToDib(HGLOBAL source, co
   return dib;
 }
 
+std::string DescribeBytes(std::uint64_t bytes) {
+  char text[64];
+  const double mb = static_cast<double>(bytes) / (1 << 20);
+  if (mb >= 1024)
+    std::snprintf(text, sizeof text, "about %.1f GB", mb / 1024);
+  else
+    std::snprintf(text, sizeof text, "about %.0f MB", std::max(mb, 1.0));
+  return text;
+}
+
+std::optional<SynthesisPlan> PlanSynthesis(std::uint32_t w, std::uint32_t h, float scaleX,
+                                           float scaleY, bool random, int searchMode,
+                                           bool postProcess, std::string& reason) {
+  for (float scale : {scaleX, scaleY}) {
+    if (!std::isfinite(scale) || scale <= 0) {
+      reason = "a scale must be positive";
+      return std::nullopt;
+    }
+  }
+  const double scaledX = static_cast<double>(w) * scaleX;
+  const double scaledY = static_cast<double>(h) * scaleY;
+  SynthesisPlan plan;
+  const auto side = [](double scaled) { return PatchesAfterFirst(std::min(scaled, 2e9)); };
+  plan.columns = side(scaledX);
+  plan.rows = side(scaledY);
+  const std::uint64_t width = std::uint64_t{kGridStep} * plan.columns + kPatchSize;
+  const std::uint64_t height = std::uint64_t{kGridStep} * plan.rows + kPatchSize;
+  if (width * height > kMaxOutputPixels) {
+    reason = "the result of " + Size(width, height) + " pixels would be larger than the " +
+             std::to_string(kMaxOutputPixels) + " pixels this program makes";
+    return std::nullopt;
+  }
+  plan.width = static_cast<int>(width);
+  plan.height = static_cast<int>(height);
+  plan.patches = (std::uint64_t{1} + plan.columns) * (std::uint64_t{1} + plan.rows);
+
+  const std::uint64_t samplePixels = std::uint64_t{w} * h;
+  const std::uint64_t searched = std::uint64_t{w > 32 ? w - 32 : 0} * (h > 32 ? h - 32 : 0);
+  plan.memoryBytes = kFixedBytes + width * height * kBytesPerOutputPixel +
+                     samplePixels * kBytesPerSamplePixel + plan.patches * sizeof(CPoint);
+  if (postProcess) plan.memoryBytes += width * height * kBytesPerBlendPixel;
+  double perPatch = kSecondsPerPatchCut;
+  if (!random) {
+    plan.memoryBytes += searched * kBytesPerSearchedOffset;
+    if (searchMode == kFftSearch) {
+      plan.memoryBytes += FftBytes(w, h);
+      perPatch += FftSeconds(w, h) + kSecondsPerScannedOffset * static_cast<double>(searched);
+    } else {
+      perPatch += kSecondsPerNaiveOffset * static_cast<double>(searched);
+    }
+  }
+  plan.seconds = perPatch * static_cast<double>(plan.patches);
+  return plan;
+}
+
+namespace {
+
+// Offsets that a run can still take: any in 0 .. w - 32 by 0 .. h - 32 for a random
+// draw (and every run's first patch), only those up to w - 33 by h - 33 for a search.
+struct FreeOffsets {
+  std::uint64_t drawable = 0;
+  std::uint64_t searchable = 0;
+};
+
+FreeOffsets CountFreeOffsets(std::uint32_t w, std::uint32_t h, const std::vector<CPoint>& used) {
+  const std::uint64_t drawW = w - kPatchSize + 1, drawH = h - kPatchSize + 1;
+  FreeOffsets free{drawW * drawH, (drawW - 1) * (drawH - 1)};
+  std::set<std::pair<int, int>> seen;
+  for (const CPoint& p : used) {
+    if (p.x < 0 || p.y < 0 || static_cast<std::uint64_t>(p.x) >= drawW ||
+        static_cast<std::uint64_t>(p.y) >= drawH || !seen.insert({p.x, p.y}).second)
+      continue;
+    --free.drawable;
+    if (static_cast<std::uint64_t>(p.x) + 1 < drawW && static_cast<std::uint64_t>(p.y) + 1 < drawH)
+      --free.searchable;
+  }
+  return free;
+}
+
+// Why the sample cannot give every patch of the grid an offset of its own (no offset is
+// ever used twice); empty when it can. A searched run's first patch is drawn and may
+// take a searchable offset, so the searches need one more than they will use.
+std::string OffsetShortage(std::uint32_t w, std::uint32_t h, const SynthesisPlan& plan,
+                           const std::vector<CPoint>& used, bool random) {
+  const FreeOffsets free = CountFreeOffsets(w, h, used);
+  const std::uint64_t have = random || plan.patches == 1 ? free.drawable : free.searchable;
+  if (free.drawable >= 1 && have >= plan.patches) return {};
+  return "the " + std::to_string(plan.columns + 1) + "x" + std::to_string(plan.rows + 1) +
+         " grid of the " + Size(plan.width, plan.height) + " result needs " +
+         std::to_string(plan.patches) + " distinct 32x32 source offsets, and the " + Size(w, h) +
+         " sample has " + std::to_string(have) + " unused" +
+         (random ? "" : " that the search can take") + "; use a larger sample or smaller scales";
+}
+
+}  // namespace
+
 CGraphCutSynthesizer::HGLOBAL CGraphCutSynthesizer::SynthesizeImage(HGLOBAL source, float scaleX,
                                                                     float scaleY) {
+  m_strReason.clear();
+  auto refuse = [this](std::string why) -> HGLOBAL {
+    m_strReason = std::move(why);
+    return nullptr;
+  };
   std::uint32_t w = 0, h = 0;
   {
     platform::GlobalLockGuard lock(source);
-    if (!lock.data()) return nullptr;
+    if (!lock.data()) return refuse("there is no sample image");
     const DibLayout layout = ReadLayout(lock.data(), platform::GlobalSize(source));
-    if (layout.colorCount >= 1 && layout.colorCount <= 255) return nullptr;
-    if (!layout.fits) return nullptr;
+    if (layout.bitCount <= 8 && layout.colorCount >= 1 && layout.colorCount <= 255)
+      return refuse("a " + std::to_string(layout.bitCount) + "-bit sample with " +
+                    std::to_string(layout.colorCount) +
+                    " colours is not taken: it needs 24 bits, 16 or 32 bits, or 8 bits with a "
+                    "full 256-colour table");
+    if (!layout.fits) return refuse("the sample's pixel rows are incomplete");
+    if (std::string why = ConversionProblem(layout); !why.empty()) return refuse(why);
     w = layout.width;
     h = layout.height;
   }
   // A side under one patch has no offset to copy from (and a negative height is a
   // top-down bitmap, which reads as a huge one).
-  if (w < kPatchSize || h < kPatchSize || w > 0x7FFFFFFF || h > 0x7FFFFFFF) return nullptr;
+  if (w > 0x7FFFFFFF || h > 0x7FFFFFFF) return refuse("top-down samples are not taken");
+  if (w < kPatchSize || h < kPatchSize)
+    return refuse("the " + Size(w, h) + " sample is smaller than one 32x32 patch");
 
-  const float scaledX = static_cast<float>(w) * scaleX;
-  const float scaledY = static_cast<float>(h) * scaleY;
-  if (!std::isfinite(scaledX) || !std::isfinite(scaledY) || scaledX > 1e9f || scaledY > 1e9f)
-    return nullptr;
-  const int columns = PatchesAfterFirst(scaledX);
-  const int rowsAfterFirst = PatchesAfterFirst(scaledY);
-  const int outWidth = kGridStep * columns + kPatchSize;
-  const int outHeight = kGridStep * rowsAfterFirst + kPatchSize;
-  if (static_cast<std::uint64_t>(outWidth) * static_cast<std::uint64_t>(outHeight) >
-      kMaxOutputPixels)
-    return nullptr;
+  std::string why;
+  const std::optional<SynthesisPlan> plan =
+      PlanSynthesis(w, h, scaleX, scaleY, m_bRandom != 0, m_nSearchMode, m_bPostProcess != 0, why);
+  if (!plan) return refuse(why);
+  if (!m_bRandom && m_nSearchMode != kFftSearch && m_nSearchMode != kNaiveSearch)
+    return refuse("search mode " + std::to_string(m_nSearchMode) + " is not one the engine has");
+  if (why = OffsetShortage(w, h, *plan, m_usedOffsets, m_bRandom != 0); !why.empty())
+    return refuse(why);
+  const std::uint64_t budget =
+      m_nMemoryBudget ? m_nMemoryBudget : platform::availablePhysicalMemory();
+  platform::ui().progress(
+      "Growing the " + Size(w, h) + " sample into " + Size(plan->width, plan->height) + " from " +
+      std::to_string(plan->patches) + " patches: needs " + DescribeBytes(plan->memoryBytes) +
+      " of memory, takes " + DescribeSeconds(plan->seconds));
+  if (budget != 0 && plan->memoryBytes > budget)
+    return refuse("the run needs " + DescribeBytes(plan->memoryBytes) + " of memory and " +
+                  DescribeBytes(budget) + " is available");
+  if (plan->seconds > m_fTimeBudgetSeconds)
+    return refuse("the run would take " + DescribeSeconds(plan->seconds) + ", more than the " +
+                  DescribeSeconds(m_fTimeBudgetSeconds) +
+                  " a run may take; use a smaller sample, smaller scales or --method random");
+  const int columns = plan->columns, rowsAfterFirst = plan->rows;
+  const int outWidth = plan->width, outHeight = plan->height;
 
   PixelRows sample, output;
   Grid<SeamRecord> seams;
@@ -199,9 +435,9 @@ CGraphCutSynthesizer::HGLOBAL CGraphCutSynthesizer::SynthesizeImage(HGLOBAL sour
     coords = Grid<SourceCoord>(outWidth, outHeight);
     sample = DibToRows(source);
   } catch (const std::bad_alloc&) {
-    return nullptr;
+    return refuse("no memory for the " + Size(outWidth, outHeight) + " result");
   }
-  if (sample.empty()) return nullptr;
+  if (sample.empty()) return refuse("the sample's pixels cannot be read");
 
   TableRelease release(m_squareSums, m_rgbSums);
   BuildSummedAreaTables(sample, m_squareSums, m_rgbSums);
@@ -217,5 +453,7 @@ CGraphCutSynthesizer::HGLOBAL CGraphCutSynthesizer::SynthesizeImage(HGLOBAL sour
   std::snprintf(message, sizeof message, "Time Cost: %f seconds\n",
                 static_cast<std::uint32_t>(platform::tickCount() - start) * 0.001);
   m_strMessage = message;
-  return RowsToDib(source, output, outWidth, outHeight);
+  HGLOBAL result = RowsToDib(source, output, outWidth, outHeight);
+  if (!result) m_strReason = "no memory for the " + Size(outWidth, outHeight) + " result";
+  return result;
 }

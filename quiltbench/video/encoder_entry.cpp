@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/file.h"
+#include "platform/replacing_file.h"
 #include "quiltbench/video/encoder_parameters.h"
 #include "quiltbench/video/encoder_sequence.h"
 #include "quiltbench/video/encoder_stages.h"
@@ -70,14 +71,23 @@ int encode_mpeg2_file(const std::string& parameterPath, const std::string& outpu
   read_encoder_parameters(parameterPath, e.params);
   read_quant_matrices(e.params, e.matrices);
 
-  e.output = platform::openStdFile(outputPath, "wb");
+  // The stream goes to a new file beside the output and replaces it only when complete.
+  platform::ReplacingFile target(outputPath);
+  if (!target.valid())
+    encoder_fatal("Couldn't create output file " + outputPath + ": " + target.error());
+  e.outputTemporary = target.temporaryPath();
+  e.output = std::fopen(e.outputTemporary.c_str(), "wb");
   if (e.output == nullptr) encoder_fatal("Couldn't create output file " + outputPath);
 
   init_encoder();
   encode_sequence();
 
-  if (std::fclose(e.output) != 0) encoder_fatal("Couldn't write output file " + outputPath);
+  const int closed = std::fclose(e.output);
   e.output = nullptr;
+  if (closed != 0) encoder_fatal("Couldn't write output file " + outputPath);
+  e.outputTemporary.clear();
+  if (!target.commit())
+    encoder_fatal("Couldn't write output file " + outputPath + ": " + target.error());
   if (e.statisticsIsStdout) {
     std::fflush(e.statistics);
   } else {

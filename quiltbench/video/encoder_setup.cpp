@@ -9,6 +9,13 @@ namespace quiltbench::encoder {
 void encoder_fatal(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
+  EncoderState& e = g_encoder;
+  if (!e.outputTemporary.empty()) {
+    if (e.output != nullptr) std::fclose(e.output);
+    e.output = nullptr;
+    std::remove(e.outputTemporary.c_str());
+    e.outputTemporary.clear();
+  }
   std::exit(1);
 }
 

@@ -246,7 +246,10 @@ struct EncoderState {
   std::array<std::vector<std::uint8_t>, 2> ppmChroma;
   std::array<std::vector<std::uint8_t>, 2> ppmHalfChroma;
 
-  std::FILE* output = nullptr;      // the coded stream
+  std::FILE* output = nullptr;  // the coded stream
+  // The new stream's file beside the output, until it is renamed into place; a fatal
+  // error removes it, so a failed encode leaves the old output as it was.
+  std::string outputTemporary;
   std::FILE* statistics = nullptr;  // statistics text; may be stdout
   bool statisticsIsStdout = false;  // then it is flushed, never closed
 };
@@ -255,7 +258,7 @@ struct EncoderState {
 inline EncoderState g_encoder;
 
 // Every error of the encoder ends here: prints `text` and a newline to the error
-// stream and exits the process with status 1.
+// stream, removes an unfinished output stream and exits the process with status 1.
 [[noreturn]] void encoder_fatal(const std::string& text);
 
 }  // namespace quiltbench::encoder

@@ -10,7 +10,9 @@
 #include <memory>
 
 #include "platform/file.h"
+#include "platform/memory_status.h"
 #include "platform/paths.h"
+#include "platform/replacing_file.h"
 #include "platform/ui.h"
 #include "quiltbench/engine/graph_cut_synthesizer.h"
 #include "quiltbench/video/encoder_entry.h"
@@ -31,20 +33,64 @@ void replaceAll(std::string& text, const std::string& key, const std::string& va
   }
 }
 
+void removeTemporaryFiles() {
+  platform::removeFile(kParameterFile);
+  // The folder without its trailing separator, as the shell's delete takes it.
+  std::string folder = kFramesFolder;
+  folder.pop_back();
+  platform::removeTree(folder);
+}
+
+bool g_temporaryFilesExist = false;
+
+// The encoder and the frame writer end the process on their fatal errors, past every
+// destructor; the files of the run in progress go then too.
+void removeTemporaryFilesAtExit() {
+  if (g_temporaryFilesExist) removeTemporaryFiles();
+}
+
 // The parameter file and the frames folder go when the run ends, however it ends.
 class TemporaryFiles {
  public:
-  TemporaryFiles() = default;
+  TemporaryFiles() {
+    static const bool registered = std::atexit(removeTemporaryFilesAtExit) == 0;
+    (void)registered;
+    g_temporaryFilesExist = true;
+  }
   ~TemporaryFiles() {
-    platform::removeFile(kParameterFile);
-    // The folder without its trailing separator, as the shell's delete takes it.
-    std::string folder = kFramesFolder;
-    folder.pop_back();
-    platform::removeTree(folder);
+    removeTemporaryFiles();
+    g_temporaryFilesExist = false;
   }
   TemporaryFiles(const TemporaryFiles&) = delete;
   TemporaryFiles& operator=(const TemporaryFiles&) = delete;
 };
+
+// Byte products a second that the pair scoring manages on one core.
+constexpr double kScoredBytesPerSecond = 2.5e10;
+
+std::string megabytes(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MB"; }
+
+// The frames are in memory once decoded; what is left to fit is the blend cut. Shows
+// the estimates, and refuses before the scoring when the cut cannot fit `budget` (0:
+// the memory the machine has available).
+void checkTheWorkFits(const VideoFrames& video, std::uint64_t budget) {
+  const double n = video.count();
+  const double pairs =
+      n > kMinimumJumpLength ? (n - kMinimumJumpLength) * (n - kMinimumJumpLength + 1) / 2 : 0;
+  const double seconds = pairs * static_cast<double>(video.frameBytes()) / kScoredBytesPerSecond;
+  const std::uint64_t cut = blendCutBytes(video.width, video.height);
+  const std::uint64_t held = video.frameBytes() * video.frames.size();
+  platform::ui().progress("Holding " + megabytes(held) + " of frames; scoring " +
+                          std::to_string(static_cast<long long>(pairs)) +
+                          " frame pairs takes about " +
+                          std::to_string(static_cast<long long>(seconds + 0.5)) +
+                          " s; the blend cut needs about " + megabytes(cut));
+  if (budget == 0) budget = platform::availablePhysicalMemory();
+  if (budget != 0 && cut > budget)
+    throw VideoSynthesisError("the blend cut of frames of " + std::to_string(video.width) + "x" +
+                              std::to_string(video.height) + " needs about " + megabytes(cut) +
+                              " of memory and " + megabytes(budget) + " is available");
+}
 
 }  // namespace
 
@@ -86,10 +132,15 @@ std::string readParameterTemplate() {
 int CGraphCutSynthesizer::SynthesizeVideo(const std::string& input, const std::string& output) {
   using namespace quiltbench::video;
   platform::Ui& ui = platform::ui();
+  // Checked before anything is decoded: the encoder would replace the source.
+  if (platform::sameFile(input, videoOutputPath(output)))
+    throw VideoSynthesisError("the output " + videoOutputPath(output) +
+                              " is the input video itself; name another file");
 
   ui.progress("Decoding " + input);
   VideoFrames video = decodeMpegVideo(input);
   if (video.frames.empty()) throw VideoSynthesisError("no frame could be decoded from " + input);
+  checkTheWorkFits(video, m_nMemoryBudget);
   const std::optional<Transition> transition = loopTransition(video);
   if (!transition) {
     throw VideoSynthesisError("a loop needs at least " + std::to_string(kMinimumJumpLength + 1) +

@@ -44,6 +44,17 @@ bool blendCutFits(int width, int height) {
   return size.nodes <= INT_MAX && size.edges <= INT_MAX / 2;
 }
 
+std::uint64_t blendCutBytes(int width, int height) {
+  if (width <= 0 || height <= 0) return 0;
+  const GraphSize size = graphSize(width, height);
+  // Measured against the graph's records: a node takes about 32 bytes; an arc 12, and
+  // as many again with its index while the run packs them.
+  constexpr std::uint64_t kNodeBytes = 32, kArcPeakBytes = 28;
+  const std::uint64_t labels = static_cast<std::uint64_t>(size.nodes) * sizeof(int);
+  return static_cast<std::uint64_t>(size.nodes) * kNodeBytes +
+         2 * static_cast<std::uint64_t>(size.edges) * kArcPeakBytes + labels;
+}
+
 BlendCut blendCut(const VideoFrames& video, const OutputWindow& window) {
   const int w = video.width, h = video.height;
   const int plane = w * h;

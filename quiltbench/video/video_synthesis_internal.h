@@ -94,6 +94,10 @@ struct BlendCut {
 // graph's indexes.
 bool blendCutFits(int width, int height);
 
+// Peak bytes of the cut's graph and labels for a width x height window (nodes, arcs and
+// the packed copy of the arcs that the max-flow run makes).
+std::uint64_t blendCutBytes(int width, int height);
+
 // Cuts the window between run A and run B: frame 0 of the window is tied to run A and
 // frame 9 to run B, every other pixel takes the side the minimum cut gives it. The
 // video must hold frames up to window.end + 9 and fit blendCutFits.

@@ -44,6 +44,17 @@ TEST(ConsoleDriverTest, BadArgumentsAreUsageErrors) {
       {{"single-image", "a.bmp", "--method", "best"}, "--method takes random, entire or sub"},
       {{"single-image", "a.bmp", "--search", "fast"}, "--search takes fft or naive"},
       {{"single-image", "a.bmp", "--quick"}, "unknown option '--quick'"},
+      // Numbers the dialog's float fields cannot hold, or results no sample can give.
+      {{"single-image", "a.bmp", "--scale", "1e39", "2"}, "--scale needs two numbers"},
+      {{"single-image", "a.bmp", "--scale", "2", "1e-50"}, "--scale needs two numbers"},
+      {{"single-image", "a.bmp", "--scale", "0", "2"}, "--scale 0 2: a scale must be positive"},
+      {{"single-image", "a.bmp", "--scale", "-2", "2"}, "--scale -2 2: a scale must be positive"},
+      {{"single-image", "a.bmp", "--scale", "1e7", "1e7"}, "--scale 1e7 1e7: the result of "},
+      // Outputs of a kind the command does not write.
+      {{"single-image", "a.bmp", "-o", "out.png"},
+       "single-image writes a BMP file: OUTPUT must end in .bmp, not 'out.png'"},
+      {{"video", "a.mpg", "-o", "out.avi"},
+       "video writes an MPEG-2 video stream: OUTPUT must end in .mpg, .mpeg or .m2v"},
   };
   platform::RecordingUi ui;
   platform::ScopedUi scoped(ui);

@@ -102,26 +102,54 @@ TEST_F(SingleImageDialogTest, EmptyOutputGoesToDriveCResult) {
   EXPECT_EQ(app_test::field(info.bitCount), 24);
 }
 
-TEST_F(SingleImageDialogTest, FailuresReportAndKeepTheDialogOpen) {
+// Damaged and unusual inputs: each shows its message (twice: the dialog stays open for
+// a second GO>>), prints its reason as progress, leaves no output and no temporary, and
+// never changes the input.
+TEST_F(SingleImageDialogTest, FailuresReportTheirReasonAndLeaveNoFileBehind) {
   app_test::writeSampleBmp(dir.file("palette16.bmp"), 32, 32, 4);
   app_test::writeSampleBmp(dir.file("tiny.bmp"), 32, 32);
+  app_test::writeSampleBmp(dir.file("narrow.bmp"), 31, 40);
+  app_test::writeSampleBmp(dir.file("cut.bmp"), 40, 40);
+  auto cut = test_support::readFileBytes(dir.file("cut.bmp"));
+  cut.resize(cut.size() - 100);
+  test_support::writeFileBytes(dir.file("cut.bmp"), cut);
+  app_test::writeSampleBmp(dir.file("rle.bmp"), 40, 40, 8);
+  auto rle = test_support::readFileBytes(dir.file("rle.bmp"));
+  rle[30] = 1;   // BI_RLE8
+  rle[34] = 64;  // 64 bytes of runs
+  test_support::writeFileBytes(dir.file("rle.bmp"), rle);
+  test_support::writeFileBytes(dir.file("junk.bmp"), std::vector<unsigned char>(100, 'P'));
+  std::filesystem::create_directory(dir.file("folder.bmp"));
   struct Case {
     const char* name;
     std::string input, output;
     bool random;
     const char* message;
+    std::string reason;
   } cases[] = {
       {"output folder missing", dir.file("sample.bmp"), dir.file("no/such/out.bmp"), false,
-       "Save image error!"},
-      // The engine returns no image for a 16-colour sample: nothing to save or show.
-      {"image refused by the engine", dir.file("palette16.bmp"), dir.file("out.bmp"), false,
-       "Operation error!"},
-      {"input missing", dir.file("missing.bmp"), dir.file("out.bmp"), false, "Operation error!"},
-      {"input not a BMP", dir.file("junk.bmp"), dir.file("out.bmp"), false, "Operation error!"},
-      // A 32x32 sample has one offset; the second patch finds no unused candidate.
-      {"no candidate left", dir.file("tiny.bmp"), dir.file("out.bmp"), true, "Operation error!"},
+       "Save image error!", "cannot save " + dir.file("no/such/out.bmp")},
+      {"output is the input", dir.file("sample.bmp"), dir.file("sample.bmp"), false,
+       "Operation error!", "is the input image itself"},
+      {"input missing", dir.file("missing.bmp"), dir.file("out.bmp"), false, "Operation error!",
+       "cannot open " + dir.file("missing.bmp") + ": no such file"},
+      {"input is a folder", dir.file("folder.bmp"), dir.file("out.bmp"), false, "Operation error!",
+       "cannot read " + dir.file("folder.bmp")},
+      {"input not a BMP", dir.file("junk.bmp"), dir.file("out.bmp"), false, "Operation error!",
+       "does not begin with \"BM\": not a BMP file"},
+      {"input truncated", dir.file("cut.bmp"), dir.file("out.bmp"), false, "Operation error!",
+       "pixel rows run past the end of the file"},
+      {"input under one patch", dir.file("narrow.bmp"), dir.file("out.bmp"), false,
+       "Operation error!", "31x40 pixels are less than one 32x32 patch"},
+      {"16-colour sample", dir.file("palette16.bmp"), dir.file("out.bmp"), false,
+       "Operation error!", "a 4-bit sample with 16 colours is not taken"},
+      {"run-length sample", dir.file("rle.bmp"), dir.file("out.bmp"), false, "Operation error!",
+       "run-length compressed samples are not taken"},
+      // A 32x32 sample has one offset; the 2x2 grid needs four.
+      {"too few offsets", dir.file("tiny.bmp"), dir.file("out.bmp"), true, "Operation error!",
+       "needs 4 distinct 32x32 source offsets, and the 32x32 sample has 1 unused"},
   };
-  test_support::writeFileBytes(dir.file("junk.bmp"), {'B', 'M', 1, 2, 3});
+  const auto sample = test_support::readFileBytes(dir.file("sample.bmp"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ui.clear();
@@ -138,8 +166,15 @@ TEST_F(SingleImageDialogTest, FailuresReportAndKeepTheDialogOpen) {
     dialogScript().press(IDOK);
     run(dialog);
     EXPECT_EQ(ui.messages(), (std::vector<std::string>{c.message, c.message}));
+    int reasons = 0;
+    for (const auto& e : ui.events())
+      reasons +=
+          e.kind == platform::UiEvent::progress && e.text.find(c.reason) != std::string::npos;
+    EXPECT_EQ(reasons, 2) << (ui.events().empty() ? "" : ui.events()[1].text);
     EXPECT_EQ(ui.waitCursorBegins(), 2);
     EXPECT_FALSE(std::filesystem::exists(dir.file("out.bmp")));
+    EXPECT_EQ(test_support::readFileBytes(dir.file("sample.bmp")), sample);
+    EXPECT_TRUE(test_support::hiddenFiles(dir.path()).empty());
   }
 }
 

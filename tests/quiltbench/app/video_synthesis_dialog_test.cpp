@@ -170,3 +170,23 @@ TEST_F(VideoSynthesisDialogTest, VideosThatCannotLoopAreAnOperationErrorAndTheDi
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(VideoSynthesisDialogTest, AnOutputThatIsTheInputIsRefusedAndTheSourceKept) {
+  makeClip("C:\\clip.m2v", 24);
+  ASSERT_FALSE(HasFatalFailure());
+  const auto clip = test_support::readFileBytes(platform::hostPath("C:\\clip.m2v"));
+  CVideoSynthesisDialog dialog;
+  dialogScript().setText(IDC_INPUT_PATH, "C:\\clip.m2v");
+  dialogScript().setText(IDC_OUTPUT_PATH, platform::hostPath("C:\\clip.m2v"));
+  dialogScript().press(IDOK);
+  run(dialog);
+  EXPECT_EQ(ui.messages(), std::vector<std::string>{"Operation error!"});
+  const auto progress = eventsOf(UiEvent::progress);
+  ASSERT_EQ(progress.size(), 1u) << "refused before decoding";
+  EXPECT_NE(progress[0].text.find("is the input video itself"), std::string::npos);
+  EXPECT_EQ(test_support::readFileBytes(platform::hostPath("C:\\clip.m2v")), clip);
+}
+
+}  // namespace

@@ -364,3 +364,25 @@ TEST(CandidateSearch, FirstPatchFollowsTheClockSeedAndSkipsUsedOffsets) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sample of one colour matches every overlap exactly with no variance (weight 0 / 0):
+// the searches still find a candidate instead of failing the run.
+TEST(CandidateSearchTest, SamplesOfOneColourStillGiveCandidates) {
+  PixelRows flat(40, 40);
+  for (int y = 0; y < 40; ++y)
+    for (std::size_t i = 0; i < flat.stride(); ++i) flat[y][i] = 0x66;
+  for (int mode : {kFftSearch, kNaiveSearch}) {
+    SCOPED_TRACE(mode);
+    SearchRun run(flat, mode);
+    PixelRows strip(8, 32);
+    for (int y = 0; y < 32; ++y)
+      for (std::size_t i = 0; i < strip.stride(); ++i) strip[y][i] = 0x66;
+    EXPECT_TRUE(run.search->SearchCandidates(strip));
+    ASSERT_EQ(run.used.size(), 1u);
+    EXPECT_EQ(run.used[0], (CPoint{0, 0}));  // the first of equals
+  }
+}
+
+}  // namespace

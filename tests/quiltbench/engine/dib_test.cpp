@@ -244,8 +244,13 @@ TEST(DibLoadTest, AcceptsSoundFilesAndRefusesTheRest) {
        }),
        false},
       {"embedded PNG", spec([](BmpSpec& s) { s.compression = 5; }), false},
-      {"version 5 header", spec([](BmpSpec& s) {
+      {"version 5 header cut short", spec([](BmpSpec& s) {
          s.headerSize = 124;
+         s.pixelBytes = 40;
+       }),
+       false},
+      {"header of 64 bytes", spec([](BmpSpec& s) {
+         s.headerSize = 64;
          s.pixelBytes = 4096;
        }),
        false},
@@ -287,6 +292,7 @@ TEST(DibLoadTest, RefusalTextsAndMissingFile) {
   CDib dib;
   EXPECT_EQ(dib.Load(dir.file("missing.bmp")), nullptr);
   EXPECT_EQ(dib.lastError(), "");
+  EXPECT_EQ(dib.lastReason(), "cannot open " + dir.file("missing.bmp") + ": no such file");
 
   BmpSpec small;
   small.width = 31;
@@ -297,6 +303,111 @@ TEST(DibLoadTest, RefusalTextsAndMissingFile) {
   test_support::writeFileBytes(dir.file("junk.bmp"), Bytes(100, 'B'));
   EXPECT_EQ(dib.Load(dir.file("junk.bmp")), nullptr);
   EXPECT_EQ(dib.lastError(), "Reading Image error!\n Maybe the type is not supported!");
+}
+
+// A 32x32 BMP of `bits` bits whose header is `headerSize` bytes (masks inside it from
+// 108 bytes on, after it for a 40-byte bit-field header), with `gap` bytes between the
+// header and the rows that the file's pixel offset skips; pixel bytes count up.
+Bytes gappedBmp(std::uint32_t headerSize, std::uint16_t bits, std::uint32_t compression,
+                std::uint32_t gap) {
+  BitmapInfoHeader info{};
+  info.size = headerSize;
+  info.width = 32;
+  info.height = 32;
+  info.planes = 1;
+  info.bitCount = bits;
+  info.compression = compression;
+  const std::uint32_t masks[3] = {0x0000FF, 0x00FF00, 0xFF0000};  // red in the first byte
+  Bytes dib(headerSize, 0);
+  std::memcpy(dib.data(), &info, sizeof info);
+  if (compression == platform::BI_BITFIELDS) {
+    if (headerSize == 40) dib.resize(52);
+    std::memcpy(dib.data() + 40, masks, sizeof masks);
+  }
+  const std::size_t rowsAt = dib.size() + gap;
+  dib.resize(rowsAt, 0xEE);
+  for (std::uint64_t k = 0; k < platform::dibStride(32, bits) * 32; ++k)
+    dib.push_back(static_cast<unsigned char>(k));
+  Bytes file(14 + dib.size());
+  BitmapFileHeader f{platform::kBitmapFileType, static_cast<std::uint32_t>(14 + dib.size()), 0, 0,
+                     static_cast<std::uint32_t>(14 + rowsAt)};
+  std::memcpy(file.data(), &f, 14);
+  std::copy(dib.begin(), dib.end(), file.begin() + 14);
+  return file;
+}
+
+TEST(DibLoadTest, RowsComeFromThePixelOffsetAndLongerHeadersKeepTheirMasks) {
+  struct Case {
+    const char* name;
+    std::uint32_t headerSize;
+    std::uint16_t bits;
+    std::uint32_t compression, gap;
+  } const cases[] = {
+      {"24-bit with a gap before the rows", 40, 24, platform::BI_RGB, 100},
+      {"32-bit bit fields after a 40-byte header", 40, 32, platform::BI_BITFIELDS, 0},
+      {"32-bit version 5 header with masks", 124, 32, platform::BI_BITFIELDS, 0},
+      {"16-bit version 4 header, plain rows, gap", 108, 16, platform::BI_RGB, 6},
+  };
+  test_support::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_support::writeFileBytes(dir.file("in.bmp"),
+                                 gappedBmp(c.headerSize, c.bits, c.compression, c.gap));
+    CDib dib;
+    HGLOBAL h = dib.Load(dir.file("in.bmp"));
+    ASSERT_NE(h, nullptr) << dib.lastReason();
+    {
+      platform::GlobalLockGuard lock(h);
+      const auto* header = lock.as<const unsigned char>();
+      EXPECT_EQ(field(platform::loadPacked<BitmapInfoHeader>(header).size), 40u);
+      const bool fields = c.compression == platform::BI_BITFIELDS;
+      EXPECT_EQ(DibMaskBytes(header), fields ? 12u : 0u);
+      std::uint32_t masks[3] = {};
+      EXPECT_EQ(DibChannelMasks(header, masks), c.bits != 24);
+      EXPECT_EQ(masks[0], fields ? 0x0000FFu : c.bits == 16 ? 0x7C00u : 0u);
+      const unsigned char* bits = DibBits(header);
+      EXPECT_EQ(bits - header, 40 + (fields ? 12 : 0));
+      for (int k = 0; k < 300; ++k) EXPECT_EQ(bits[k], static_cast<unsigned char>(k)) << k;
+    }
+    platform::GlobalFree(h);
+  }
+  Bytes inside = gappedBmp(40, 24, platform::BI_RGB, 0);
+  inside[10] = 20;  // the rows would start inside the header
+  Bytes past = gappedBmp(40, 24, platform::BI_RGB, 0);
+  past[12] = 0x10;  // 1 MB into a 3 KB file
+  Bytes noMasks = gappedBmp(40, 16, platform::BI_BITFIELDS, 0);
+  noMasks[10] = 54;  // as one common tool writes it: bit fields declared, none stored
+  for (const Bytes& bad : {inside, past, noMasks}) {
+    test_support::writeFileBytes(dir.file("bad.bmp"), bad);
+    CDib dib;
+    EXPECT_EQ(dib.Load(dir.file("bad.bmp")), nullptr);
+    EXPECT_NE(dib.lastReason().find("pixel offset"), std::string::npos) << dib.lastReason();
+  }
+}
+
+TEST(DibSaveTest, AFailedWriteLeavesTheOldFileWholeAndNoTemporary) {
+  test_support::TempDir dir;
+  const std::string path = dir.file("result.bmp");
+  const Bytes old(5000, 0x42);
+  test_support::writeFileBytes(path, old);
+  BmpSpec big;
+  big.width = 256;
+  big.height = 256;
+  HGLOBAL h = toHandle(makeDib(big));  // 196 KB, far past the limit
+  const int status = test_support::runWithFileSizeLimit(64 * 1024, [&] {
+    CDib dib;
+    if (dib.Save(path, h)) return 1;
+    return dib.lastReason().find("cannot save " + path) == 0 ? 0 : 2;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(test_support::readFileBytes(path), old);
+  EXPECT_TRUE(test_support::hiddenFiles(dir.path()).empty());
+  // Without the limit the same save replaces the file.
+  CDib dib;
+  EXPECT_TRUE(dib.Save(path, h)) << dib.lastReason();
+  EXPECT_EQ(test_support::readFileBytes(path).size(), 14 + handleBytes(h).size());
+  EXPECT_TRUE(test_support::hiddenFiles(dir.path()).empty());
+  platform::GlobalFree(h);
 }
 
 TEST(DibSaveTest, FixesTheImageSizeOfUncompressedBitmaps) {

@@ -13,6 +13,7 @@
 #include "platform/bitmap_format.h"
 #include "platform/clock.h"
 #include "platform/recording_ui.h"
+#include "quiltbench/engine/candidate_search.h"
 
 namespace {
 
@@ -150,7 +151,7 @@ TEST_F(SynthesizeImageTest, HostileHeadersNeverReadPastTheBlock) {
       {"8 bits, 65535 colours claimed", 40, 40, 40, 8, 65535, 40 + 1024 + 40 * 40, false},
       {"8 bits, 300 colours stored", 40, 40, 40, 8, 300, 40 + 1200 + 40 * 40, true},
       {"zero width", 40, 0, 40, 24, 0, 40 + 4000, false},
-      {"zero bit count", 40, 40, 40, 0, 0, 40 + 100, true},  // black rows
+      {"zero bit count", 40, 40, 40, 0, 0, 40 + 100, false},  // refused, never black rows
       {"core header, 8 bits, table cut short", 12, 40, 40, 8, 0, 12 + 100, false},
       {"header only", 40, 64, 64, 24, 0, 40, false},
       {"less than a header", 40, 64, 64, 24, 0, 20, false},
@@ -261,36 +262,98 @@ TEST_F(SynthesizeImageTest, MessageGivesTheTimeCostWithSixDecimals) {
   const platform::HGLOBAL result = engine.SynthesizeImage(dib, 2.0f, 2.0f);
   EXPECT_NE(result, nullptr);
   EXPECT_EQ(engine.m_strMessage, "Time Cost: 1.500000 seconds\n");
-  // One progress line a patch row, on the UI's progress channel only.
-  EXPECT_EQ(ui_.events().size(), 5u);
+  // The plan and one progress line a patch row, on the UI's progress channel only.
+  EXPECT_EQ(ui_.events().size(), 6u);
   for (const platform::UiEvent& e : ui_.events()) EXPECT_EQ(e.kind, platform::UiEvent::progress);
   platform::GlobalFree(result);
   platform::GlobalFree(dib);
 }
 
-TEST_F(SynthesizeImageTest, AFailedSearchThrowsAndFreesTheRunsTables) {
+TEST_F(SynthesizeImageTest, SearchesThatCannotSucceedAreRefusedBeforeAnyWork) {
   const platform::HGLOBAL dib = MakeDib24(BrickImage(33, 33, 6));
   {
     CGraphCutSynthesizer engine;
     engine.m_nSearchMode = 3;  // no such search
     engine.m_strMessage = "earlier text";
-    EXPECT_THROW(engine.SynthesizeImage(dib, 2.0f, 2.0f), SynthesisError);
+    EXPECT_EQ(engine.SynthesizeImage(dib, 2.0f, 2.0f), nullptr);
+    EXPECT_EQ(engine.lastReason(), "search mode 3 is not one the engine has");
     EXPECT_EQ(engine.m_strMessage, "earlier text");
     EXPECT_EQ(engine.m_squareSums.width(), 0);
-    EXPECT_EQ(engine.m_rgbSums.width(), 0);
+    EXPECT_TRUE(engine.m_usedOffsets.empty());
   }
   {
     // 33x33 holds four offsets to draw from: a 2x2 grid takes them all, a second run
-    // has none left.
+    // has none left and is refused at once.
     CGraphCutSynthesizer engine;
     engine.m_bRandom = 1;
     const platform::HGLOBAL result = engine.SynthesizeImage(dib, 2.0f, 2.0f);
     ASSERT_NE(result, nullptr);
     platform::GlobalFree(result);
-    EXPECT_THROW(engine.SynthesizeImage(dib, 2.0f, 2.0f), SynthesisError);
+    ui_.clear();
+    EXPECT_EQ(engine.SynthesizeImage(dib, 2.0f, 2.0f), nullptr);
+    EXPECT_NE(engine.lastReason().find("needs 4 distinct 32x32 source offsets, and the 33x33 "
+                                       "sample has 0 unused"),
+              std::string::npos)
+        << engine.lastReason();
+    EXPECT_TRUE(ui_.events().empty()) << "refused before the plan was even shown";
+    EXPECT_EQ(engine.m_usedOffsets.size(), 4u);
   }
   EXPECT_EQ(platform::GlobalLockCount(dib), 0);
   platform::GlobalFree(dib);
+}
+
+TEST_F(SynthesizeImageTest, RunsBeyondTheMemoryOrTimeBudgetAreRefusedWithTheEstimate) {
+  const platform::HGLOBAL dib = MakeDib24(BrickImage(64, 64, 2));
+  struct Case {
+    const char* name;
+    std::uint64_t memory;
+    double seconds;
+    const char* reason;  // empty: the run goes ahead
+  } const cases[] = {
+      {"fits", 64u << 20, 60, ""},
+      {"memory", 1u << 20, 60, "the run needs about "},
+      {"time", 64u << 20, 1e-6, "the run would take "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui_.clear();
+    CGraphCutSynthesizer engine;
+    engine.m_nMemoryBudget = c.memory;
+    engine.m_fTimeBudgetSeconds = c.seconds;
+    const platform::HGLOBAL result = engine.SynthesizeImage(dib, 2.0f, 2.0f);
+    EXPECT_EQ(result == nullptr, *c.reason != 0);
+    EXPECT_EQ(engine.lastReason().rfind(c.reason, 0), 0u) << engine.lastReason();
+    ASSERT_FALSE(ui_.events().empty());
+    EXPECT_EQ(ui_.events()[0].text.rfind("Growing the 64x64 sample into 128x128 from 25 patches: "
+                                         "needs about ",
+                                         0),
+              0u)
+        << ui_.events()[0].text;
+    EXPECT_EQ(engine.m_usedOffsets.empty(), *c.reason != 0);
+    platform::GlobalFree(result);
+  }
+  platform::GlobalFree(dib);
+}
+
+TEST(SynthesisPlanTest, EstimatesFollowTheSizesAndImpossibleScalesAreRefused) {
+  std::string reason;
+  const auto plan = PlanSynthesis(64, 64, 2.0f, 2.0f, false, kFftSearch, true, reason);
+  ASSERT_TRUE(plan);
+  EXPECT_EQ(plan->width, 128);
+  EXPECT_EQ(plan->patches, 25u);
+  const auto bigger = PlanSynthesis(512, 512, 2.0f, 2.0f, false, kFftSearch, true, reason);
+  ASSERT_TRUE(bigger);
+  EXPECT_GT(bigger->memoryBytes, 4 * plan->memoryBytes);
+  EXPECT_GT(bigger->seconds, 64 * plan->seconds);
+  const auto random = PlanSynthesis(512, 512, 2.0f, 2.0f, true, kFftSearch, true, reason);
+  EXPECT_LT(random->seconds, bigger->seconds / 50);
+  for (auto [sx, sy] : {std::pair{0.0f, 2.0f}, std::pair{-1.0f, 2.0f}, std::pair{INFINITY, 2.0f},
+                        std::pair{2.0f, NAN}, std::pair{1e6f, 1e6f}}) {
+    SCOPED_TRACE(testing::Message() << sx << " " << sy);
+    reason.clear();
+    EXPECT_FALSE(PlanSynthesis(32, 32, sx, sy, true, kFftSearch, false, reason));
+    EXPECT_FALSE(reason.empty());
+  }
 }
 
 TEST_F(SynthesizeImageTest, PostProcessChangesOnlySomePixelsOfTheSameGrid) {
@@ -331,15 +394,83 @@ TEST(GraphCutSynthesizer, DestructorFreesWhatTheEngineHolds) {
   platform::GlobalFree(source);
 }
 
-TEST(DibToRows, DepthsWithoutAConversionGiveBlackRows) {
-  for (int bits : {16, 32}) {
-    SCOPED_TRACE(bits);
-    const platform::HGLOBAL dib = MakeDib(
-        40, 35, bits, {}, [&](int, int, std::uint8_t* p) { std::memset(p, 0xAB, bits / 8); });
+// A 40x35 DIB of 16 or 32 bits whose every pixel is `pixel`, with bit-field masks after
+// the header when `masks` is given.
+platform::HGLOBAL MaskedDib(int bits, std::uint32_t pixel,
+                            const std::vector<std::uint32_t>& masks) {
+  const std::uint64_t stride = platform::dibStride(40, bits);
+  const std::size_t maskBytes = 4 * masks.size();
+  const platform::HGLOBAL dib = platform::GlobalAlloc(platform::GHND, 40 + maskBytes + stride * 35);
+  platform::GlobalLockGuard lock(dib);
+  auto* out = lock.as<std::uint8_t>();
+  platform::BitmapInfoHeader h{};
+  h.size = 40;
+  h.width = 40;
+  h.height = 35;
+  h.planes = 1;
+  h.bitCount = static_cast<std::uint16_t>(bits);
+  h.compression = masks.empty() ? platform::BI_RGB : platform::BI_BITFIELDS;
+  platform::storePacked(out, h);
+  if (!masks.empty()) std::memcpy(out + 40, masks.data(), maskBytes);
+  for (int y = 0; y < 35; ++y)
+    for (int x = 0; x < 40; ++x)
+      std::memcpy(out + 40 + maskBytes + stride * y + x * (bits / 8), &pixel, bits / 8);
+  return dib;
+}
+
+TEST(DibToRows, SixteenAndThirtyTwoBitRowsGoThroughTheirMasks) {
+  struct Case {
+    const char* name;
+    int bits;
+    std::uint32_t pixel;
+    std::vector<std::uint32_t> masks;  // red, green, blue; none: plain rows
+    std::uint8_t blue, green, red;
+  } const cases[] = {
+      {"16-bit plain 5-5-5", 16, (31u << 10) | (16u << 5) | 1u, {}, 8, 132, 255},
+      {"16-bit 5-6-5", 16, (0u << 11) | (63u << 5) | 31u, {0xF800, 0x07E0, 0x001F}, 255, 255, 0},
+      {"16-bit 4-4-4", 16, 0x0F80, {0x0F00, 0x00F0, 0x000F}, 0, 136, 255},
+      {"32-bit plain", 32, 0x00112233, {}, 0x33, 0x22, 0x11},
+      {"32-bit red and blue swapped",
+       32,
+       0x00112233,
+       {0x0000FF, 0x00FF00, 0xFF0000},
+       0x11,
+       0x22,
+       0x33},
+      {"32-bit 10-10-10",
+       32,
+       (1023u << 20) | (0u << 10) | 512u,
+       {0x3FF00000, 0x000FFC00, 0x3FF},
+       128,
+       0,
+       255},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const platform::HGLOBAL dib = MaskedDib(c.bits, c.pixel, c.masks);
     const PixelRows rows = CGraphCutSynthesizer::DibToRows(dib);
-    EXPECT_EQ(rows, PixelRows(40, 35));
+    ASSERT_EQ(rows.width(), 40);
+    ASSERT_EQ(rows.height(), 35);
+    for (int y : {0, 34}) {
+      EXPECT_EQ(rows.pixel(39, y)[0], c.blue);
+      EXPECT_EQ(rows.pixel(39, y)[1], c.green);
+      EXPECT_EQ(rows.pixel(39, y)[2], c.red);
+    }
     platform::GlobalFree(dib);
   }
+}
+
+TEST_F(SynthesizeImageTest, ThirtyTwoBitSamplesGrowInTheirOwnColours) {
+  CGraphCutSynthesizer engine;
+  engine.m_bRandom = 1;
+  const platform::HGLOBAL dib = MaskedDib(32, 0x00406080, {0xFF0000, 0x00FF00, 0x0000FF});
+  const platform::HGLOBAL result = engine.SynthesizeImage(dib, 2.0f, 2.0f);
+  ASSERT_NE(result, nullptr) << engine.lastReason();
+  const PixelRows rows = RowsOf(result);
+  EXPECT_EQ(rows.pixel(10, 10)[0], 0x80);
+  EXPECT_EQ(rows.pixel(10, 10)[2], 0x40);
+  platform::GlobalFree(result);
+  platform::GlobalFree(dib);
 }
 
 TEST(RowsToDib, WritesAPlainTwentyFourBitBitmapWithTheSamplesHeader) {

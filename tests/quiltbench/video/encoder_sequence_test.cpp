@@ -301,6 +301,27 @@ class EncoderSequence : public testing::Test {
   test_support::TempDir dir_;
 };
 
+TEST_F(EncoderSequence, AStreamThatCannotBeWrittenLeavesTheOldOutputAndNoTemporary) {
+  writeFrames(64, 48, 5);
+  encoder_test::ParameterFile file = encoder_test::baseParameters();
+  file.set(2, dir_.file("frame%d")).set(8, "5");
+  file.write(dir_.file("test.par"));
+  const std::vector<unsigned char> old(1000, 0x42);
+  test_support::writeFileBytes(dir_.file("out.m2v"), old);
+  testing::internal::CaptureStderr();
+  const int status = test_support::runWithFileSizeLimit(2048, [&] {
+    return qe::encode_mpeg2_file(dir_.file("test.par"), dir_.file("out.m2v")) == 0 ? 0 : 2;
+  });
+  const std::string text = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 1) << "the encoder's fatal exit";
+  EXPECT_NE(text.find("Couldn't write"), std::string::npos) << text;
+  EXPECT_EQ(test_support::readFileBytes(dir_.file("out.m2v")), old);
+  EXPECT_TRUE(test_support::hiddenFiles(dir_.path()).empty());
+  // Without the limit the stream replaces the old file.
+  EXPECT_GT(encode(file).size(), 2048u);
+  EXPECT_TRUE(test_support::hiddenFiles(dir_.path()).empty());
+}
+
 TEST_F(EncoderSequence, FramePicturesInCodingOrderWithStatistics) {
   writeFrames(64, 48, 5);
   std::string progress;

@@ -306,4 +306,49 @@ TEST_F(VideoSynthesisPipeline, MissingTemplateFailsAfterTheFramesAndRemovesThem)
   EXPECT_FALSE(platform::pathExists("C:\\loop.mpg"));
 }
 
+TEST_F(VideoSynthesisPipeline, ABlendCutBeyondTheMemoryBudgetIsRefusedBeforeTheWork) {
+  encodeWithOurEncoder(syntheticVideo(64, 48, 24), "C:\\clip.m2v");
+  ASSERT_FALSE(HasFatalFailure());
+  CGraphCutSynthesizer engine;
+  engine.m_nMemoryBudget = 1 << 20;  // the cut of 64x48 frames needs about 5 MB
+  try {
+    engine.SynthesizeVideo("C:\\clip.m2v", "C:\\loop.mpg");
+    ADD_FAILURE() << "no refusal";
+  } catch (const VideoSynthesisError& e) {
+    EXPECT_STREQ(
+        e.what(),
+        "the blend cut of frames of 64x48 needs about 5 MB of memory and 1 MB is available");
+  }
+  EXPECT_FALSE(temporaryFilesRemain());
+  EXPECT_FALSE(platform::pathExists("C:\\loop.mpg"));
+}
+
+// The encoder ends the process on a bad parameter; the run's frames and parameter file
+// still go, and the output that was there stays as it was.
+TEST_F(VideoSynthesisPipeline, AnEncoderThatEndsTheProcessLeavesNoTemporaryFiles) {
+  encodeWithOurEncoder(syntheticVideo(64, 48, 24), "C:\\clip.m2v");
+  ASSERT_FALSE(HasFatalFailure());
+  const fs::path templatePath = scratch() / "Mpeg2Enc" / "_MPEG.par";
+  const auto bytes = test_support::readFileBytes(templatePath.string());
+  std::string text(bytes.begin(), bytes.end());
+  const std::size_t n = text.find("12                   N:");
+  ASSERT_NE(n, std::string::npos);
+  text.replace(n, 2, "0 ");
+  std::ofstream(templatePath, std::ios::binary) << text;
+  test_support::writeFileBytes(platform::hostPath("C:\\loop.mpg"), {1, 2, 3});
+  const std::string style = testing::FLAGS_gtest_death_test_style;
+  testing::FLAGS_gtest_death_test_style = "fast";  // the child works in this fixture's folders
+  EXPECT_EXIT(
+      {
+        CGraphCutSynthesizer engine;
+        engine.SynthesizeVideo("C:\\clip.m2v", "C:\\loop.mpg");
+      },
+      testing::ExitedWithCode(1), "N must be positive");
+  testing::FLAGS_gtest_death_test_style = style;
+  EXPECT_FALSE(temporaryFilesRemain());
+  EXPECT_EQ(test_support::readFileBytes(platform::hostPath("C:\\loop.mpg")),
+            (std::vector<unsigned char>{1, 2, 3}));
+  EXPECT_TRUE(test_support::hiddenFiles(drive()).empty());
+}
+
 }  // namespace
