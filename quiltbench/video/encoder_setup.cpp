@@ -16,6 +16,7 @@ void encoder_fatal(const std::string& text) {
     std::remove(e.outputTemporary.c_str());
     e.outputTemporary.clear();
   }
+  if (RecoverableEncoderErrors::active()) throw EncoderFatalError(text);
   std::exit(1);
 }
 

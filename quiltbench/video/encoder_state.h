@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -258,7 +259,30 @@ struct EncoderState {
 inline EncoderState g_encoder;
 
 // Every error of the encoder ends here: prints `text` and a newline to the error
-// stream, removes an unfinished output stream and exits the process with status 1.
+// stream, removes an unfinished output stream and exits the process with status 1,
+// or, while a RecoverableEncoderErrors lives, throws EncoderFatalError instead.
 [[noreturn]] void encoder_fatal(const std::string& text);
+
+// What encoder_fatal throws for a caller that takes its errors back.
+class EncoderFatalError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// For its lifetime the encoder's fatal errors throw instead of ending the process, so
+// the caller can clean up and report. The encoder's state is then unusable until the
+// next init.
+class RecoverableEncoderErrors {
+ public:
+  RecoverableEncoderErrors() : previous_(active_) { active_ = true; }
+  ~RecoverableEncoderErrors() { active_ = previous_; }
+  RecoverableEncoderErrors(const RecoverableEncoderErrors&) = delete;
+  RecoverableEncoderErrors& operator=(const RecoverableEncoderErrors&) = delete;
+  static bool active() { return active_; }
+
+ private:
+  bool previous_;
+  static inline thread_local bool active_ = false;
+};
 
 }  // namespace quiltbench::encoder

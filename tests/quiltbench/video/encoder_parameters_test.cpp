@@ -268,6 +268,17 @@ TEST(EncoderParametersDeathTest, MissingAndTruncatedFilesAreFatal) {
               testing::ExitedWithCode(1), "Couldn't read line 1 of parameter file");
 }
 
+TEST(EncoderParameters, FatalErrorsThrowWhileTheCallerTakesThemBack) {
+  test_support::TempDir dir;
+  qe::EncoderParameters params;
+  {
+    qe::RecoverableEncoderErrors recoverable;
+    EXPECT_THROW(qe::read_encoder_parameters(dir.file("absent.par"), params),
+                 qe::EncoderFatalError);
+  }
+  EXPECT_FALSE(qe::RecoverableEncoderErrors::active());
+}
+
 TEST(EncoderParameters, ValidFileReadsEveryLine) {
   ParameterFile file = baseParameters();
   file.set(1, "clip one  # not a comment here")
