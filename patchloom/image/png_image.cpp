@@ -48,11 +48,23 @@ struct PngHeader {
   std::array<std::uint8_t, 3 * 256> palette{};
 };
 
+// Text, metadata and colour-management chunks play no part in the pixels we read, and
+// libpng buffers several of them whole at whatever length the file declares (gigabytes
+// for a hostile one). Skipping them reads their bytes in small pieces instead.
+void ignoreUnusedChunks(png_structp png) {
+  static constexpr png_byte kUnused[] =
+      "tEXt\0zTXt\0iTXt\0eXIf\0pCAL\0sPLT\0sCAL\0iCCP\0hIST\0sBIT\0bKGD\0cHRM\0gAMA\0"
+      "sRGB\0pHYs\0oFFs\0tIME";
+  constexpr int kUnusedCount = static_cast<int>(sizeof kUnused / 5);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kUnused, kUnusedCount);
+}
+
 // Reads the header and sets the transformations; false on any libpng error.
 bool readPngHeader(png_structp png, png_infop info, std::FILE* file, PngHeader& out) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, file);
   png_set_user_limits(png, kMaxImageSide, kMaxImageSide);
+  ignoreUnusedChunks(png);
   png_read_info(png, info);
   int depth = 0, colorType = 0, interlace = 0;
   png_get_IHDR(png, info, &out.width, &out.height, &depth, &colorType, &interlace, nullptr,

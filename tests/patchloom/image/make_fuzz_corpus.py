@@ -176,6 +176,11 @@ def png_corpus():
     huge = (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", 65535, 65535, 8, 2, 0, 0, 0))
             + png_chunk(b"IDAT", zlib.compress(bytes(100))) + png_chunk(b"IEND", b""))
     out("patchloom_png", "huge-ihdr.png", huge)
+    # Metadata chunks that declare nearly 2 GB must not be buffered whole.
+    small = png_chunk(b"IHDR", struct.pack(">IIBBBBB", 4, 4, 8, 2, 0, 0, 0))
+    for kind in (b"tEXt", b"zTXt", b"iTXt", b"eXIf", b"sPLT", b"pCAL"):
+        declared = struct.pack(">I", 0x72FFFF26) + kind + b"key\0" + bytes(200)
+        out("patchloom_png", "huge-" + kind.decode() + ".png", b"\x89PNG\r\n\x1a\n" + small + declared)
     bad = bytearray(ok)
     bad[40] ^= 0xFF
     out("patchloom_png", "bad-crc.png", bytes(bad))
