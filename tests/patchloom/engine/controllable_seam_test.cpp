@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -73,6 +75,34 @@ TEST_F(ControllableSeamTest, TextureContinuesAcrossTheEdgeOfTheConstrainedArea) 
     EXPECT_LE(seam.boundaryStep, 1.5 * typical) << "typical step " << typical;
     EXPECT_LE(seam.worstRingStep, 1.5 * typical)
         << "typical step " << typical << ", " << seam.worstRingDistance << " pixels outside";
+  }
+}
+
+// A pull too strong for the matches to move: the ring right outside the constrained area
+// keeps the start's colours up to the rounding, even at weights where weight * colour
+// overflows a double.
+TEST_F(ControllableSeamTest, OverwhelmingWeightHoldsTheEdgeToTheStart) {
+  const auto exemplar =
+      st::MakeTexture(64, 64, [](int x, int y) { return st::Bricks(x, y, 16, 8); });
+  CPatchOptimizer optimizer;
+  const std::unique_ptr<CImage> start(optimizer.ScaleImage(exemplar.get(), 1.5, 1.5));
+  ASSERT_NE(start, nullptr);
+  CPointArray pixels;
+  for (int y = 20; y < 50; ++y)
+    for (int x = 30; x < 60; ++x) pixels.Add(x, y);
+  for (const double weight : {1e6, 1e300, std::numeric_limits<double>::max()}) {
+    SCOPED_TRACE(weight);
+    const std::unique_ptr<CImage> result(
+        optimizer.SynthesizeControllable(exemplar.get(), start.get(), pixels, weight));
+    ASSERT_NE(result, nullptr);
+    for (int i = 20; i < 50; ++i)
+      for (const CPoint p :
+           {CPoint{29, i}, CPoint{60, i}, CPoint{i + 10, 19}, CPoint{i + 10, 50}}) {
+        const engine_test::Rgb got = PixelOf(*result, p.x, p.y);
+        const engine_test::Rgb want = PixelOf(*start, p.x, p.y);
+        ASSERT_LE(std::abs(got.r - want.r) + std::abs(got.g - want.g) + std::abs(got.b - want.b), 3)
+            << p.x << ", " << p.y;
+      }
   }
 }
 
