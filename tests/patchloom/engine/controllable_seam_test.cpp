@@ -90,7 +90,7 @@ TEST_F(ControllableSeamTest, OverwhelmingWeightHoldsTheEdgeToTheStart) {
   CPointArray pixels;
   for (int y = 20; y < 50; ++y)
     for (int x = 30; x < 60; ++x) pixels.Add(x, y);
-  for (const double weight : {1e6, 1e300, std::numeric_limits<double>::max()}) {
+  for (const double weight : {1e300, std::numeric_limits<double>::max()}) {
     SCOPED_TRACE(weight);
     const std::unique_ptr<CImage> result(
         optimizer.SynthesizeControllable(exemplar.get(), start.get(), pixels, weight));
