@@ -197,8 +197,11 @@ class CPatchOptimizer {
   // Synthesis from `exemplar` that starts from `image` and returns an image of its size
   // in which every constrained pixel (image coordinates; points off the image are
   // ignored) keeps its colour exactly; during the iterations each counts `weight` times
-  // as much as the matches for its own colour. Null for a negative weight or an
-  // exemplar smaller than 32 on a side.
+  // as much as the matches for its own colour (weights above 1e6 count as 1e6), and the
+  // free pixels within 16 of them are pulled toward the start's colours by a weight that
+  // falls from `weight` to 0 with the distance, so that the texture continues from the
+  // constrained area. Null for a negative or infinite weight or an exemplar smaller than
+  // 32 on a side.
   CImage* SynthesizeControllable(CImage* exemplar, CImage* image,
                                  const CPointArray& constrainedPixels, double weight);
 };
