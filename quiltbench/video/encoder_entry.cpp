@@ -78,9 +78,8 @@ void closeStreams(EncoderState& e) {
   e.outputTemporary.clear();
 }
 
-void encodeInto(platform::ReplacingFile& target) {
+void encodeInto(platform::ReplacingFile& target, const std::string& outputPath) {
   EncoderState& e = g_encoder;
-  const std::string& outputPath = target.targetPath();
   e.outputTemporary = target.temporaryPath();
   e.output = std::fopen(e.outputTemporary.c_str(), "wb");
   if (e.output == nullptr) encoder_fatal("Couldn't create output file " + outputPath);
@@ -88,9 +87,12 @@ void encodeInto(platform::ReplacingFile& target) {
   init_encoder();
   encode_sequence();
 
+  // A write that failed part way (a full disk, a file-size limit) shows only in the
+  // stream's error flag: the stream is then incomplete and must not replace the output.
+  const bool writeFailed = std::ferror(e.output) != 0;
   const int closed = std::fclose(e.output);
   e.output = nullptr;
-  if (closed != 0) encoder_fatal("Couldn't write output file " + outputPath);
+  if (closed != 0 || writeFailed) encoder_fatal("Couldn't write output file " + outputPath);
   e.outputTemporary.clear();
   if (!target.commit())
     encoder_fatal("Couldn't write output file " + outputPath + ": " + target.error());
@@ -115,7 +117,7 @@ int encode_mpeg2_file(const std::string& parameterPath, const std::string& outpu
   if (!target.valid())
     encoder_fatal("Couldn't create output file " + outputPath + ": " + target.error());
   try {
-    encodeInto(target);
+    encodeInto(target, outputPath);
   } catch (...) {
     closeStreams(e);
     throw;
@@ -130,7 +132,7 @@ int encode_mpeg2_file(const std::string& parameterPath, platform::ReplacingFile&
     read_quant_matrices(e.params, e.matrices);
     if (!target.valid())
       encoder_fatal("Couldn't create output file " + target.targetPath() + ": " + target.error());
-    encodeInto(target);
+    encodeInto(target, target.targetPath());
   } catch (...) {
     closeStreams(e);
     target.abandon();
