@@ -233,8 +233,8 @@ int CGraphCutSynthesizer::SynthesizeVideo(const std::string& input, const std::s
     throw VideoSynthesisError("the output " + result +
                               " is the input video itself; name another file");
   checkOutputOutsideTemporaryArea(result);
-  checkTemporaryAreaIsFree();
   checkOutputCanBeCreated(result);
+  checkTemporaryAreaIsFree();
 
   ui.progress("Decoding " + input);
   VideoFrames video = decodeMpegVideo(input);
