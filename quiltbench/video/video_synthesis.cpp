@@ -116,7 +116,10 @@ bool writeAll(int fd, const void* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = write(fd, at, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
     at += n;
     size -= static_cast<std::size_t>(n);
   }
