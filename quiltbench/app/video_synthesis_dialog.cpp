@@ -1,6 +1,7 @@
 #include "quiltbench/app/video_synthesis_dialog.h"
 
 #include <cstdio>
+#include <exception>
 #include <optional>
 #include <vector>
 
@@ -83,7 +84,8 @@ void CVideoSynthesisDialog::OnOK() {
     if (ui.askYesNo(question.data(), "System Message")) {
       ui.shellOpen(quiltbench::video::videoOutputPath(m_strOutputPath), "open");
     }
-  } catch (const quiltbench::video::VideoSynthesisError& e) {
+  } catch (const std::exception& e) {
+    // The reason goes to the error stream; the message box stays the one it always was.
     ui.progress(e.what());
     ui.messageBox("Operation error!");
   } catch (...) {

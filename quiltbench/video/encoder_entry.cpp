@@ -66,15 +66,20 @@ void init_encoder() {
   }
 }
 
-int encode_mpeg2_file(const std::string& parameterPath, const std::string& outputPath) {
-  EncoderState& e = g_encoder;
-  read_encoder_parameters(parameterPath, e.params);
-  read_quant_matrices(e.params, e.matrices);
+namespace {
 
-  // The stream goes to a new file beside the output and replaces it only when complete.
-  platform::ReplacingFile target(outputPath);
-  if (!target.valid())
-    encoder_fatal("Couldn't create output file " + outputPath + ": " + target.error());
+// Closes what an encode that did not finish left open.
+void closeStreams(EncoderState& e) {
+  if (e.output != nullptr) std::fclose(e.output);
+  e.output = nullptr;
+  if (e.statistics != nullptr && !e.statisticsIsStdout) std::fclose(e.statistics);
+  e.statistics = nullptr;
+  e.statisticsIsStdout = false;
+  e.outputTemporary.clear();
+}
+
+void encodeInto(platform::ReplacingFile& target, const std::string& outputPath) {
+  EncoderState& e = g_encoder;
   e.outputTemporary = target.temporaryPath();
   e.output = std::fopen(e.outputTemporary.c_str(), "wb");
   if (e.output == nullptr) encoder_fatal("Couldn't create output file " + outputPath);
@@ -82,9 +87,12 @@ int encode_mpeg2_file(const std::string& parameterPath, const std::string& outpu
   init_encoder();
   encode_sequence();
 
+  // A write that failed part way (a full disk, a file-size limit) shows only in the
+  // stream's error flag: the stream is then incomplete and must not replace the output.
+  const bool writeFailed = std::ferror(e.output) != 0;
   const int closed = std::fclose(e.output);
   e.output = nullptr;
-  if (closed != 0) encoder_fatal("Couldn't write output file " + outputPath);
+  if (closed != 0 || writeFailed) encoder_fatal("Couldn't write output file " + outputPath);
   e.outputTemporary.clear();
   if (!target.commit())
     encoder_fatal("Couldn't write output file " + outputPath + ": " + target.error());
@@ -95,6 +103,41 @@ int encode_mpeg2_file(const std::string& parameterPath, const std::string& outpu
   }
   e.statistics = nullptr;
   e.statisticsIsStdout = false;
+}
+
+}  // namespace
+
+int encode_mpeg2_file(const std::string& parameterPath, const std::string& outputPath) {
+  EncoderState& e = g_encoder;
+  read_encoder_parameters(parameterPath, e.params);
+  read_quant_matrices(e.params, e.matrices);
+
+  // The stream goes to a new file beside the output and replaces it only when complete.
+  platform::ReplacingFile target(outputPath);
+  if (!target.valid())
+    encoder_fatal("Couldn't create output file " + outputPath + ": " + target.error());
+  try {
+    encodeInto(target, outputPath);
+  } catch (...) {
+    closeStreams(e);
+    throw;
+  }
+  return 0;
+}
+
+int encode_mpeg2_file(const std::string& parameterPath, platform::ReplacingFile& target) {
+  EncoderState& e = g_encoder;
+  try {
+    read_encoder_parameters(parameterPath, e.params);
+    read_quant_matrices(e.params, e.matrices);
+    if (!target.valid())
+      encoder_fatal("Couldn't create output file " + target.targetPath() + ": " + target.error());
+    encodeInto(target, target.targetPath());
+  } catch (...) {
+    closeStreams(e);
+    target.abandon();
+    throw;
+  }
   return 0;
 }
 

@@ -3,28 +3,32 @@
 // parameter file made from the template beside the program.
 #include "quiltbench/video/video_synthesis.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
+#include <optional>
+#include <sstream>
 
-#include "platform/file.h"
 #include "platform/memory_status.h"
 #include "platform/paths.h"
 #include "platform/replacing_file.h"
 #include "platform/ui.h"
 #include "quiltbench/engine/graph_cut_synthesizer.h"
 #include "quiltbench/video/encoder_entry.h"
+#include "quiltbench/video/temporary_files.h"
 #include "quiltbench/video/video_synthesis_internal.h"
 
 namespace quiltbench::video {
 namespace {
 
-[[noreturn]] void frameFileFailure(const std::string& path) {
-  std::fprintf(stderr, "Cannot write the frame file %s\n", path.c_str());
-  std::exit(1);
-}
+namespace fs = std::filesystem;
 
 void replaceAll(std::string& text, const std::string& key, const std::string& value) {
   for (std::size_t at = text.find(key); at != std::string::npos;
@@ -33,37 +37,127 @@ void replaceAll(std::string& text, const std::string& key, const std::string& va
   }
 }
 
-void removeTemporaryFiles() {
-  platform::removeFile(kParameterFile);
-  // The folder without its trailing separator, as the shell's delete takes it.
+std::string described(const std::string& programPath) {
+  const std::string host = platform::hostPath(programPath);
+  return host == programPath ? programPath : programPath + " (" + host + ")";
+}
+
+// The frames folder as the programs name it, without its trailing separator.
+std::string framesFolder() {
   std::string folder = kFramesFolder;
   folder.pop_back();
-  platform::removeTree(folder);
+  return folder;
 }
 
-bool g_temporaryFilesExist = false;
-
-// The encoder and the frame writer end the process on their fatal errors, past every
-// destructor; the files of the run in progress go then too.
-void removeTemporaryFilesAtExit() {
-  if (g_temporaryFilesExist) removeTemporaryFiles();
+// Absolute, with every link and "." or ".." of the part that exists resolved, so that two
+// spellings of one place compare equal.
+fs::path resolvedHostPath(const std::string& programPath) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(platform::hostPath(programPath), ec);
+  if (ec) return fs::path(platform::hostPath(programPath)).lexically_normal();
+  const fs::path resolved = fs::weakly_canonical(absolute, ec);
+  return ec ? absolute.lexically_normal() : resolved;
 }
 
-// The parameter file and the frames folder go when the run ends, however it ends.
-class TemporaryFiles {
- public:
-  TemporaryFiles() {
-    static const bool registered = std::atexit(removeTemporaryFilesAtExit) == 0;
-    (void)registered;
-    g_temporaryFilesExist = true;
+bool isWithin(const fs::path& path, const fs::path& folder) {
+  return std::mismatch(folder.begin(), folder.end(), path.begin(), path.end()).first ==
+         folder.end();
+}
+
+// The run removes its temporary area when it ends, so a result there would be lost.
+void checkOutputOutsideTemporaryArea(const std::string& output) {
+  const fs::path target = resolvedHostPath(output);
+  if (target == resolvedHostPath(kParameterFile) ||
+      isWithin(target, resolvedHostPath(framesFolder())))
+    throw VideoSynthesisError("the output " + output + " lies in the run's temporary files (" +
+                              kParameterFile + ", " + kFramesFolder +
+                              "), which go when the run ends; name another file");
+}
+
+// Whatever is at the temporary paths is not this run's: writing there and removing it
+// afterwards would destroy someone's files. An empty frames folder is used and kept.
+void checkTemporaryAreaIsFree() {
+  std::error_code ec;
+  const std::string parameterFile = platform::hostPath(kParameterFile);
+  if (fs::symlink_status(parameterFile, ec).type() != fs::file_type::not_found)
+    throw VideoSynthesisError(described(kParameterFile) +
+                              " is there already; the run writes its encoder parameters to "
+                              "that file. Move it away and try again");
+  const std::string folder = platform::hostPath(framesFolder());
+  const fs::file_type type = fs::symlink_status(folder, ec).type();
+  if (type == fs::file_type::not_found) return;
+  if (type != fs::file_type::directory)
+    throw VideoSynthesisError(described(framesFolder()) +
+                              " is in the way of the run's frames folder; move it away and "
+                              "try again");
+  if (!fs::is_empty(folder, ec) || ec)
+    throw VideoSynthesisError("the folder " + described(kFramesFolder) +
+                              " already holds files; the run keeps its frames there. Move "
+                              "them away and try again");
+}
+
+// A new file beside the output, made and removed at once: it proves the output can be
+// written before any work is done for it.
+void checkOutputCanBeCreated(const std::string& output) {
+  SignalsHeld held;
+  platform::ReplacingFile probe(output);
+  if (!probe.valid())
+    throw VideoSynthesisError("the output " + output + " cannot be written: " + probe.error());
+}
+
+[[noreturn]] void fileFailure(const std::string& what, const std::string& hostPath, int error) {
+  const std::string why = error == EEXIST ? "it is there already, perhaps as a link"
+                                          : std::string(std::strerror(error));
+  throw VideoSynthesisError("cannot write " + what + " " + hostPath + ": " + why);
+}
+
+bool writeAll(int fd, const void* data, std::size_t size) {
+  const char* at = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = write(fd, at, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    at += n;
+    size -= static_cast<std::size_t>(n);
   }
-  ~TemporaryFiles() {
-    removeTemporaryFiles();
-    g_temporaryFilesExist = false;
+  return true;
+}
+
+// Writes `bytes` to a new file of the run, which then belongs to `files`.
+template <typename WriteTo>
+void writeRunFile(CreatedFiles& files, const std::string& what, const std::string& hostPath,
+                  WriteTo&& writeTo) {
+  const int fd = files.createFile(hostPath);
+  if (fd < 0) fileFailure(what, hostPath, errno);
+  bool ok = writeTo(fd);
+  int error = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
   }
-  TemporaryFiles(const TemporaryFiles&) = delete;
-  TemporaryFiles& operator=(const TemporaryFiles&) = delete;
-};
+  if (!ok) fileFailure(what, hostPath, error);
+}
+
+// The statistics file that the parameter text names (the first word of its sixth line),
+// when it lies in the frames folder: the run makes it, so that it is the run's to remove.
+std::optional<std::string> statisticsFileInFramesFolder(const std::string& parameters) {
+  std::istringstream lines(parameters);
+  std::string line;
+  for (int k = 0; k < 6; ++k)
+    if (!std::getline(lines, line)) return std::nullopt;
+  std::istringstream words(line);
+  std::string name;
+  if (!(words >> name) || name[0] == '-') return std::nullopt;
+  if (!isWithin(resolvedHostPath(name), resolvedHostPath(framesFolder()))) return std::nullopt;
+  return platform::hostPath(name);
+}
+
+std::size_t separatorCount(const std::string& path) {
+  return static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
+}
 
 // Byte products a second that the pair scoring manages on one core.
 constexpr double kScoredBytesPerSecond = 2.5e10;
@@ -94,14 +188,18 @@ void checkTheWorkFits(const VideoFrames& video, std::uint64_t budget) {
 
 }  // namespace
 
+bool writePpm(int fd, int width, int height, const std::uint8_t* rgb) {
+  char header[64];
+  const int length = std::snprintf(header, sizeof header, "P6\n%d %d\n255\n", width, height);
+  return writeAll(fd, header, static_cast<std::size_t>(length)) &&
+         writeAll(fd, rgb, static_cast<std::size_t>(width) * height * 3);
+}
+
 void writePpmFrame(const std::string& path, int width, int height, const std::uint8_t* rgb) {
-  std::FILE* file = platform::openStdFile(path, "wb");
-  if (file == nullptr) frameFileFailure(path);
-  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-  bool ok = std::fprintf(file, "P6\n%d %d\n255\n", width, height) > 0;
-  ok = ok && std::fwrite(rgb, rowBytes, static_cast<std::size_t>(height), file) ==
-                 static_cast<std::size_t>(height);
-  if (std::fclose(file) != 0 || !ok) frameFileFailure(path);
+  CreatedFiles files(1);
+  writeRunFile(files, "the frame file", platform::hostPath(path),
+               [&](int fd) { return writePpm(fd, width, height, rgb); });
+  files.forget(0);
 }
 
 std::string frameFileName(int index) {
@@ -132,10 +230,14 @@ std::string readParameterTemplate() {
 int CGraphCutSynthesizer::SynthesizeVideo(const std::string& input, const std::string& output) {
   using namespace quiltbench::video;
   platform::Ui& ui = platform::ui();
+  const std::string result = videoOutputPath(output);
   // Checked before anything is decoded: the encoder would replace the source.
-  if (platform::sameFile(input, videoOutputPath(output)))
-    throw VideoSynthesisError("the output " + videoOutputPath(output) +
+  if (platform::sameFile(input, result))
+    throw VideoSynthesisError("the output " + result +
                               " is the input video itself; name another file");
+  checkOutputOutsideTemporaryArea(result);
+  checkOutputCanBeCreated(result);
+  checkTemporaryAreaIsFree();
 
   ui.progress("Decoding " + input);
   VideoFrames video = decodeMpegVideo(input);
@@ -156,19 +258,24 @@ int CGraphCutSynthesizer::SynthesizeVideo(const std::string& input, const std::s
               std::to_string(transition->to) + " back to frame " +
               std::to_string(transition->from));
 
-  if (!platform::makeSureDirectoryPathExists(kFramesFolder)) {
-    throw VideoSynthesisError(std::string("cannot create the folder ") + kFramesFolder);
-  }
-  TemporaryFiles temporaryFiles;
-
   const OutputWindow window = outputWindow(*transition, video.count() - 1);
   ui.progress("Blending frames " + std::to_string(window.end) + "-" +
               std::to_string(window.end + kBlendFrames - 1) + " into frames " +
               std::to_string(window.start) + "-" + std::to_string(window.start + kBlendFrames - 1));
   BlendCut cut = blendCut(video, window);
+
+  // From here on every file the run makes is recorded, and goes when the run ends,
+  // however it ends; nothing else is ever removed.
+  const std::string folder = platform::hostPath(kFramesFolder);
+  // The folders, the frames, the parameter and statistics files and the new output.
+  CreatedFiles files(separatorCount(folder) + static_cast<std::size_t>(window.outputCount()) + 3);
+  if (!files.createFolders(folder))
+    throw VideoSynthesisError("cannot create the folder " + described(kFramesFolder) + ": " +
+                              std::strerror(errno));
   int written = 0;
   composeOutputFrames(video, window, cut.labels, [&](const std::uint8_t* rgb) {
-    writePpmFrame(frameFileName(written), width, height, rgb);
+    writeRunFile(files, "the frame file", platform::hostPath(frameFileName(written)),
+                 [&](int fd) { return writePpm(fd, width, height, rgb); });
     ++written;
   });
   // The encoder needs its own memory; the frames are on disk now.
@@ -177,18 +284,30 @@ int CGraphCutSynthesizer::SynthesizeVideo(const std::string& input, const std::s
 
   const std::string parameters =
       instantiateParameterTemplate(readParameterTemplate(), width, height, written);
-  {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        platform::openStdFile(kParameterFile, "wb"), &std::fclose);
-    if (!file ||
-        std::fwrite(parameters.data(), 1, parameters.size(), file.get()) != parameters.size() ||
-        std::fclose(file.release()) != 0) {
-      throw VideoSynthesisError(std::string("cannot write the parameter file ") + kParameterFile);
-    }
+  writeRunFile(files, "the parameter file", platform::hostPath(kParameterFile),
+               [&](int fd) { return writeAll(fd, parameters.data(), parameters.size()); });
+  if (const auto statistics = statisticsFileInFramesFolder(parameters)) {
+    writeRunFile(files, "the encoder's statistics file", *statistics, [](int) { return true; });
   }
 
-  const std::string result = videoOutputPath(output);
+  std::optional<platform::ReplacingFile> target;
+  std::size_t targetSlot = 0;
+  {
+    SignalsHeld held;
+    target.emplace(result);
+    if (!target->valid())
+      throw VideoSynthesisError("the output " + result + " cannot be written: " + target->error());
+    targetSlot = files.adopt(target->temporaryPath());
+  }
   ui.progress("Encoding " + std::to_string(written) + " frames into " + result);
-  quiltbench::encoder::encode_mpeg2_file(kParameterFile, result);
+  try {
+    quiltbench::encoder::RecoverableEncoderErrors recoverable;
+    quiltbench::encoder::encode_mpeg2_file(kParameterFile, *target);
+  } catch (const quiltbench::encoder::EncoderFatalError& e) {
+    std::string reason = e.what();
+    while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+    throw VideoSynthesisError("the encoder stopped: " + reason);
+  }
+  files.forget(targetSlot);
   return 1;
 }

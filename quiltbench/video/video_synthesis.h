@@ -3,12 +3,13 @@
 //
 // SynthesizeVideo(input, output) decodes the MPEG video at `input`, picks the loop's jump,
 // hides it with a spatio-temporal graph cut, and encodes the looping video as an MPEG-2
-// stream at `output` (".\MPEG_Result.mpg" when empty). It returns 1. A video it cannot use
-// (unopenable, no decodable frame, fewer than 11 frames, too large for the cut) or a
-// missing or unwritable parameter file throws VideoSynthesisError, with the temporary
-// frames and parameter file removed. A frame file that cannot be written, a decoder that
-// cannot be had and every encoder error end the process with status 1 after a message on
-// the error stream.
+// stream at `output` (".\MPEG_Result.mpg" when empty). It returns 1. Every failure throws
+// VideoSynthesisError with the reason: a video it cannot use (unopenable, no decodable
+// frame, fewer than 11 frames, too large for the cut), an output it cannot write or that
+// lies among its temporary files, temporary paths that already hold something, a frame
+// or parameter file that cannot be written, a missing template and every encoder error.
+// The output is replaced only by a complete stream. The run removes exactly the files and
+// folders it made, on every way out, SIGINT, SIGTERM and SIGHUP included.
 #pragma once
 
 #include <stdexcept>

@@ -110,8 +110,13 @@ using FrameSink = std::function<void(const std::uint8_t* rgb)>;
 int composeOutputFrames(const VideoFrames& video, const OutputWindow& window,
                         const std::vector<std::uint8_t>& labels, const FrameSink& sink);
 
-// Writes one binary PPM frame ("P6\n%d %d\n255\n", then the rows). A file that cannot
-// be created or written ends the process with status 1 after naming it on the error stream.
+// Writes one binary PPM frame ("P6\n%d %d\n255\n", then the rows) to the open file `fd`;
+// false, with errno, when a write fails.
+bool writePpm(int fd, int width, int height, const std::uint8_t* rgb);
+
+// Writes one binary PPM frame to a new file at `path` (a program path), never through a
+// link nor over a file that is there already. Throws VideoSynthesisError naming the file
+// when it cannot be created or written; a file it made and could not finish is removed.
 void writePpmFrame(const std::string& path, int width, int height, const std::uint8_t* rgb);
 
 // The file name of output frame `index` in the frames folder.

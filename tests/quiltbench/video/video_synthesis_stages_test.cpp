@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "quiltbench/video/video_synthesis.h"
 #include "quiltbench/video/video_synthesis_internal.h"
 #include "tests/support/test_support.h"
 
@@ -267,11 +269,56 @@ TEST(VideoSynthesisFiles, PpmFrameAndItsName) {
   EXPECT_EQ(frameFileName(137), "c:\\_FrameData\\137.ppm");
 }
 
-TEST(VideoSynthesisFilesDeathTest, UncreatableFrameFileEndsTheProcessWithAMessage) {
+// A frame file is always a new file: never one that is there, never one behind a link,
+// and a failure is an error to report, not the end of the process.
+TEST(VideoSynthesisFiles, FrameFilesAreOnlyEverNewFiles) {
   test_support::TempDir dir;
+  const std::vector<unsigned char> precious = {'k', 'e', 'e', 'p'};
+  test_support::writeFileBytes(dir.file("victim"), precious);
+  test_support::writeFileBytes(dir.file("existing.ppm"), precious);
+  std::filesystem::create_symlink(dir.file("victim"), dir.file("link.ppm"));
+  std::filesystem::create_symlink(dir.file("absent"), dir.file("dangling.ppm"));
+  const struct {
+    const char* name;
+    const char* why;
+  } cases[] = {
+      {"no-such-folder/0.ppm", "No such file or directory"},
+      {"existing.ppm", "it is there already"},
+      {"link.ppm", "it is there already"},
+      {"dangling.ppm", "it is there already"},
+  };
   const std::uint8_t rgb[3] = {};
-  EXPECT_EXIT(writePpmFrame(dir.file("no-such-folder/0.ppm"), 1, 1, rgb),
-              ::testing::ExitedWithCode(1), "Cannot write the frame file .*no-such-folder/0.ppm");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      writePpmFrame(dir.file(c.name), 1, 1, rgb);
+      ADD_FAILURE() << "written";
+    } catch (const VideoSynthesisError& e) {
+      EXPECT_NE(std::string(e.what()).find("cannot write the frame file " + dir.file(c.name)),
+                std::string::npos)
+          << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.why), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(test_support::readFileBytes(dir.file("victim")), precious);
+  EXPECT_EQ(test_support::readFileBytes(dir.file("existing.ppm")), precious);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("absent")));
+}
+
+// A disk that fills up part way through a frame leaves no partial frame behind.
+TEST(VideoSynthesisFiles, AFrameThatCannotBeFinishedIsRemoved) {
+  test_support::TempDir dir;
+  const std::vector<std::uint8_t> rgb(64 * 48 * 3, 7);
+  const int status = test_support::runWithFileSizeLimit(4096, [&] {
+    try {
+      writePpmFrame(dir.file("0.ppm"), 64, 48, rgb.data());
+    } catch (const VideoSynthesisError& e) {
+      return std::string(e.what()).find("File too large") != std::string::npos ? 3 : 4;
+    }
+    return 0;
+  });
+  EXPECT_EQ(status, 3);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("0.ppm")));
 }
 
 TEST(VideoSynthesisTemplate, KeysBecomeNumbersWithABlankOnEachSide) {
