@@ -180,6 +180,14 @@ void codePicture(const EncoderParameters& params, const QuantMatrices& matrices,
           mbBlocks[b].fill(0);
         }
       }
+      if (macroblockStarved()) {
+        for (int b = 0; b < blockCount; ++b) {
+          const std::int16_t dc = mbBlocks[b][0];
+          mbBlocks[b].fill(0);
+          if (intra) mbBlocks[b][0] = dc;
+        }
+        if (!intra) mb.cbp = 0;
+      }
       if (!intra) {
         mb.mb_type &= ~(kMbPattern | kMbQuant);
         if (mb.cbp) mb.mb_type |= kMbPattern;
