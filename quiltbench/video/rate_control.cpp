@@ -49,6 +49,8 @@ struct RateControl {
   double budget = 0;             // bits this picture may spend without underflow
   std::int64_t previousEnd = 0;  // bit count where the previous picture's data ended
   int minimalMacroblockBits = 0;
+  int lastIndex = -1;  // the macroblock of the previous quantiser call, and the bits then
+  std::int64_t lastBitCount = 0;
   int rowCount = 0;
   bool starved = false;
   bool underflowReported = false;
@@ -206,6 +208,7 @@ void initRateControlPicture(const EncoderParameters& params, const PictureState&
   }
   g_rc.T = std::min(g_rc.T, 0.9 * g_rc.budget);
   g_rc.starved = false;
+  g_rc.lastIndex = -1;
   g_rc.qSum = 0;
   g_rc.qScaleType = picture.q_scale_type;
   g_rc.mbCount = sizes.mb_width * sizes.mb_height2;
@@ -247,6 +250,14 @@ int macroblockQuantiser(const PictureState& picture, int index, const Macroblock
       static_cast<double>(g_rc.mbCount - index) * g_rc.minimalMacroblockBits +
       static_cast<double>(rowsLeft) * kSliceHeaderBits + kReserveBits;
   if (used + leastToCome > g_rc.budget) g_rc.starved = true;
+  // What a macroblock coded that way actually took raises the estimate: large DC
+  // steps cost more than the smallest codes.
+  if (g_rc.starved && index > g_rc.lastIndex && g_rc.lastIndex >= 0) {
+    const auto taken = static_cast<int>(bitCount() - g_rc.lastBitCount);
+    g_rc.minimalMacroblockBits = std::max(g_rc.minimalMacroblockBits, taken);
+  }
+  g_rc.lastIndex = index;
+  g_rc.lastBitCount = bitCount();
   const double fullness = g_rc.d + used - g_rc.T * index / g_rc.mbCount;
   double q = fullness * 31.0 / g_rc.r;
   if (q < 1.0) q = 1.0;

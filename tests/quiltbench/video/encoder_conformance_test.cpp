@@ -31,6 +31,7 @@ struct Clip {
   int chroma = 1;
   double bitRate = 1.5e6;
   int profile = 4;
+  int vbvBufferSize = 112;  // units of 16384 bits
 };
 
 void PrintTo(const Clip& c, std::ostream* os) { *os << c.name; }
@@ -75,6 +76,7 @@ encoder_test::ParameterFile parameters(const Clip& c, const std::string& dir) {
       .set(15, std::to_string(c.width))
       .set(16, std::to_string(c.height))
       .set(19, std::to_string(c.bitRate))
+      .set(20, std::to_string(c.vbvBufferSize))
       .set(23, std::to_string(c.profile))
       .set(25, progressive)
       .set(26, std::to_string(c.chroma))
@@ -195,6 +197,13 @@ std::vector<Clip> clips() {
   {
     Clip c{"low_rate", kMoving, 176, 144, 16, 12, 3};
     c.bitRate = 150e3;
+    all.push_back(c);
+  }
+  {
+    // A buffer smaller than the delay field could span: detail that the rate
+    // control must keep within 49152 bits.
+    Clip c{"small_buffer", "mandelbrot=size={size}:rate=25", 176, 144, 16, 12, 3};
+    c.bitRate = 250e3, c.vbvBufferSize = 3;
     all.push_back(c);
   }
   {
