@@ -224,6 +224,44 @@ INSTANTIATE_TEST_SUITE_P(Clips, EncoderConformance, ::testing::ValuesIn(clips())
 
 namespace {
 
+// Mean luma PSNR of the reconstruction against the source over the coded
+// pictures, from the statistics' SNR lines ("Y: ... MSE=... (x dB) ...").
+double meanLumaPsnr(const std::string& statisticsPath) {
+  std::ifstream in(statisticsPath);
+  double sum = 0;
+  int count = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Y: variance=", 0) != 0) continue;
+    sum += std::atof(line.c_str() + line.find('(') + 1);
+    ++count;
+  }
+  return count > 0 ? sum / count : 0;
+}
+
+double panPsnr(const std::vector<std::string>& motion) {
+  Clip c{"pan", "testsrc2=size={size}:rate=25,scroll=horizontal=0.034", 176, 144, 7, 12, 3};
+  c.bitRate = 1e6;
+  const PictureSize size{c.width, c.height, c.chroma};
+  test_support::TempDir dir;
+  const std::string d = dir.path().string();
+  if (!makeSource(c, size, d)) return 0;
+  parameters(c, d).motion(motion).write(d + "/clip.par");
+  if (quiltbench::encoder::encode_mpeg2_file(d + "/clip.par", d + "/clip.m2v") != 0) return 0;
+  return meanLumaPsnr(d + "/stats.txt");
+}
+
+// The program's parameter template searches far enough for a picture panning
+// six samples a frame (eighteen between its reference pictures): as well as a
+// window that surely holds the motion.
+TEST(EncoderTemplate, MotionWindowsFollowAPan) {
+  const std::vector<std::string> wide = {"4 2 40 8", "3 2 20 8", "4 2 40 8", "4 2 40 8",
+                                         "3 2 20 8"};
+  const double withTemplate = panPsnr(templateMotionRecords());
+  const double withWide = panPsnr(wide);
+  EXPECT_GT(withTemplate, withWide - 0.5)
+      << "template " << withTemplate << " dB, wide " << withWide << " dB";
+}
+
 // A stream of a sequence header and pictures of the given sizes with the
 // vbv_delay of a decoder that starts 50 ms after the first bit and decodes one
 // picture every 40 ms (400 kbit/s, a 32768-bit buffer, 25 pictures a second).
