@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "quiltbench/video/bit_writer.h"
 #include "quiltbench/video/encoder_stages.h"
@@ -48,8 +49,13 @@ struct RateControl {
   double variableFullness = 0;   // variable delay: bits in the buffer at this picture's decoding
   double budget = 0;             // bits this picture may spend without underflow
   std::int64_t previousEnd = 0;  // bit count where the previous picture's data ended
-  int minimalMacroblockBits = 0;
-  int lastIndex = -1;  // the macroblock of the previous quantiser call, and the bits then
+  // The least an intra and an inter macroblock is expected to cost, and how many
+  // intra macroblocks motion estimation left from each index on.
+  int minimalIntraBits = 0;
+  int minimalInterBits = 0;
+  std::vector<int> intraFrom;
+  int lastIndex = -1;  // the macroblock of the previous quantiser call, its kind and the bits then
+  bool lastIntra = false;
   std::int64_t lastBitCount = 0;
   int rowCount = 0;
   bool starved = false;
@@ -79,6 +85,10 @@ constexpr double kTicksPerSecond = 90000.0;
 // code, so the guard's estimate never lets the picture's last bits arrive late.
 constexpr int kSliceHeaderBits = 48;
 constexpr int kReserveBits = 256;
+// Spare bits per macroblock below which the buffer, not Test Model 5, sets a
+// lower bound on the quantiser (tuned on detailed QCIF pictures with a 49152-bit
+// buffer: ordinary rates never come near it).
+constexpr double kComfortableMacroblockBits = 300;
 
 void initBufferModel(const EncoderParameters& params) {
   g_rc.modelRate = 400.0 * std::ceil(params.bit_rate / 400.0);
@@ -195,9 +205,13 @@ void initRateControlPicture(const EncoderParameters& params, const PictureState&
   g_rc.S = bitCount();
   g_rc.budget = pictureBudget(g_rc.S, g_rc.previousEnd);
   g_rc.rowCount = sizes.mb_height2;
-  // An intra macroblock cannot leave out its DC coefficients; others can be
-  // coded with their motion alone.
-  g_rc.minimalMacroblockBits = picture.pict_type == kPictureI ? 8 * sizes.block_count + 8 : 24;
+  // An intra macroblock cannot leave out its DC terms (a size code, the
+  // difference and an end of block each, in the worst case near 12 bits plus the
+  // extra precision); others can be coded with their motion alone. What such
+  // macroblocks took before is kept: the content goes on being what it was.
+  g_rc.minimalIntraBits =
+      std::max(g_rc.minimalIntraBits, (12 + picture.intra_dc_precision) * sizes.block_count + 16);
+  g_rc.minimalInterBits = std::max(g_rc.minimalInterBits, 24);
   // Test Model 5's target kept where the buffer allows: below what the picture
   // may spend before its decoding time, above what it must spend so that the
   // buffer does not overflow before the next one.
@@ -212,6 +226,10 @@ void initRateControlPicture(const EncoderParameters& params, const PictureState&
   g_rc.qSum = 0;
   g_rc.qScaleType = picture.q_scale_type;
   g_rc.mbCount = sizes.mb_width * sizes.mb_height2;
+  g_rc.intraFrom.assign(static_cast<std::size_t>(g_rc.mbCount) + 1, 0);
+  for (int k = g_rc.mbCount - 1; k >= 0; --k) {
+    g_rc.intraFrom[k] = g_rc.intraFrom[k + 1] + ((macroblocks[k].mb_type & kMbIntra) ? 1 : 0);
+  }
 
   // Spatial activity: 1 + the smallest variance of the macroblock's four luma
   // blocks, and in interlaced frames also of its four field blocks.
@@ -245,18 +263,29 @@ int macroblockQuantiser(const PictureState& picture, int index, const Macroblock
   const double used = static_cast<double>(bitCount() - g_rc.S);
   // Once what is left of the budget only just covers the macroblocks still to
   // come at their smallest, they get nothing more than the syntax demands.
-  const int rowsLeft = g_rc.rowCount - index * g_rc.rowCount / std::max(1, g_rc.mbCount);
-  const double leastToCome =
-      static_cast<double>(g_rc.mbCount - index) * g_rc.minimalMacroblockBits +
-      static_cast<double>(rowsLeft) * kSliceHeaderBits + kReserveBits;
-  if (used + leastToCome > g_rc.budget) g_rc.starved = true;
-  // What a macroblock coded that way actually took raises the estimate: large DC
-  // steps cost more than the smallest codes.
+  // What a macroblock coded that way actually took raises the estimate of its
+  // kind: large DC steps and long vectors cost more than the shortest codes.
   if (g_rc.starved && index > g_rc.lastIndex && g_rc.lastIndex >= 0) {
     const auto taken = static_cast<int>(bitCount() - g_rc.lastBitCount);
-    g_rc.minimalMacroblockBits = std::max(g_rc.minimalMacroblockBits, taken);
+    int& estimate = g_rc.lastIntra ? g_rc.minimalIntraBits : g_rc.minimalInterBits;
+    estimate = std::max(estimate, taken);
   }
+  const int rowsLeft = g_rc.rowCount - index * g_rc.rowCount / std::max(1, g_rc.mbCount);
+  const bool inRange = index >= 0 && index < g_rc.mbCount;
+  const int intraLeft = inRange ? g_rc.intraFrom[index] : 0;
+  const int interLeft = inRange ? g_rc.mbCount - index - intraLeft : 0;
+  const double leastToCome = static_cast<double>(intraLeft) * g_rc.minimalIntraBits +
+                             static_cast<double>(interLeft) * g_rc.minimalInterBits +
+                             static_cast<double>(rowsLeft) * kSliceHeaderBits + kReserveBits;
+  if (used + leastToCome > g_rc.budget) g_rc.starved = true;
+  // Bits each macroblock still to come may take beyond its smallest coding;
+  // where that is little, a coarse quantiser keeps one detailed macroblock from
+  // spending what the rest of the picture needs.
+  const double perMacroblock =
+      (g_rc.budget - used - leastToCome) / std::max(1, g_rc.mbCount - index);
+  const double pressure = std::clamp(1.0 - perMacroblock / kComfortableMacroblockBits, 0.0, 1.0);
   g_rc.lastIndex = index;
+  g_rc.lastIntra = (macroblock.mb_type & kMbIntra) != 0;
   g_rc.lastBitCount = bitCount();
   const double fullness = g_rc.d + used - g_rc.T * index / g_rc.mbCount;
   double q = fullness * 31.0 / g_rc.r;
@@ -268,6 +297,7 @@ int macroblockQuantiser(const PictureState& picture, int index, const Macroblock
   // Complexities read from the file may be anything; never let the
   // quantiser go beyond its range or become undefined.
   scale = std::isfinite(scale) ? std::clamp(scale, 1.0, largest) : largest;
+  scale = std::max(scale, pressure * largest);
   if (g_rc.starved) scale = largest;
   const int code = quantiserScaleCode(static_cast<int>(scale + 0.5), picture.q_scale_type);
   g_rc.q = quantiserScale(code, picture.q_scale_type);

@@ -169,6 +169,9 @@ constexpr const char* kMoving = "testsrc2=size={size}:rate=25";
 constexpr const char* kInterlaced =
     "testsrc2=size={size}:rate=50,scroll=vertical=0.013:horizontal=0.011,interlace=scan=tff";
 constexpr const char* kInterlacedStill = "testsrc2=size={size}:rate=50,interlace=scan=tff";
+constexpr const char* kCutToNoise =
+    "color=c=gray:size={size}:rate=25:d=0.28[a];"
+    "testsrc2=size={size}:rate=25,noise=alls=40:allf=t[b];[a][b]concat=n=2:v=1";
 constexpr const char* kSmooth = "gradients=size={size}:rate=25:speed=0.01";
 
 std::vector<Clip> clips() {
@@ -200,9 +203,10 @@ std::vector<Clip> clips() {
     all.push_back(c);
   }
   {
-    // A buffer smaller than the delay field could span: detail that the rate
-    // control must keep within 49152 bits.
-    Clip c{"small_buffer", "mandelbrot=size={size}:rate=25", 176, 144, 16, 12, 3};
+    // A cut from flat grey to noise into a buffer smaller than the delay field
+    // could span: the rate control learnt on grey would spend far more than the
+    // 49152 bits the buffer holds, unless the buffer bounds the quantiser.
+    Clip c{"cut_to_noise_small_buffer", kCutToNoise, 176, 144, 16, 12, 3};
     c.bitRate = 250e3, c.vbvBufferSize = 3;
     all.push_back(c);
   }
