@@ -259,10 +259,13 @@ void initRateControlPicture(const EncoderParameters& params, const PictureState&
   }
 }
 
-int macroblockQuantiser(const PictureState& picture, int index, const MacroblockInfo& macroblock) {
-  const double used = static_cast<double>(bitCount() - g_rc.S);
-  // Once what is left of the budget only just covers the macroblocks still to
-  // come at their smallest, they get nothing more than the syntax demands.
+namespace {
+
+// How hard the decoder's buffer presses on the quantiser of macroblock `index`:
+// 0 leaves it to Test Model 5, 1 asks for the coarsest. Sets `starved` once what
+// is left of the picture's budget only just covers the macroblocks still to come
+// at their smallest: they then get nothing more than the syntax demands.
+double bufferPressure(int index, const MacroblockInfo& macroblock, double used) {
   // What a macroblock coded that way actually took raises the estimate of its
   // kind: large DC steps and long vectors cost more than the shortest codes.
   if (g_rc.starved && index > g_rc.lastIndex && g_rc.lastIndex >= 0) {
@@ -270,6 +273,10 @@ int macroblockQuantiser(const PictureState& picture, int index, const Macroblock
     int& estimate = g_rc.lastIntra ? g_rc.minimalIntraBits : g_rc.minimalInterBits;
     estimate = std::max(estimate, taken);
   }
+  g_rc.lastIndex = index;
+  g_rc.lastIntra = (macroblock.mb_type & kMbIntra) != 0;
+  g_rc.lastBitCount = bitCount();
+
   const int rowsLeft = g_rc.rowCount - index * g_rc.rowCount / std::max(1, g_rc.mbCount);
   const bool inRange = index >= 0 && index < g_rc.mbCount;
   const int intraLeft = inRange ? g_rc.intraFrom[index] : 0;
@@ -278,15 +285,20 @@ int macroblockQuantiser(const PictureState& picture, int index, const Macroblock
                              static_cast<double>(interLeft) * g_rc.minimalInterBits +
                              static_cast<double>(rowsLeft) * kSliceHeaderBits + kReserveBits;
   if (used + leastToCome > g_rc.budget) g_rc.starved = true;
-  // Bits each macroblock still to come may take beyond its smallest coding;
-  // where that is little, a coarse quantiser keeps one detailed macroblock from
-  // spending what the rest of the picture needs.
+  if (g_rc.starved) return 1.0;
+  // Where the bits each macroblock may still take beyond its smallest coding are
+  // few, a coarse quantiser keeps one detailed macroblock from spending what the
+  // rest of the picture needs.
   const double perMacroblock =
       (g_rc.budget - used - leastToCome) / std::max(1, g_rc.mbCount - index);
-  const double pressure = std::clamp(1.0 - perMacroblock / kComfortableMacroblockBits, 0.0, 1.0);
-  g_rc.lastIndex = index;
-  g_rc.lastIntra = (macroblock.mb_type & kMbIntra) != 0;
-  g_rc.lastBitCount = bitCount();
+  return std::clamp(1.0 - perMacroblock / kComfortableMacroblockBits, 0.0, 1.0);
+}
+
+}  // namespace
+
+int macroblockQuantiser(const PictureState& picture, int index, const MacroblockInfo& macroblock) {
+  const double used = static_cast<double>(bitCount() - g_rc.S);
+  const double pressure = bufferPressure(index, macroblock, used);
   const double fullness = g_rc.d + used - g_rc.T * index / g_rc.mbCount;
   double q = fullness * 31.0 / g_rc.r;
   if (q < 1.0) q = 1.0;
@@ -298,7 +310,6 @@ int macroblockQuantiser(const PictureState& picture, int index, const Macroblock
   // quantiser go beyond its range or become undefined.
   scale = std::isfinite(scale) ? std::clamp(scale, 1.0, largest) : largest;
   scale = std::max(scale, pressure * largest);
-  if (g_rc.starved) scale = largest;
   const int code = quantiserScaleCode(static_cast<int>(scale + 0.5), picture.q_scale_type);
   g_rc.q = quantiserScale(code, picture.q_scale_type);
   g_rc.qSum += g_rc.q / 2.0;
