@@ -285,15 +285,24 @@ inline std::vector<Picture> decodeWithFfmpeg(const PictureSize& size, const std:
   return splitRawFrames(size, readAll(scratch));
 }
 
-// Largest sample difference inside each macroblock (16 x 16 luma samples and the
-// chroma beside them), row by row over the display size.
-inline std::vector<int> macroblockDifferences(const PictureSize& size, const Picture& a,
-                                              const Picture& b) {
+// How a macroblock of two pictures differs: its largest sample difference and
+// how many of its samples differ at all.
+struct MacroblockDifference {
+  int largest = 0;
+  int differing = 0;
+  int samples = 0;
+};
+
+// The difference inside each macroblock (16 x 16 luma samples and the chroma
+// beside them), row by row over the display size; pictures of unequal sizes differ
+// everywhere.
+inline std::vector<MacroblockDifference> macroblockDifferences(const PictureSize& size,
+                                                               const Picture& a, const Picture& b) {
   const int mbWidth = (size.width + 15) / 16, mbHeight = (size.height + 15) / 16;
-  std::vector<int> largest(static_cast<std::size_t>(mbWidth) * mbHeight, 0);
+  std::vector<MacroblockDifference> result(static_cast<std::size_t>(mbWidth) * mbHeight);
   if (a.y.size() != b.y.size() || a.u.size() != b.u.size() || a.v.size() != b.v.size()) {
-    std::fill(largest.begin(), largest.end(), 256);
-    return largest;
+    for (MacroblockDifference& d : result) d = {256, 1, 1};
+    return result;
   }
   const int sx = size.chromaFormat == 3 ? 1 : 2, sy = size.chromaFormat == 1 ? 2 : 1;
   for (int k = 0; k < 3; ++k) {
@@ -305,12 +314,15 @@ inline std::vector<int> macroblockDifferences(const PictureSize& size, const Pic
     for (int y = 0; y < rows; ++y) {
       for (int x = 0; x < columns; ++x) {
         const std::size_t at = static_cast<std::size_t>(y) * columns + x;
-        int& cell = largest[static_cast<std::size_t>(y / mbh) * mbWidth + x / mbw];
-        cell = std::max(cell, std::abs(pa[at] - pb[at]));
+        MacroblockDifference& d = result[static_cast<std::size_t>(y / mbh) * mbWidth + x / mbw];
+        const int difference = std::abs(pa[at] - pb[at]);
+        d.largest = std::max(d.largest, difference);
+        d.differing += difference != 0;
+        ++d.samples;
       }
     }
   }
-  return largest;
+  return result;
 }
 
 }  // namespace conformance
