@@ -33,6 +33,7 @@ struct Clip {
   int profile = 4;
   int vbvBufferSize = 112;     // units of 16384 bits
   bool variableDelay = false;  // the buffer cannot hold the rate constant
+  bool mpeg1 = false;
 };
 
 void PrintTo(const Clip& c, std::ostream* os) { *os << c.name; }
@@ -73,6 +74,7 @@ encoder_test::ParameterFile parameters(const Clip& c, const std::string& dir) {
       .set(8, std::to_string(c.frames))
       .set(11, std::to_string(c.N))
       .set(12, std::to_string(c.M))
+      .set(13, c.mpeg1 ? "1" : "0")
       .set(14, c.fieldPictures ? "1" : "0")
       .set(15, std::to_string(c.width))
       .set(16, std::to_string(c.height))
@@ -196,6 +198,11 @@ std::vector<Clip> clips() {
     all.push_back(c);
   }
   all.push_back(Clip{"progressive_long_group", kMoving, 176, 144, 40, 36, 3});
+  {
+    Clip c{"mpeg1_with_b", kMoving, 176, 144, 10, 12, 3};
+    c.mpeg1 = true;
+    all.push_back(c);
+  }
   {
     Clip c{"interlaced_422_fields_with_b", kInterlaced, 176, 144, 8, 6, 2};
     c.interlaced = true, c.fieldPictures = true, c.chroma = 2, c.profile = 1;
