@@ -10,8 +10,9 @@
 // mquant), and inverseTransformPicture into the reconstruction.
 //
 // codePicture writes the picture header and picture coding extension itself and
-// runs the picture-level rate control (initRateControlPicture,
-// macroblockQuantiser, updateRateControlPicture); the loop does not call those.
+// runs the picture-level rate control (initRateControlPicture, vbvDelay,
+// macroblockQuantiser with macroblockStarved, updateRateControlPicture, which
+// also stuffs the picture); the loop does not call those.
 //
 // Frame arguments: `source` is the store holding the current picture's source
 // (newSource for I and P, auxSource for B); `reconstruction` is the store that
