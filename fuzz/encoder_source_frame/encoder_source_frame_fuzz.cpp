@@ -1,4 +1,5 @@
-// Feeds arbitrary bytes to the encoder's source-frame reader as a PPM file, with
+// Feeds arbitrary bytes to the encoder's source-frame readers (a PPM file, one raw
+// .yuv file, or raw .Y, .U and .V files by the top bits of the fourth byte), with
 // the picture size and chroma format taken from the first bytes, and to the
 // file-name pattern check: an accepted pattern must format safely.
 #include <unistd.h>
@@ -22,11 +23,32 @@ std::string scratchBase() {
          std::to_string(getpid());
 }
 
-void readPpm(const std::uint8_t* data, std::size_t size) {
+void writeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return;
+  if (size > 0) std::fwrite(data, 1, size, f);
+  std::fclose(f);
+}
+
+// The body as the files of the chosen input type: whole for PPM and one .yuv
+// file, in three parts for the separate planes.
+void writeSource(const std::string& base, int inputType, const std::uint8_t* body,
+                 std::size_t size) {
+  if (inputType == qe::kInputPpm) return writeFile(base + ".ppm", body, size);
+  if (inputType == qe::kInputSingleYuv) return writeFile(base + ".yuv", body, size);
+  const std::size_t third = size / 3;
+  writeFile(base + ".Y", body, third);
+  writeFile(base + ".U", body + third, third);
+  writeFile(base + ".V", body + 2 * third, size - 2 * third);
+}
+
+void readSource(const std::uint8_t* data, std::size_t size) {
   static const std::string base = scratchBase();
   qe::EncoderState& e = qe::g_encoder;
   e.params = qe::EncoderParameters{};
-  e.params.input_type = qe::kInputPpm;
+  constexpr int kTypes[4] = {qe::kInputPpm, qe::kInputSingleYuv, qe::kInputSeparateYuv,
+                             qe::kInputPpm};
+  e.params.input_type = kTypes[data[3] >> 6];
   e.params.horizontal_size = 2 * (1 + data[0] % 40);
   e.params.vertical_size = 4 * (1 + data[1] % 20);
   e.params.chroma_format = 1 + data[2] % 3;
@@ -38,10 +60,7 @@ void readPpm(const std::uint8_t* data, std::size_t size) {
   qe::build_clip_table(e.clipStorage);
   e.clip = e.clipStorage.data() + 384;
 
-  std::FILE* f = std::fopen((base + ".ppm").c_str(), "wb");
-  if (!f) return;
-  if (size > 4) std::fwrite(data + 4, 1, size - 4, f);
-  std::fclose(f);
+  writeSource(base, e.params.input_type, data + 4, size - 4);
 
   qe::Frame frame;
   frame.plane[0].assign(static_cast<std::size_t>(e.sizes.width) * e.sizes.height, 0);
@@ -63,6 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
   }
-  readPpm(data, size);
+  readSource(data, size);
   return 0;
 }

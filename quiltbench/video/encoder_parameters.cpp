@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include "platform/file.h"
@@ -48,6 +49,13 @@ constexpr LevelLimits kLevelLimits[4] = {
     {8, 5, 720, 576, 10368000.0, 15.0, 112},    // Main
     {7, 4, 352, 288, 3041280.0, 4.0, 29},       // Low
 };
+
+// Closes a file however its reading ends: a fatal error may come back to the
+// caller as an exception.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
 
 void warn(const char* format, ...) {
   va_list args;
@@ -407,11 +415,11 @@ std::string formatName(const std::string& pattern, int number) {
 double frameRateForCode(int code) { return code >= 1 && code <= 8 ? kFrameRates[code] : 0.0; }
 
 void read_encoder_parameters(const std::string& path, EncoderParameters& params) {
-  std::FILE* file = platform::openStdFile(path, "r");
+  OwnedFile file(platform::openStdFile(path, "r"));
   if (file == nullptr) fatalWithName("Couldn't open parameter file %s", path);
 
   EncoderParameters p;
-  ParameterLines lines(file, path);
+  ParameterLines lines(file.get(), path);
   p.description = lines.next();
   // The description goes into the stream as user data, where zero bytes could
   // imitate a start code.
@@ -470,7 +478,7 @@ void read_encoder_parameters(const std::string& path, EncoderParameters& params)
   if (p.M < 1) encoder_fatal("M must be positive");
   if (p.N % p.M != 0) encoder_fatal("N must be an integer multiple of M");
   readMotionRecords(lines, p);
-  std::fclose(file);
+  file.reset();
 
   // The names become file names through printf; only harmless patterns pass.
   checkNamePattern(p.frame_name_pattern);
@@ -647,16 +655,15 @@ void check_profile_and_level(const EncoderParameters& p) {
 
 void read_quant_matrices(const EncoderParameters& params, QuantMatrices& matrices) {
   const auto readMatrix = [](const std::string& name, std::array<std::uint8_t, 64>& matrix) {
-    std::FILE* file = platform::openStdFile(name, "r");
+    const OwnedFile file(platform::openStdFile(name, "r"));
     if (file == nullptr) fatalWithName("Couldn't open quant matrix file %s", name);
     for (auto& entry : matrix) {
       int value = 0;
       // A missing or unreadable number is as invalid as one out of range.
-      if (!readMatrixValue(file, value) || value < 1 || value > 255)
+      if (!readMatrixValue(file.get(), value) || value < 1 || value > 255)
         encoder_fatal("invalid value in quant matrix");
       entry = static_cast<std::uint8_t>(value);
     }
-    std::fclose(file);
   };
 
   if (params.intra_matrix_file.empty() || params.intra_matrix_file[0] == '-') {

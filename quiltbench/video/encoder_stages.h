@@ -10,8 +10,9 @@
 // mquant), and inverseTransformPicture into the reconstruction.
 //
 // codePicture writes the picture header and picture coding extension itself and
-// runs the picture-level rate control (initRateControlPicture,
-// macroblockQuantiser, updateRateControlPicture); the loop does not call those.
+// runs the picture-level rate control (initRateControlPicture, vbvDelay,
+// macroblockQuantiser with macroblockStarved, updateRateControlPicture, which
+// also stuffs the picture); the loop does not call those.
 //
 // Frame arguments: `source` is the store holding the current picture's source
 // (newSource for I and P, auxSource for B); `reconstruction` is the store that
@@ -58,10 +59,17 @@ void initRateControlPicture(const EncoderParameters& params, const PictureState&
 // Called by codePicture: quantiser_scale for macroblock `index` (in coding
 // order), given the bits written so far in this picture.
 int macroblockQuantiser(const PictureState& picture, int index, const MacroblockInfo& macroblock);
-// Called by codePicture after the last slice: complexity and buffer updates.
+// Called by codePicture after macroblockQuantiser: true once the picture has so
+// little of its buffer budget left that the macroblock may carry only what the
+// syntax requires (the DC terms of intra blocks, motion vectors).
+bool macroblockStarved();
+// Called by codePicture after the last slice: complexity and buffer updates, then
+// zero stuffing where the bits arriving before the next decoding time would
+// overflow the decoder's buffer.
 void updateRateControlPicture(const PictureState& picture, const Sizes& sizes,
                               const std::vector<MacroblockInfo>& macroblocks);
-// vbv_delay field for the picture about to be written (90 kHz units).
+// vbv_delay field for the picture whose start code is written next (90 kHz
+// units), or 0xFFFF when the buffer cannot hold a constant rate.
 int vbvDelay(const EncoderParameters& params, const PictureState& picture);
 
 // ---- Headers (headers.cpp) --------------------------------------------------------

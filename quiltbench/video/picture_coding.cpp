@@ -27,19 +27,35 @@ void resetDcPredictors(SliceState& slice, int intraDcPrecision) {
 
 void resetMotionPredictors(SliceState& slice) { std::memset(slice.PMV, 0, sizeof slice.PMV); }
 
-bool sameMotion(const MacroblockInfo& a, const MacroblockInfo& b, bool framePicture) {
-  const int directions = kMbForward | kMbBackward;
-  if ((a.mb_type & directions) != (b.mb_type & directions)) return false;
-  if (a.motion_type != b.motion_type) return false;
-  const int vectors = (framePicture && a.motion_type == kMotionField) ? 2 : 1;
+// A decoder predicts a skipped B macroblock from the previous macroblock's
+// directions and motion vectors, but always with frame prediction in a frame
+// picture and from the same-parity reference fields in a field picture. Both
+// macroblocks must use that very prediction: only then does the inferred
+// prediction reproduce the coded one, whichever of the two (the previous
+// macroblock's record or the rule) a decoder follows for the field selects.
+bool usesSkippedBPrediction(const MacroblockInfo& mb, const PictureState& picture) {
+  if (picture.pict_struct == kFramePicture) return mb.motion_type == kMotionFrame;
+  if (mb.motion_type != kMotionField) return false;
+  const int parity = picture.pict_struct == kBottomField ? 1 : 0;
   for (int s = 0; s < 2; ++s) {
     const int flag = s == 0 ? kMbForward : kMbBackward;
-    if (!(a.mb_type & flag)) continue;
-    for (int r = 0; r < vectors; ++r) {
-      if (a.MV[r][s][0] != b.MV[r][s][0] || a.MV[r][s][1] != b.MV[r][s][1]) return false;
-      if ((vectors == 2 || !framePicture) && a.mv_field_sel[r][s] != b.mv_field_sel[r][s]) {
-        return false;
-      }
+    if ((mb.mb_type & flag) && mb.mv_field_sel[0][s] != parity) return false;
+  }
+  return true;
+}
+
+bool repeatsSkippedBPrediction(const MacroblockInfo& mb, const MacroblockInfo& previous,
+                               const PictureState& picture) {
+  const int directions = kMbForward | kMbBackward;
+  if ((mb.mb_type & directions) != (previous.mb_type & directions)) return false;
+  if (!usesSkippedBPrediction(mb, picture) || !usesSkippedBPrediction(previous, picture)) {
+    return false;
+  }
+  for (int s = 0; s < 2; ++s) {
+    const int flag = s == 0 ? kMbForward : kMbBackward;
+    if (!(mb.mb_type & flag)) continue;
+    if (mb.MV[0][s][0] != previous.MV[0][s][0] || mb.MV[0][s][1] != previous.MV[0][s][1]) {
+      return false;
     }
   }
   return true;
@@ -56,10 +72,9 @@ bool skippable(const MacroblockInfo& mb, const PictureState& picture, const Slic
     return mb.motion_type == kMotionField && mb.mv_field_sel[0][0] == parity;
   }
   if (picture.pict_type == kPictureB) {
-    // A skipped B macroblock repeats the previous one's prediction, which must
-    // not be intra.
+    // The previous macroblock must have been coded with motion, never intra.
     if (slice.previous == nullptr || (slice.previous->mb_type & kMbIntra)) return false;
-    return sameMotion(mb, *slice.previous, frame);
+    return repeatsSkippedBPrediction(mb, *slice.previous, picture);
   }
   return false;
 }
@@ -164,6 +179,14 @@ void codePicture(const EncoderParameters& params, const QuantMatrices& matrices,
         } else {
           mbBlocks[b].fill(0);
         }
+      }
+      if (macroblockStarved()) {
+        for (int b = 0; b < blockCount; ++b) {
+          const std::int16_t dc = mbBlocks[b][0];
+          mbBlocks[b].fill(0);
+          if (intra) mbBlocks[b][0] = dc;
+        }
+        if (!intra) mb.cbp = 0;
       }
       if (!intra) {
         mb.mb_type &= ~(kMbPattern | kMbQuant);
