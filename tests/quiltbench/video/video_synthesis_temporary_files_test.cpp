@@ -215,8 +215,9 @@ TEST_F(VideoTemporaryFiles, OutputsThatCannotBeWrittenAreRefusedBeforeTheWork) {
 }
 
 // A disk that fills up: once while the frames are written, once while the stream is (the
-// 64x48 frames take 9 KB each, the looped stream about 11 KB). The run fails with the
-// reason, the old output stays as it was and no file of the run is left.
+// 64x48 frames take 9 KB each, the looped stream more than 10 KB, written as it is coded
+// or when it is closed). The run fails with the reason, the old output stays as it was
+// and no file of the run is left.
 TEST_F(VideoTemporaryFiles, AFullDiskFailsTheRunAndLeavesNothing) {
   const struct {
     const char* name;
@@ -224,7 +225,7 @@ TEST_F(VideoTemporaryFiles, AFullDiskFailsTheRunAndLeavesNothing) {
     const char* reason;
   } cases[] = {
       {"frames", 4096, "cannot write the frame file"},
-      {"stream", 10000, "the encoder stopped: Couldn't write output file"},
+      {"stream", 10000, "the encoder stopped: Couldn't write"},
   };
   test_support::writeFileBytes((drive() / "loop.mpg").string(), {1, 2, 3});
   const auto before = snapshot(drive());
