@@ -7,7 +7,6 @@
 #include <ostream>
 #include <stdexcept>
 
-#include "patchloom/kmeans/kc_tree.h"
 #include "patchloom/kmeans/kmeans_random.h"
 
 KMeansCenterSet::KMeansCenterSet(int k, KMeansPointSet& points) : k_(k), points_(&points) {
@@ -23,7 +22,7 @@ void KMeansCenterSet::print(std::ostream& out) const {
 
 KMeansFilterCenterSet::KMeansFilterCenterSet(int k, KMeansPointSet& points, double damping)
     : KMeansCenterSet(k, points), total_(DBL_MAX), damping_(damping) {
-  if (points.tree() == nullptr) {
+  if (!points.hasIndex()) {
     KMeansReportError("Building kc-tree", false);
     points.buildTree();
   }
@@ -46,7 +45,7 @@ void KMeansFilterCenterSet::print(std::ostream& out) const {
 
 void KMeansFilterCenterSet::computeDistortions() {
   const int d = dim();
-  points_->tree()->filter(k_, centers_.data(), sums_.data(), weights_.data(), sumSqs_.data());
+  points_->filter(k_, centers_.data(), sums_.data(), weights_.data(), sumSqs_.data());
   total_ = 0.0;
   for (int i = 0; i < k_; ++i) {
     const double* c = centers_.data() + offset(i);
@@ -111,5 +110,5 @@ void KMeansFilterCenterSet::resampleAll() {
 }
 
 void KMeansFilterCenterSet::GetAssignments(int* closest, double* sqDist) const {
-  points_->tree()->assign(k_, centers_.data(), closest, sqDist);
+  points_->assign(k_, centers_.data(), closest, sqDist);
 }
