@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -15,6 +16,8 @@ namespace {
 // hide the adder's latency on the processors we run on.
 constexpr int kPointBlock = 8;
 constexpr int kLanes = 4;
+// Per-centre sums of coordinates are kept in 32 bits.
+constexpr int kMaxCount = KMeansByteScan::kMaxPoints;
 
 typedef double Lanes __attribute__((vector_size(32)));
 
@@ -53,19 +56,45 @@ inline __attribute__((always_inline)) void BlockDistances(const std::uint8_t* co
 __attribute__((target("avx2"))) void BlockDistancesWide(const std::uint8_t* const* points,
                                                         int count, const double* block, int dim,
                                                         double* out) {
-  if (count == kPointBlock) {
-    BlockDistances<kPointBlock>(points, block, dim, out);
-  } else {
-    for (int j = 0; j < count; ++j) BlockDistances<1>(points + j, block, dim, out + kLanes * j);
+  switch (count) {
+    case 1:
+      return BlockDistances<1>(points, block, dim, out);
+    case 2:
+      return BlockDistances<2>(points, block, dim, out);
+    case 3:
+      return BlockDistances<3>(points, block, dim, out);
+    case 4:
+      return BlockDistances<4>(points, block, dim, out);
+    case 5:
+      return BlockDistances<5>(points, block, dim, out);
+    case 6:
+      return BlockDistances<6>(points, block, dim, out);
+    case 7:
+      return BlockDistances<7>(points, block, dim, out);
+    default:
+      return BlockDistances<kPointBlock>(points, block, dim, out);
   }
 }
 
 void BlockDistancesPortable(const std::uint8_t* const* points, int count, const double* block,
                             int dim, double* out) {
-  if (count == kPointBlock) {
-    BlockDistances<kPointBlock>(points, block, dim, out);
-  } else {
-    for (int j = 0; j < count; ++j) BlockDistances<1>(points + j, block, dim, out + kLanes * j);
+  switch (count) {
+    case 1:
+      return BlockDistances<1>(points, block, dim, out);
+    case 2:
+      return BlockDistances<2>(points, block, dim, out);
+    case 3:
+      return BlockDistances<3>(points, block, dim, out);
+    case 4:
+      return BlockDistances<4>(points, block, dim, out);
+    case 5:
+      return BlockDistances<5>(points, block, dim, out);
+    case 6:
+      return BlockDistances<6>(points, block, dim, out);
+    case 7:
+      return BlockDistances<7>(points, block, dim, out);
+    default:
+      return BlockDistances<kPointBlock>(points, block, dim, out);
   }
 }
 
@@ -91,7 +120,8 @@ bool KMeansByteScan::holdsBytes(const double* points, int count, int dim) {
 
 KMeansByteScan::KMeansByteScan(const double* points, int count, int dim)
     : count_(count), dim_(dim) {
-  if (dim < 1 || count < 0) throw std::invalid_argument("k-means scan: bad point set size");
+  if (dim < 1 || count < 0 || count > kMaxCount)
+    throw std::invalid_argument("k-means scan: bad point set size");
   if (!holdsBytes(points, count, dim))
     throw std::invalid_argument("k-means scan: a coordinate is not a whole number in 0..255");
   const std::size_t size = static_cast<std::size_t>(count) * dim;
@@ -155,13 +185,13 @@ void KMeansByteScan::filter(int k, const double* centres, double* sums, int* wei
   nearest(k, centres, closest_.data(), nullptr);
   // Whole numbers below 2^53 add up exactly, so these equal the tree's sums whatever order
   // it visits the points in.
-  std::vector<std::int64_t> total(static_cast<std::size_t>(k) * dim_, 0);
+  std::vector<std::uint32_t> total(static_cast<std::size_t>(k) * dim_, 0);
   std::vector<std::int64_t> totalSq(static_cast<std::size_t>(k), 0);
   std::fill(weights, weights + k, 0);
   for (int i = 0; i < count_; ++i) {
     const int c = closest_[static_cast<std::size_t>(i)];
     const std::uint8_t* p = bytes_.data() + static_cast<std::size_t>(i) * dim_;
-    std::int64_t* s = total.data() + static_cast<std::size_t>(c) * dim_;
+    std::uint32_t* s = total.data() + static_cast<std::size_t>(c) * dim_;
     for (int d = 0; d < dim_; ++d) s[d] += p[d];
     totalSq[static_cast<std::size_t>(c)] += norms_[static_cast<std::size_t>(i)];
     ++weights[c];

@@ -12,6 +12,8 @@ class KMeansByteScan {
   // each of which must be a whole number in 0..255 (see holdsBytes).
   KMeansByteScan(const double* points, int count, int dim);
 
+  // The most points a scan takes.
+  static constexpr int kMaxPoints = 16'843'009;  // 2^32 / 255: sums stay in 32 bits
   // True when every coordinate of the count x dim doubles is a whole number in 0..255.
   static bool holdsBytes(const double* points, int count, int dim);
 

@@ -44,17 +44,29 @@ void KMeansFilterCenterSet::print(std::ostream& out) const {
 }
 
 void KMeansFilterCenterSet::computeDistortions() {
-  const int d = dim();
+  // A Lloyd step that has converged leaves the centres as they were: the pass would give
+  // what it gave last time.
+  if (passed_ && passCenters_ == centers_) {
+    valid_ = true;
+    return;
+  }
   points_->filter(k_, centers_.data(), sums_.data(), weights_.data(), sumSqs_.data());
+  passCenters_ = centers_;
+  passed_ = true;
+  const int d = dim();
+  // Every centre's two sums run in dimension order, all side by side: the same roundings
+  // as one sum after another, without each addition waiting on the one before.
+  std::vector<double> cc(static_cast<std::size_t>(k_), 0.0), sc(static_cast<std::size_t>(k_), 0.0);
+  for (int j = 0; j < d; ++j) {
+    for (int i = 0; i < k_; ++i) {
+      const double c = centers_[offset(i) + j];
+      cc[i] += c * c;
+      sc[i] += sums_[offset(i) + j] * c;
+    }
+  }
   total_ = 0.0;
   for (int i = 0; i < k_; ++i) {
-    const double* c = centers_.data() + offset(i);
-    const double* s = sums_.data() + offset(i);
-    double cc = 0.0;
-    double sc = 0.0;
-    for (int j = 0; j < d; ++j) cc += c[j] * c[j];
-    for (int j = 0; j < d; ++j) sc += s[j] * c[j];
-    distortions_[i] = weights_[i] * cc + sumSqs_[i] - 2 * sc;
+    distortions_[i] = weights_[i] * cc[i] + sumSqs_[i] - 2 * sc[i];
     total_ += distortions_[i];
   }
   valid_ = true;

@@ -87,5 +87,8 @@ class KMeansFilterCenterSet : public KMeansCenterSet {
   std::vector<double> distortions_;
   double total_;
   bool valid_ = false;
+  // The centres of the last filtering pass, whose results the arrays above hold.
+  std::vector<double> passCenters_;
+  bool passed_ = false;
   double damping_;
 };

@@ -73,7 +73,8 @@ void KMeansPointSet::buildTree() {
 }
 
 void KMeansPointSet::buildIndex() {
-  if (dim_ >= kScanMinDimension && KMeansByteScan::holdsBytes(points_.get(), count_, dim_)) {
+  if (dim_ >= kScanMinDimension && count_ <= KMeansByteScan::kMaxPoints &&
+      KMeansByteScan::holdsBytes(points_.get(), count_, dim_)) {
     tree_.reset();
     scan_ = std::make_unique<KMeansByteScan>(points_.get(), count_, dim_);
     return;
