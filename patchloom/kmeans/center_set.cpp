@@ -6,8 +6,33 @@
 #include <iomanip>
 #include <ostream>
 #include <stdexcept>
+#include <vector>
 
 #include "patchloom/kmeans/kmeans_random.h"
+
+namespace {
+
+// For K centres (rows of dim doubles) their squared norms and the dot products with their
+// sums, each summed in dimension order; the 2K sums run side by side, with the same
+// roundings as one after another but without each addition waiting on the one before.
+template <int K>
+void SideBySideSums(int dim, const double* centres, const double* sums, double* cc, double* sc) {
+  double norm[K] = {};
+  double dot[K] = {};
+  for (int j = 0; j < dim; ++j) {
+    for (int i = 0; i < K; ++i) {
+      const double c = centres[static_cast<std::size_t>(i) * dim + j];
+      norm[i] += c * c;
+      dot[i] += sums[static_cast<std::size_t>(i) * dim + j] * c;
+    }
+  }
+  for (int i = 0; i < K; ++i) {
+    cc[i] = norm[i];
+    sc[i] = dot[i];
+  }
+}
+
+}  // namespace
 
 KMeansCenterSet::KMeansCenterSet(int k, KMeansPointSet& points) : k_(k), points_(&points) {
   if (k < 1) throw std::invalid_argument("k-means centre set: at least one centre is needed");
@@ -53,16 +78,13 @@ void KMeansFilterCenterSet::computeDistortions() {
   points_->filter(k_, centers_.data(), sums_.data(), weights_.data(), sumSqs_.data());
   passCenters_ = centers_;
   passed_ = true;
-  const int d = dim();
-  // Every centre's two sums run in dimension order, all side by side: the same roundings
-  // as one sum after another, without each addition waiting on the one before.
-  std::vector<double> cc(static_cast<std::size_t>(k_), 0.0), sc(static_cast<std::size_t>(k_), 0.0);
-  for (int j = 0; j < d; ++j) {
-    for (int i = 0; i < k_; ++i) {
-      const double c = centers_[offset(i) + j];
-      cc[i] += c * c;
-      sc[i] += sums_[offset(i) + j] * c;
-    }
+  std::vector<double> cc(static_cast<std::size_t>(k_)), sc(static_cast<std::size_t>(k_));
+  if (k_ == 4) {
+    SideBySideSums<4>(dim(), centers_.data(), sums_.data(), cc.data(), sc.data());
+  } else {
+    for (int i = 0; i < k_; ++i)
+      SideBySideSums<1>(dim(), centers_.data() + offset(i), sums_.data() + offset(i), &cc[i],
+                        &sc[i]);
   }
   total_ = 0.0;
   for (int i = 0; i < k_; ++i) {
