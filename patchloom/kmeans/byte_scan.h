@@ -29,6 +29,8 @@ class KMeansByteScan {
  private:
   // Nearest centre of every point and, when `sqDist` is set, the distance to it.
   void nearest(int k, const double* centres, int* closest, double* sqDist) const;
+  // The same from the ordered sums alone, for centres the quick test does not cover.
+  void nearestOrdered(int k, const double* centres, int* closest, double* sqDist) const;
 
   int count_;
   int dim_;
