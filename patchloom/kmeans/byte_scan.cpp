@@ -192,6 +192,32 @@ void AccumulatePortable(std::uint32_t* __restrict sum, const std::uint8_t* __res
   for (int d = 0; d < dim; ++d) sum[d] += point[d];
 }
 
+// The squared norm of each centre, summed in any order. False when a coordinate is negative
+// or not finite, or a norm too large to bound its rounding, as the quick test needs.
+__attribute__((target_clones("avx2", "default"))) bool CentreNorms(int k, int dim,
+                                                                   const double* centres,
+                                                                   double* norms) {
+  bool fit = true;
+  for (int c = 0; c < k; ++c) {
+    const double* z = centres + static_cast<std::size_t>(c) * dim;
+    double lanes[4] = {};
+    int d = 0;
+    for (; d + 4 <= dim; d += 4) {
+      for (int l = 0; l < 4; ++l) {
+        fit = fit && z[d + l] >= 0.0 && z[d + l] <= DBL_MAX;
+        lanes[l] += z[d + l] * z[d + l];
+      }
+    }
+    for (; d < dim; ++d) {
+      fit = fit && z[d] >= 0.0 && z[d] <= DBL_MAX;
+      lanes[0] += z[d] * z[d];
+    }
+    norms[c] = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+    fit = fit && norms[c] < 1e300;
+  }
+  return fit;
+}
+
 // The distance as KMeansSquaredDistance sums it.
 double OrderedDistance(const std::uint8_t* x, const double* z, int dim) {
   double sum = 0.0;
@@ -243,20 +269,9 @@ KMeansByteScan::KMeansByteScan(const double* points, int count, int dim)
 void KMeansByteScan::nearest(int k, const double* centres, int* closest, double* sqDist) const {
   // The bound below assumes centres of finite, non-negative coordinates, as means and
   // samples of byte points have.
-  const std::size_t size = static_cast<std::size_t>(k) * dim_;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (!(centres[i] >= 0.0 && centres[i] <= DBL_MAX))
-      return nearestOrdered(k, centres, closest, sqDist);
-  }
   std::vector<double> norms(static_cast<std::size_t>(k));
-  for (int c = 0; c < k; ++c) {
-    const double* z = centres + static_cast<std::size_t>(c) * dim_;
-    double sum = 0.0;
-    for (int d = 0; d < dim_; ++d) sum += z[d] * z[d];
-    norms[static_cast<std::size_t>(c)] = sum;
-    // Past this the sums could overflow rather than round.
-    if (!(sum < 1e300)) return nearestOrdered(k, centres, closest, sqDist);
-  }
+  if (!CentreNorms(k, dim_, centres, norms.data()))
+    return nearestOrdered(k, centres, closest, sqDist);
   // Each of the ordered sum, the dot product, the centre's squared norm and the final
   // combination errs by at most (dim + 4) units of rounding of the magnitudes involved,
   // all below |x|^2 + |z|^2 + 2 x.z; twice that for both, and twice again for margin.
