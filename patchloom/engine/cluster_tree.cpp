@@ -506,7 +506,7 @@ bool CPatchOptimizer::ClusterPatches(const PatchList& patches, int dimension,
       double* point = points.point(i);
       for (int d = 0; d < dimension; ++d) point[d] = patch[d];
     }
-    points.buildTree();
+    points.buildIndex();
     KMeansFilterCenterSet centreSet(k, points, 1.0);
     KMeansTermination termination = g_clusterTermination;
     {

@@ -2,13 +2,55 @@
 #include "patchloom/kmeans/center_set.h"
 
 #include <cfloat>
+#include <cstdint>
 #include <cstring>
 #include <iomanip>
 #include <ostream>
 #include <stdexcept>
+#include <vector>
 
-#include "patchloom/kmeans/kc_tree.h"
 #include "patchloom/kmeans/kmeans_random.h"
+
+namespace {
+
+// For K centres (rows of dim doubles) their squared norms and the dot products with their
+// sums, each summed in dimension order; the 2K sums run side by side, with the same
+// roundings as one after another but without each addition waiting on the one before.
+template <int K>
+void SideBySideSums(int dim, const double* centres, const double* sums, double* cc, double* sc) {
+  double norm[K] = {};
+  double dot[K] = {};
+  for (int j = 0; j < dim; ++j) {
+    for (int i = 0; i < K; ++i) {
+      const double c = centres[static_cast<std::size_t>(i) * dim + j];
+      norm[i] += c * c;
+      dot[i] += sums[static_cast<std::size_t>(i) * dim + j] * c;
+    }
+  }
+  for (int i = 0; i < K; ++i) {
+    cc[i] = norm[i];
+    sc[i] = dot[i];
+  }
+}
+
+// c = damping * s / w + (1 - damping) * c over dim coordinates; true when a coordinate
+// changed in any bit. Wider instructions where the processor has them, the same roundings.
+__attribute__((target_clones("avx2", "default"))) bool MoveTowardMean(int dim, double damping,
+                                                                      const double* s, int w,
+                                                                      double* c) {
+  std::uint64_t changed = 0;
+  for (int j = 0; j < dim; ++j) {
+    const double moved = damping * s[j] / w + (1 - damping) * c[j];
+    std::uint64_t before, after;
+    std::memcpy(&before, &c[j], sizeof before);
+    std::memcpy(&after, &moved, sizeof after);
+    changed |= before ^ after;
+    c[j] = moved;
+  }
+  return changed != 0;
+}
+
+}  // namespace
 
 KMeansCenterSet::KMeansCenterSet(int k, KMeansPointSet& points) : k_(k), points_(&points) {
   if (k < 1) throw std::invalid_argument("k-means centre set: at least one centre is needed");
@@ -23,7 +65,7 @@ void KMeansCenterSet::print(std::ostream& out) const {
 
 KMeansFilterCenterSet::KMeansFilterCenterSet(int k, KMeansPointSet& points, double damping)
     : KMeansCenterSet(k, points), total_(DBL_MAX), damping_(damping) {
-  if (points.tree() == nullptr) {
+  if (!points.hasIndex()) {
     KMeansReportError("Building kc-tree", false);
     points.buildTree();
   }
@@ -45,17 +87,23 @@ void KMeansFilterCenterSet::print(std::ostream& out) const {
 }
 
 void KMeansFilterCenterSet::computeDistortions() {
-  const int d = dim();
-  points_->tree()->filter(k_, centers_.data(), sums_.data(), weights_.data(), sumSqs_.data());
+  if (passCurrent_) {
+    valid_ = true;
+    return;
+  }
+  points_->filter(k_, centers_.data(), sums_.data(), weights_.data(), sumSqs_.data());
+  passCurrent_ = true;
+  std::vector<double> cc(static_cast<std::size_t>(k_)), sc(static_cast<std::size_t>(k_));
+  if (k_ == 4) {
+    SideBySideSums<4>(dim(), centers_.data(), sums_.data(), cc.data(), sc.data());
+  } else {
+    for (int i = 0; i < k_; ++i)
+      SideBySideSums<1>(dim(), centers_.data() + offset(i), sums_.data() + offset(i), &cc[i],
+                        &sc[i]);
+  }
   total_ = 0.0;
   for (int i = 0; i < k_; ++i) {
-    const double* c = centers_.data() + offset(i);
-    const double* s = sums_.data() + offset(i);
-    double cc = 0.0;
-    double sc = 0.0;
-    for (int j = 0; j < d; ++j) cc += c[j] * c[j];
-    for (int j = 0; j < d; ++j) sc += s[j] * c[j];
-    distortions_[i] = weights_[i] * cc + sumSqs_[i] - 2 * sc;
+    distortions_[i] = weights_[i] * cc[i] + sumSqs_[i] - 2 * sc[i];
     total_ += distortions_[i];
   }
   valid_ = true;
@@ -73,15 +121,16 @@ double KMeansFilterCenterSet::distortion(int i) {
 
 void KMeansFilterCenterSet::lloydStep() {
   if (!valid_) computeDistortions();
-  const int d = dim();
+  bool moved = false;
   for (int i = 0; i < k_; ++i) {
     const int w = weights_[i];
     if (w <= 0) continue;
-    double* c = centers_.data() + offset(i);
-    const double* s = sums_.data() + offset(i);
-    for (int j = 0; j < d; ++j) c[j] = damping_ * s[j] / w + (1 - damping_) * c[j];
+    moved =
+        MoveTowardMean(dim(), damping_, sums_.data() + offset(i), w, centers_.data() + offset(i)) ||
+        moved;
   }
   valid_ = false;
+  passCurrent_ = passCurrent_ && !moved;
 }
 
 void KMeansFilterCenterSet::swap(bool allowDuplicates) {
@@ -103,13 +152,15 @@ void KMeansFilterCenterSet::swap(bool allowDuplicates) {
   }
   std::memcpy(centers_.data() + offset(r), candidate.data(), sizeof(double) * d);
   valid_ = false;
+  passCurrent_ = false;
 }
 
 void KMeansFilterCenterSet::resampleAll() {
   points_->samplePoints(centers_.data(), k_, false);
   valid_ = false;
+  passCurrent_ = false;
 }
 
 void KMeansFilterCenterSet::GetAssignments(int* closest, double* sqDist) const {
-  points_->tree()->assign(k_, centers_.data(), closest, sqDist);
+  points_->assign(k_, centers_.data(), closest, sqDist);
 }

@@ -78,7 +78,10 @@ class KMeansFilterCenterSet : public KMeansCenterSet {
   void GetAssignments(int* closest, double* sqDist) const;
 
  protected:
-  void centersChanged() override { valid_ = false; }
+  void centersChanged() override {
+    valid_ = false;
+    passCurrent_ = false;
+  }
 
  private:
   std::vector<double> sums_;
@@ -87,5 +90,8 @@ class KMeansFilterCenterSet : public KMeansCenterSet {
   std::vector<double> distortions_;
   double total_;
   bool valid_ = false;
+  // The arrays above hold the filtering pass of the present centres: a Lloyd step that has
+  // converged moves no centre, and the pass need not run again.
+  bool passCurrent_ = false;
   double damping_;
 };

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "patchloom/kmeans/byte_scan.h"
 #include "patchloom/kmeans/kc_tree.h"
 #include "patchloom/kmeans/kmeans_random.h"
 
@@ -57,9 +58,51 @@ KMeansPointSet::KMeansPointSet(int dim, int count) : dim_(dim), count_(count), c
 
 KMeansPointSet::~KMeansPointSet() = default;
 
+namespace {
+// The kc-tree prunes a centre only where a cell is small against the distances between
+// centres, which needs many cuts in every dimension: far more levels than a tree over
+// thousands of points has once the points have more than a few dozen dimensions. Measured:
+// at 192 dimensions and more it visits every point of every pass (the patch vectors of this
+// system have 192 to 3072). The bound of 32 is a cautious guess below that, not a measured
+// crossover.
+constexpr int kScanMinDimension = 32;
+}  // namespace
+
 void KMeansPointSet::buildTree() {
   tree_.reset();
+  scan_.reset();
   tree_ = std::make_unique<KcTree>(points_.get(), count_, dim_);
+}
+
+void KMeansPointSet::buildIndex() {
+  if (dim_ >= kScanMinDimension && count_ <= KMeansByteScan::kMaxPoints &&
+      KMeansByteScan::holdsBytes(points_.get(), count_, dim_)) {
+    tree_.reset();
+    scan_ = std::make_unique<KMeansByteScan>(points_.get(), count_, dim_);
+    return;
+  }
+  buildTree();
+}
+
+void KMeansPointSet::filter(int k, const double* centres, double* sums, int* weights,
+                            double* sumSqs) const {
+  if (scan_) {
+    scan_->filter(k, centres, sums, weights, sumSqs);
+  } else if (tree_) {
+    tree_->filter(k, centres, sums, weights, sumSqs);
+  } else {
+    throw std::logic_error("k-means point set: no tree or scan built");
+  }
+}
+
+void KMeansPointSet::assign(int k, const double* centres, int* closest, double* sqDist) const {
+  if (scan_) {
+    scan_->assign(k, centres, closest, sqDist);
+  } else if (tree_) {
+    tree_->assign(k, centres, closest, sqDist);
+  } else {
+    throw std::logic_error("k-means point set: no tree or scan built");
+  }
 }
 
 void KMeansPointSet::samplePoint(double* out) const {

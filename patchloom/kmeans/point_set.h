@@ -8,6 +8,7 @@
 #include <string>
 
 class KcTree;
+class KMeansByteScan;
 
 // Sum over the dimensions, in order, of (a - b)^2.
 double KMeansSquaredDistance(int dim, const double* a, const double* b);
@@ -45,6 +46,19 @@ class KMeansPointSet {
   void buildTree();
   // The tree, or null until buildTree.
   const KcTree* tree() const { return tree_.get(); }
+  // Prepares the nearest-centre passes once the points are filled: a plain scan over a byte
+  // copy of the points when every coordinate is a whole number in 0..255 and the points
+  // have too many dimensions for the tree to prune, the kc-tree otherwise. Both give the
+  // same results bit for bit.
+  void buildIndex();
+  // True once buildTree or buildIndex has prepared the passes.
+  bool hasIndex() const { return tree_ != nullptr || scan_ != nullptr; }
+  bool scans() const { return scan_ != nullptr; }
+
+  // The filtering and assignment passes of KcTree::filter and KcTree::assign, through
+  // whichever of the two was prepared. Throws std::logic_error before either.
+  void filter(int k, const double* centres, double* sums, int* weights, double* sumSqs) const;
+  void assign(int k, const double* centres, int* closest, double* sqDist) const;
 
   // Copies point KMeansRandomIndex(count) into `out` (dim doubles). Throws std::logic_error
   // on an empty set.
@@ -61,4 +75,5 @@ class KMeansPointSet {
   int capacity_;
   std::unique_ptr<double[]> points_;
   std::unique_ptr<KcTree> tree_;
+  std::unique_ptr<KMeansByteScan> scan_;
 };

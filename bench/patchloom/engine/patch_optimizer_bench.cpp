@@ -2,6 +2,8 @@
 // straightforward version of the same road (one pow per component, one GetPixelRGB per
 // pixel read, member lists of separate vectors). Both versions run from the same fixed
 // clock and k-means seed; the first pair of runs checks that their results are identical.
+// The trees of several exemplars and the results are also checked against digests recorded
+// from an earlier build, so that a faster clustering cannot change a single tree.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "patchloom/engine/cluster_tree_digest.h"
 #include "patchloom/engine/patch_optimizer.h"
 #include "patchloom/image/image.h"
 #include "patchloom/kmeans/kmeans_random.h"
@@ -230,14 +233,14 @@ std::unique_ptr<CImage> PlainMultiLevel(CImage& exemplar, double scale, int iter
 
 // ---------------------------------------------------------------------------------------
 
-// A 128x128 texture with structure at several scales: soft stripes, blobs and grain.
-std::unique_ptr<CImage> MakeExemplar() {
+// A texture with structure at several scales: soft stripes, blobs and grain.
+std::unique_ptr<CImage> MakeExemplar(int side = 128, unsigned seed = 42, int grainSize = 12) {
   auto image = std::make_unique<CImage>();
-  image->Create(128, 128, 24, 0);
-  std::mt19937 random(42);
-  std::uniform_int_distribution<int> grain(-12, 12);
-  for (int y = 0; y < 128; ++y) {
-    for (int x = 0; x < 128; ++x) {
+  image->Create(side, side, 24, 0);
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> grain(-grainSize, grainSize);
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; ++x) {
       const double t = 0.5 + 0.5 * std::sin(0.31 * x + 0.17 * y + 2.0 * std::sin(0.05 * y));
       const double u = 0.5 + 0.5 * std::cos(0.11 * x - 0.23 * y);
       const auto clamp = [](double v) {
@@ -308,10 +311,23 @@ std::unique_ptr<CImage> FastMultiLevel(CImage& exemplar) {
 
 std::unique_ptr<CImage> g_fastSynthesis, g_fastMultiLevel;
 
+// Digests of the results when they were first measured.
+constexpr std::uint64_t kSynthesisDigest = 0x6280217516b3d1c4ULL;
+constexpr std::uint64_t kMultiLevelDigest = 0x928577b9d1dbd092ULL;
+
+std::string Hex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
 void BM_Synthesize(benchmark::State& state) {
   auto exemplar = MakeExemplar();
   for (auto _ : state) g_fastSynthesis = Repeatable([&] { return FastSynthesize(*exemplar); });
   state.SetItemsProcessed(state.iterations() * 256 * 256);
+  const std::uint64_t digest = patchloom_detail::ImageDigest(*g_fastSynthesis);
+  if (digest != kSynthesisDigest)
+    state.SkipWithError(("result changed: digest " + Hex(digest)).c_str());
 }
 
 void BM_SynthesizeStraightforward(benchmark::State& state) {
@@ -329,6 +345,9 @@ void BM_SynthesizeMultiLevel(benchmark::State& state) {
   ScratchFolder scratch;
   for (auto _ : state) g_fastMultiLevel = Repeatable([&] { return FastMultiLevel(*exemplar); });
   state.SetItemsProcessed(state.iterations() * 512 * 512);
+  const std::uint64_t digest = patchloom_detail::ImageDigest(*g_fastMultiLevel);
+  if (digest != kMultiLevelDigest)
+    state.SkipWithError(("result changed: digest " + Hex(digest)).c_str());
 }
 
 void BM_SynthesizeMultiLevelStraightforward(benchmark::State& state) {
@@ -342,9 +361,45 @@ void BM_SynthesizeMultiLevelStraightforward(benchmark::State& state) {
   state.counters["identical"] = 1;
 }
 
+// Trees of several exemplars and sizes, each built from a restarted source, against their
+// digests when they were first measured. Returns the first difference, or an empty string.
+std::string ChangedTree() {
+  struct Case {
+    int side;
+    unsigned seed;
+    int grain;
+    int n;
+    std::uint64_t digest;
+  } cases[] = {
+      {128, 42, 12, 32, 0xd434c6795cefdfeaULL}, {128, 42, 12, 16, 0x8985ad6c887b4af4ULL},
+      {128, 42, 12, 8, 0x9d69fea073c0380aULL},  {160, 7, 40, 32, 0x107f68a3e66b4b92ULL},
+      {160, 7, 40, 16, 0x9b596311e7f3a076ULL},  {96, 3, 0, 16, 0xa91948b802689c21ULL},
+      {96, 3, 0, 8, 0x91ca1c8b3e12571aULL},
+  };
+  std::string changed;
+  for (const Case& c : cases) {
+    auto exemplar = MakeExemplar(c.side, c.seed, c.grain);
+    std::uint64_t digest = 0;
+    Repeatable([&] {
+      CPatchOptimizer optimizer;
+      digest = patchloom_detail::ClusterTreeDigest(
+          optimizer.BuildClusterTree(exemplar.get(), c.n).get());
+      return std::unique_ptr<CImage>();
+    });
+    if (digest != c.digest)
+      changed += " " + std::to_string(c.side) + "/" + std::to_string(c.n) + ": " + Hex(digest);
+  }
+  return changed;
+}
+
 // The two trees of the single-size run alone: the k-means clusterings, which both
 // versions share, are most of the time.
 void BM_BuildClusterTrees(benchmark::State& state) {
+  const std::string changed = ChangedTree();
+  if (!changed.empty()) {
+    state.SkipWithError(("trees changed:" + changed).c_str());
+    return;
+  }
   auto exemplar = MakeExemplar();
   for (auto _ : state) {
     Repeatable([&] {

@@ -1,14 +1,19 @@
-// One clustering of the engine's patch vectors (k = 4, 100 stages) against a plain
-// brute-force Lloyd loop over the same points from the same start, and one filtering pass of
-// the kc-tree against one brute-force pass.
+// One clustering of the engine's patch vectors (k = 4, 100 stages) as the engine runs it and
+// forced onto the kc-tree, both from the same seed and checked to give the same centres and
+// assignments; a plain brute-force Lloyd loop over the same points from the same start; one
+// filtering pass of the kc-tree against one brute-force pass. bench/patchloom/kmeans/
+// compare_with_peer.py runs the clusterings next to an independent Lloyd implementation.
 #include <benchmark/benchmark.h>
 
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "patchloom/kmeans/kmeans.h"
@@ -115,22 +120,76 @@ void bruteForcePass(const Patches& p, const double* centres, double* sums, int* 
   }
 }
 
-// The clustering as the engine runs it, tree build included.
-void BM_Clustering(benchmark::State& state) {
-  const Patches& p = patchesFor(static_cast<int>(state.range(0)));
-  for (auto _ : state) {
-    KMeansRandomRestart();
-    auto points = pointSet(p);
+struct Clustering {
+  std::vector<double> centres;
+  std::vector<int> closest;
+  int stages = 0;
+};
+
+// The clustering as the engine runs it, set-up included; `tree` forces the kc-tree.
+Clustering cluster(const Patches& p, bool tree) {
+  KMeansRandomRestart();
+  auto points = pointSet(p);
+  if (tree) {
     points->buildTree();
-    KMeansFilterCenterSet centres(kCenters, *points, 1.0);
-    KMeansLloydRestartSearch search(centres, kTermination);
-    centres = search.Execute();
-    std::vector<int> closest(p.count);
-    centres.GetAssignments(closest.data(), nullptr);
-    benchmark::DoNotOptimize(closest.data());
-    state.counters["stages"] = search.stage();
+  } else {
+    points->buildIndex();
   }
+  KMeansFilterCenterSet centres(kCenters, *points, 1.0);
+  KMeansLloydRestartSearch search(centres, kTermination);
+  centres = search.Execute();
+  Clustering result;
+  result.closest.resize(static_cast<std::size_t>(p.count));
+  centres.GetAssignments(result.closest.data(), nullptr);
+  const KMeansFilterCenterSet& done = centres;
+  result.centres.assign(done.centers(), done.centers() + kCenters * p.dim);
+  result.stages = search.stage();
+  return result;
+}
+
+void clusteringBenchmark(benchmark::State& state, bool tree) {
+  const Patches& p = patchesFor(static_cast<int>(state.range(0)));
+  Clustering result;
+  for (auto _ : state) {
+    result = cluster(p, tree);
+    benchmark::DoNotOptimize(result.closest.data());
+  }
+  state.counters["stages"] = result.stages;
   state.SetLabel(std::to_string(p.count) + " x " + std::to_string(p.dim));
+  if (!tree) {
+    const Clustering onTree = cluster(p, true);
+    if (onTree.centres != result.centres || onTree.closest != result.closest)
+      state.SkipWithError("the clustering differs from the one on the kc-tree");
+  }
+}
+
+void BM_Clustering(benchmark::State& state) { clusteringBenchmark(state, false); }
+void BM_ClusteringOnKcTree(benchmark::State& state) { clusteringBenchmark(state, true); }
+
+// For the peer comparison: when KMEANS_PEER_POINTS names a folder, writes each point set as
+// raw bytes (points-<count>x<dim>.u8) and the search's first centres as raw doubles
+// (start-<count>x<dim>.f64) there.
+void BM_ExportPoints(benchmark::State& state) {
+  const char* folder = std::getenv("KMEANS_PEER_POINTS");
+  for (auto _ : state) {
+  }
+  if (folder == nullptr) {
+    state.SkipWithError("KMEANS_PEER_POINTS is not set");
+    return;
+  }
+  for (int which = 0; which < 3; ++which) {
+    const Patches& p = patchesFor(which);
+    const std::string name = std::to_string(p.count) + "x" + std::to_string(p.dim);
+    std::vector<unsigned char> bytes(p.coords.begin(), p.coords.end());
+    auto points = pointSet(p);
+    const std::vector<double> start = startCentres(*points);
+    std::ofstream(std::string(folder) + "/points-" + name + ".u8", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(std::string(folder) + "/start-" + name + ".f64", std::ios::binary)
+        .write(reinterpret_cast<const char*>(start.data()),
+               static_cast<std::streamsize>(start.size() * sizeof(double)));
+  }
 }
 
 // 100 plain Lloyd iterations over the same points from the same start.
@@ -203,6 +262,8 @@ void BM_BruteForcePass(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Clustering)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ClusteringOnKcTree)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExportPoints)->Iterations(1);
 BENCHMARK(BM_BruteForceLloyd)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FilterPass)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BruteForcePass)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);

@@ -99,6 +99,37 @@ TEST(KMeansFilterCenterSetTest, CopiesAreDeepAndAssignmentResizes) {
   EXPECT_EQ(small.weight(3), a.weight(3));
 }
 
+// The last pass is reused only while no centre has moved: after every kind of change the
+// distortions equal those of a fresh set at the same centres.
+TEST(KMeansFilterCenterSetTest, EveryChangeOfTheCentresRunsANewPass) {
+  KMeansPointSet points(40, 60);
+  const std::vector<double> start = kmeans_test::fill(points, Data::kBytes, 4, 11);
+  points.buildIndex();
+  KMeansRandomRestart();
+  KMeansFilterCenterSet set(4, points);
+  setCentres(set, start);
+  const auto expectFresh = [&](const char* after) {
+    SCOPED_TRACE(after);
+    KMeansFilterCenterSet fresh(4, points);
+    setCentres(fresh, std::vector<double>(set.centers(), set.centers() + 4 * 40));
+    EXPECT_EQ(set.totalDistortion(), fresh.totalDistortion());
+    for (int z = 0; z < 4; ++z) EXPECT_EQ(set.weight(z), fresh.weight(z));
+  };
+  expectFresh("start");
+  set.center(1)[7] += 0.5;
+  expectFresh("a centre written");
+  for (int step = 0; step < 12; ++step) set.lloydStep();  // converged long before the end
+  expectFresh("Lloyd steps");
+  set.swap(false);
+  expectFresh("a swap");
+  set.resampleAll();
+  expectFresh("resampling");
+  KMeansFilterCenterSet copy(set);
+  copy.lloydStep();
+  set = copy;
+  expectFresh("assigned a moved copy");
+}
+
 // Swaps and resampling without duplicates end even when the points cannot give what is asked.
 TEST(KMeansFilterCenterSetTest, SamplingWithoutDuplicatesEnds) {
   struct Case {
