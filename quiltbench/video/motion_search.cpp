@@ -21,7 +21,12 @@ inline bool better(int sad, int dx, int dy, const SearchResult& best) {
   return dy < best.dy || (dy == best.dy && dx < best.dx);
 }
 
+MotionSearchMode g_mode = MotionSearchMode::Predictive;
+
 }  // namespace
+
+void setMotionSearchMode(MotionSearchMode mode) { g_mode = mode; }
+MotionSearchMode motionSearchMode() { return g_mode; }
 
 SearchWindow searchWindow(const PlaneView& ref, int x, int y, int h, int sx, int sy) {
   SearchWindow w{};

@@ -6,6 +6,15 @@
 
 namespace quiltbench::encoder {
 
+// How the motion estimation finds full-pel vectors: Predictive starts from the
+// vectors of neighbouring macroblocks and of the previous picture and refines
+// them with a small pattern search; Full tries every displacement in the
+// window. Process-wide, like the rest of the encoder's state; Predictive is the
+// default.
+enum class MotionSearchMode { Predictive, Full };
+void setMotionSearchMode(MotionSearchMode mode);
+MotionSearchMode motionSearchMode();
+
 // A plane (or one field of it) seen as rows `stride` apart, `rows` of them,
 // each `width` samples.
 struct PlaneView {
