@@ -30,16 +30,93 @@ PlaneView fieldView(const Frame& frame, const Sizes& sizes, int parity) {
   return {frame[0] + parity * sizes.width, 2 * sizes.width, sizes.width, sizes.height / 2};
 }
 
+// Full-pel vectors found per macroblock for every kind of search (block,
+// direction, reference field), in this picture and in the one coded before:
+// the seeds of the predictive search. Block 0 is the 16 x 16 block of a frame
+// or field picture, 1 and 2 the top and bottom field blocks of a frame
+// picture's macroblock.
+class VectorMemory {
+ public:
+  static constexpr int kKinds = 3 * 2 * 2;
+  static int kind(int block, int s, int fieldSelect) { return (block * 2 + s) * 2 + fieldSelect; }
+
+  // `forget` drops the previous picture's vectors (at the start of a sequence
+  // they belong to another encode).
+  void startPicture(int mbWidth, int mbHeight, bool forget) {
+    const std::size_t count = static_cast<std::size_t>(mbWidth) * mbHeight;
+    if (forget || mbWidth != width_ || mbHeight != height_) {
+      for (auto& v : previous_) v.assign(count, kNone);
+    } else {
+      std::swap(previous_, current_);
+    }
+    for (auto& v : current_) v.assign(count, kNone);
+    width_ = mbWidth, height_ = mbHeight;
+  }
+
+  void remember(int kind, int mbx, int mby, Displacement d) { current_[kind][at(mbx, mby)] = d; }
+
+  // Neighbours coded before in this picture (left, above, above right and
+  // their median), then the same place and its right and lower neighbours in
+  // the previous picture. Appends to `seeds` (room for kMaxSeeds).
+  void seeds(int kind, int mbx, int mby, Displacement* seeds, int& count) const {
+    const auto& now = current_[kind];
+    const auto& before = previous_[kind];
+    auto add = [&](const std::vector<Displacement>& from, int x, int y) {
+      if (x < 0 || x >= width_ || y < 0 || y >= height_) return;
+      const Displacement d = from[at(x, y)];
+      if (d.dx != kNone.dx) seeds[count++] = d;
+    };
+    const int first = count;
+    add(now, mbx - 1, mby);
+    add(now, mbx, mby - 1);
+    add(now, mbx + 1, mby - 1);
+    if (count - first == 3) {
+      const Displacement* n = seeds + first;
+      seeds[count++] = {median(n[0].dx, n[1].dx, n[2].dx), median(n[0].dy, n[1].dy, n[2].dy)};
+    }
+    add(before, mbx, mby);
+    add(before, mbx + 1, mby);
+    add(before, mbx, mby + 1);
+  }
+
+  static constexpr int kMaxSeeds = 8;
+
+ private:
+  static constexpr Displacement kNone{INT_MIN, INT_MIN};
+  static int median(int a, int b, int c) {
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+  }
+  std::size_t at(int mbx, int mby) const { return static_cast<std::size_t>(mby) * width_ + mbx; }
+
+  int width_ = 0, height_ = 0;
+  std::array<std::vector<Displacement>, kKinds> current_, previous_;
+};
+
+VectorMemory g_vectorMemory;
+
+// Where a search's seeds come from and its result goes.
+struct SeedPlace {
+  int kind;
+  int mbx, mby;
+  const Displacement* extra = nullptr;  // one more seed (the frame vector for field blocks)
+};
+
 // Full-pel search on `sourceRef`, then the eight half-pel neighbours on
 // `reconRef` (the same picture reconstructed).
 Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneView& sourceRef,
                   const PlaneView& reconRef, int x, int y, int h, int sx, int sy,
-                  int* hint = nullptr) {
+                  const SeedPlace& place) {
   const SearchWindow window = searchWindow(sourceRef, x, y, h, sx, sy);
+  Displacement seeds[VectorMemory::kMaxSeeds + 1];
+  int seedCount = 0;
+  if (place.extra) seeds[seedCount++] = *place.extra;
+  g_vectorMemory.seeds(place.kind, place.mbx, place.mby, seeds, seedCount);
   const SearchResult full =
-      hint ? fullSearch(current, currentStride, sourceRef, x, y, h, window, hint[0], hint[1])
-           : fullSearch(current, currentStride, sourceRef, x, y, h, window);
-  if (hint) hint[0] = full.dx, hint[1] = full.dy;
+      motionSearchMode() == MotionSearchMode::Full
+          ? fullSearch(current, currentStride, sourceRef, x, y, h, window,
+                       seedCount ? seeds[0].dx : 0, seedCount ? seeds[0].dy : 0)
+          : predictiveSearch(current, currentStride, sourceRef, x, y, h, window, seeds, seedCount);
+  g_vectorMemory.remember(place.kind, place.mbx, place.mby, {full.dx, full.dy});
   Match best{{2 * full.dx, 2 * full.dy}, 0, INT_MAX};
   std::uint8_t predicted[16 * 16];
   const int cx = 2 * full.dx, cy = 2 * full.dy;
@@ -210,10 +287,13 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
       !mpeg1 && picture.pict_type == kPictureP && g_encoder.params.M == 1 &&
       (framePicture ? !picture.frame_pred_frame_dct : !picture.predict_from_first);
 
+  if (picture.pict_type != kPictureI) {
+    g_vectorMemory.startPicture(sizes.mb_width, sizes.mb_height2, false);
+  } else if (!picture.second_field) {
+    g_vectorMemory.startPicture(sizes.mb_width, sizes.mb_height2, true);
+  }
+
   for (int mby = 0; mby < sizes.mb_height2; ++mby) {
-    // The full-pel displacement found for the macroblock to the left, per
-    // direction and reference field: a good first guess that speeds the search.
-    int hints[2][2][2] = {};
     for (int mbx = 0; mbx < sizes.mb_width; ++mbx) {
       MacroblockInfo& mb = macroblocks[mby * sizes.mb_width + mbx];
       mb = MacroblockInfo{};
@@ -239,8 +319,9 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
           const Frame& ref = s == 0 ? stores.oldReference : stores.newReference;
           const PlaneView src = frameView(oldSource, sizes);
           const PlaneView rec = frameView(ref, sizes);
-          Match m =
-              searchBlock(current, currentStride, src, rec, x, y, 16, sx[s], sy[s], hints[s][0]);
+          Match m = searchBlock(current, currentStride, src, rec, x, y, 16, sx[s], sy[s],
+                                {VectorMemory::kind(0, s, 0), mbx, mby});
+          const Displacement frameVector{m.mv[0] >> 1, m.mv[1] >> 2};
           if (s == 0 && picture.pict_type == kPictureP) {
             std::uint8_t zero[256];
             predictBlock(rec.data, rec.stride, x, y, 0, 0, 16, 16, zero, 16, false);
@@ -260,7 +341,8 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
               fm[r].sad = INT_MAX;
               for (int sel = 0; sel < 2; ++sel) {
                 Match f = searchBlock(cur, 2 * sizes.width, fieldView(oldSource, sizes, sel),
-                                      fieldView(ref, sizes, sel), x, y / 2, 8, sx[s], sy[s] / 2);
+                                      fieldView(ref, sizes, sel), x, y / 2, 8, sx[s], sy[s] / 2,
+                                      {VectorMemory::kind(1 + r, s, sel), mbx, mby, &frameVector});
                 f.fieldSelect = sel;
                 if (f.sad < fm[r].sad) fm[r] = f;
               }
@@ -315,7 +397,7 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
             const PlaneView srcView = fieldView(src, sizes, sel);
             const PlaneView recView = fieldView(rec, sizes, sel);
             Match m = searchBlock(current, currentStride, srcView, recView, x, y, 16, sx[s], sy[s],
-                                  hints[s][sel]);
+                                  {VectorMemory::kind(0, s, sel), mbx, mby});
             if (s == 0 && picture.pict_type == kPictureP && sel == parity) {
               std::uint8_t zero[256];
               predictBlock(recView.data, recView.stride, x, y, 0, 0, 16, 16, zero, 16, false);

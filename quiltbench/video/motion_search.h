@@ -47,4 +47,18 @@ SearchResult fullSearchPlain(const std::uint8_t* current, int currentStride, con
 SearchResult fullSearch(const std::uint8_t* current, int currentStride, const PlaneView& ref, int x,
                         int y, int h, const SearchWindow& window, int hintDx = 0, int hintDy = 0);
 
+struct Displacement {
+  int dx, dy;  // full pels
+};
+
+// The predictive search: the best of the zero displacement and `seeds` (those
+// outside the window are moved to its edge), then a large diamond pattern
+// repeated until its centre is best, then a small one. Seeds are usually the
+// vectors of neighbouring macroblocks and of the same place in the previous
+// picture. The result is inside the window; its SAD is exact. Ties are broken
+// in fullSearch's order, so the result depends only on the inputs.
+SearchResult predictiveSearch(const std::uint8_t* current, int currentStride, const PlaneView& ref,
+                              int x, int y, int h, const SearchWindow& window,
+                              const Displacement* seeds, int seedCount);
+
 }  // namespace quiltbench::encoder
