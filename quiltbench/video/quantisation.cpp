@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "quiltbench/video/coding_kernels.h"
 #include "quiltbench/video/encoder_stages.h"
 #include "quiltbench/video/vlc_tables.h"
 
@@ -39,31 +40,14 @@ void quantiseIntra(std::array<std::int16_t, 64>& block, int mquant, int intraDcP
   // stay within the unsigned range of the precision.
   dcLevel = dcLevel < 0 ? 0 : (dcLevel > dcMax ? dcMax : dcLevel);
   block[0] = static_cast<std::int16_t>(dcLevel);
-  const int maxLevel = mpeg1 ? 255 : 2047;
-  for (int i = 1; i < 64; ++i) {
-    const int c = block[i];
-    if (c == 0) continue;
-    const int den = matrix[i] * mquant;
-    int level = (16 * std::abs(c) + den / 2) / den;
-    if (level > maxLevel) level = maxLevel;
-    block[i] = static_cast<std::int16_t>(c < 0 ? -level : level);
-  }
+  static const auto quantise = activeKernels().quantise;
+  quantise(block, 1, mquant, matrix, true, mpeg1 ? 255 : 2047);
 }
 
 bool quantiseNonIntra(std::array<std::int16_t, 64>& block, int mquant,
                       const std::array<std::uint8_t, 64>& matrix, bool mpeg1) {
-  const int maxLevel = mpeg1 ? 255 : 2047;
-  bool any = false;
-  for (int i = 0; i < 64; ++i) {
-    const int c = block[i];
-    if (c == 0) continue;
-    const int den = matrix[i] * mquant;
-    int level = 16 * std::abs(c) / den;
-    if (level > maxLevel) level = maxLevel;
-    block[i] = static_cast<std::int16_t>(c < 0 ? -level : level);
-    any = any || level != 0;
-  }
-  return any;
+  static const auto quantise = activeKernels().quantise;
+  return quantise(block, 0, mquant, matrix, false, mpeg1 ? 255 : 2047);
 }
 
 namespace {

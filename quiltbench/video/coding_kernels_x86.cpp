@@ -1,0 +1,293 @@
+// SSE2 and AVX2 versions of the coding kernels. Each computes what the
+// portable version in coding_kernels_portable.cpp computes, operation for
+// operation where rounding matters (the inverse DCT's float sums run in the
+// same order, without fused multiply-adds), so the output is the same bits.
+#include "quiltbench/video/coding_kernels.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+
+#define QB_SSE2 __attribute__((target("sse2")))
+#define QB_AVX2 __attribute__((target("avx2")))
+
+namespace quiltbench::encoder {
+namespace {
+
+// ---- Forward DCT: 16-bit products summed in pairs by pmaddwd ----------------------
+
+// pairs[v][k]: c[v][2k] in the low and c[v][2k + 1] in the high half of each
+// 32-bit lane, to multiply rows 2k and 2k + 1 interleaved.
+struct ForwardPairs {
+  alignas(16) std::int32_t lane[8][4][4];
+  ForwardPairs() {
+    const auto& c = detail::forwardDctTable();
+    for (int v = 0; v < 8; ++v) {
+      for (int k = 0; k < 4; ++k) {
+        const std::uint32_t pair =
+            static_cast<std::uint16_t>(c[v][2 * k]) |
+            (static_cast<std::uint32_t>(static_cast<std::uint16_t>(c[v][2 * k + 1])) << 16);
+        for (int i = 0; i < 4; ++i) lane[v][k][i] = static_cast<std::int32_t>(pair);
+      }
+    }
+  }
+};
+
+const ForwardPairs& forwardPairs() {
+  static const ForwardPairs pairs;
+  return pairs;
+}
+
+QB_SSE2 inline void transpose8x8(__m128i r[8]) {
+  const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  r[0] = _mm_unpacklo_epi64(b0, b4), r[1] = _mm_unpackhi_epi64(b0, b4);
+  r[2] = _mm_unpacklo_epi64(b1, b5), r[3] = _mm_unpackhi_epi64(b1, b5);
+  r[4] = _mm_unpacklo_epi64(b2, b6), r[5] = _mm_unpackhi_epi64(b2, b6);
+  r[6] = _mm_unpacklo_epi64(b3, b7), r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// out[v] = round(sum over y of c[v][y] * in[y] / 2^shift), lane by lane.
+template <int shift>
+QB_SSE2 inline void forwardPass(const __m128i in[8], __m128i out[8]) {
+  const ForwardPairs& pairs = forwardPairs();
+  __m128i lo[4], hi[4];
+  for (int k = 0; k < 4; ++k) {
+    lo[k] = _mm_unpacklo_epi16(in[2 * k], in[2 * k + 1]);
+    hi[k] = _mm_unpackhi_epi16(in[2 * k], in[2 * k + 1]);
+  }
+  const __m128i rounding = _mm_set1_epi32(1 << (shift - 1));
+  for (int v = 0; v < 8; ++v) {
+    __m128i sumLo = rounding, sumHi = rounding;
+    for (int k = 0; k < 4; ++k) {
+      const __m128i p = _mm_load_si128(reinterpret_cast<const __m128i*>(pairs.lane[v][k]));
+      sumLo = _mm_add_epi32(sumLo, _mm_madd_epi16(lo[k], p));
+      sumHi = _mm_add_epi32(sumHi, _mm_madd_epi16(hi[k], p));
+    }
+    out[v] = _mm_packs_epi32(_mm_srai_epi32(sumLo, shift), _mm_srai_epi32(sumHi, shift));
+  }
+}
+
+QB_SSE2 void forwardDctSse2(std::array<std::int16_t, 64>& block) {
+  __m128i rows[8], columns[8];
+  for (int y = 0; y < 8; ++y) rows[y] = _mm_loadu_si128(reinterpret_cast<__m128i*>(&block[y * 8]));
+  forwardPass<detail::kForwardFirstShift>(rows, columns);
+  transpose8x8(columns);
+  forwardPass<detail::kForwardSecondShift>(columns, rows);
+  transpose8x8(rows);
+  for (int v = 0; v < 8; ++v) _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[v * 8]), rows[v]);
+}
+
+// ---- Inverse DCT: float products summed in index order ---------------------------
+
+// Halves away from zero, then limited to -256..255, eight results.
+QB_SSE2 inline __m128i roundAndLimit(__m128 lo, __m128 hi) {
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 half = _mm_set1_ps(0.5f), minusHalf = _mm_set1_ps(-0.5f);
+  auto nearest = [&](__m128 v) {
+    const __m128 positive = _mm_cmpge_ps(v, zero);
+    const __m128 offset = _mm_or_ps(_mm_and_ps(positive, half), _mm_andnot_ps(positive, minusHalf));
+    return _mm_cvttps_epi32(_mm_add_ps(v, offset));
+  };
+  const __m128i packed = _mm_packs_epi32(nearest(lo), nearest(hi));
+  return _mm_min_epi16(_mm_max_epi16(packed, _mm_set1_epi16(-256)), _mm_set1_epi16(255));
+}
+
+QB_SSE2 void inverseDctSse2(std::array<std::int16_t, 64>& block) {
+  const auto& c = detail::inverseDctTable();
+  alignas(16) float in[64];
+  for (int i = 0; i < 64; i += 4) {
+    const __m128i w = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&block[i]));
+    _mm_store_ps(in + i, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(w, w), 16)));
+  }
+  __m128 rowsLo[8], rowsHi[8];
+  for (int v = 0; v < 8; ++v) {
+    __m128 f = _mm_set1_ps(in[v * 8]);
+    __m128 lo = _mm_mul_ps(f, _mm_loadu_ps(&c[0][0]));
+    __m128 hi = _mm_mul_ps(f, _mm_loadu_ps(&c[0][4]));
+    for (int u = 1; u < 8; ++u) {
+      f = _mm_set1_ps(in[v * 8 + u]);
+      lo = _mm_add_ps(lo, _mm_mul_ps(f, _mm_loadu_ps(&c[u][0])));
+      hi = _mm_add_ps(hi, _mm_mul_ps(f, _mm_loadu_ps(&c[u][4])));
+    }
+    rowsLo[v] = lo, rowsHi[v] = hi;
+  }
+  for (int y = 0; y < 8; ++y) {
+    __m128 k = _mm_set1_ps(c[0][y]);
+    __m128 lo = _mm_mul_ps(k, rowsLo[0]);
+    __m128 hi = _mm_mul_ps(k, rowsHi[0]);
+    for (int v = 1; v < 8; ++v) {
+      k = _mm_set1_ps(c[v][y]);
+      lo = _mm_add_ps(lo, _mm_mul_ps(k, rowsLo[v]));
+      hi = _mm_add_ps(hi, _mm_mul_ps(k, rowsHi[v]));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[y * 8]), roundAndLimit(lo, hi));
+  }
+}
+
+QB_AVX2 void inverseDctAvx2(std::array<std::int16_t, 64>& block) {
+  const auto& c = detail::inverseDctTable();
+  alignas(32) float in[64];
+  for (int i = 0; i < 64; i += 8) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&block[i]));
+    _mm256_store_ps(in + i, _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(w)));
+  }
+  __m256 rows[8];
+  for (int v = 0; v < 8; ++v) {
+    __m256 s = _mm256_mul_ps(_mm256_broadcast_ss(&in[v * 8]), _mm256_loadu_ps(&c[0][0]));
+    for (int u = 1; u < 8; ++u) {
+      s = _mm256_add_ps(
+          s, _mm256_mul_ps(_mm256_broadcast_ss(&in[v * 8 + u]), _mm256_loadu_ps(&c[u][0])));
+    }
+    rows[v] = s;
+  }
+  const __m256 zero = _mm256_setzero_ps();
+  const __m256 half = _mm256_set1_ps(0.5f), minusHalf = _mm256_set1_ps(-0.5f);
+  for (int y = 0; y < 8; ++y) {
+    __m256 s = _mm256_mul_ps(_mm256_broadcast_ss(&c[0][y]), rows[0]);
+    for (int v = 1; v < 8; ++v)
+      s = _mm256_add_ps(s, _mm256_mul_ps(_mm256_broadcast_ss(&c[v][y]), rows[v]));
+    const __m256 offset = _mm256_blendv_ps(minusHalf, half, _mm256_cmp_ps(s, zero, _CMP_GE_OQ));
+    const __m256i r = _mm256_cvttps_epi32(_mm256_add_ps(s, offset));
+    __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1));
+    packed = _mm_min_epi16(_mm_max_epi16(packed, _mm_set1_epi16(-256)), _mm_set1_epi16(255));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[y * 8]), packed);
+  }
+}
+
+// ---- Half-pel prediction ------------------------------------------------------------
+
+template <int w>
+QB_SSE2 inline __m128i loadRow(const std::uint8_t* p) {
+  if constexpr (w == 16) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  } else {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  }
+}
+
+template <int w>
+QB_SSE2 inline void storeRow(std::uint8_t* p, __m128i v) {
+  if constexpr (w == 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+  } else {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+  }
+}
+
+// (a + b + c + d + 2) >> 2 per byte, through 16-bit sums.
+QB_SSE2 inline __m128i average4(__m128i a, __m128i b, __m128i c, __m128i d) {
+  const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+  auto sum = [&](auto unpack) {
+    const __m128i s = _mm_add_epi16(_mm_add_epi16(unpack(a, zero), unpack(b, zero)),
+                                    _mm_add_epi16(unpack(c, zero), unpack(d, zero)));
+    return _mm_srli_epi16(_mm_add_epi16(s, two), 2);
+  };
+  return _mm_packus_epi16(sum([](__m128i x, __m128i z) { return _mm_unpacklo_epi8(x, z); }),
+                          sum([](__m128i x, __m128i z) { return _mm_unpackhi_epi8(x, z); }));
+}
+
+template <int w>
+QB_SSE2 void predictRows(const std::uint8_t* s, int refStride, int xh, int yh, int h,
+                         std::uint8_t* dst, int dstStride, bool average) {
+  for (int j = 0; j < h; ++j) {
+    const std::uint8_t* a = s + j * refStride;
+    __m128i v;
+    if (!xh && !yh) {
+      v = loadRow<w>(a);
+    } else if (xh && !yh) {
+      v = _mm_avg_epu8(loadRow<w>(a), loadRow<w>(a + 1));
+    } else if (!xh) {
+      v = _mm_avg_epu8(loadRow<w>(a), loadRow<w>(a + refStride));
+    } else {
+      v = average4(loadRow<w>(a), loadRow<w>(a + 1), loadRow<w>(a + refStride),
+                   loadRow<w>(a + refStride + 1));
+    }
+    std::uint8_t* d = dst + j * dstStride;
+    if (average) v = _mm_avg_epu8(loadRow<w>(d), v);
+    storeRow<w>(d, v);
+  }
+}
+
+QB_SSE2 void predictBlockSse2(const std::uint8_t* ref, int refStride, int x, int y, int dx, int dy,
+                              int w, int h, std::uint8_t* dst, int dstStride, bool average) {
+  const std::uint8_t* s = ref + (y + (dy >> 1)) * refStride + x + (dx >> 1);
+  if (w == 16) {
+    predictRows<16>(s, refStride, dx & 1, dy & 1, h, dst, dstStride, average);
+  } else if (w == 8) {
+    predictRows<8>(s, refStride, dx & 1, dy & 1, h, dst, dstStride, average);
+  } else {
+    portableKernels().predictBlock(ref, refStride, x, y, dx, dy, w, h, dst, dstStride, average);
+  }
+}
+
+// ---- Quantisation: exact division through single precision -------------------------
+//
+// floor((n + 0.5) / d) equals n / d in integers for 0 <= n < 2^22 and
+// 1 <= d < 2^15: the quotient is at least 0.5 / d from an integer, and one
+// rounded division errs by less than that.
+
+QB_SSE2 bool quantiseSse2(std::array<std::int16_t, 64>& block, int first, int mquant,
+                          const std::array<std::uint8_t, 64>& matrix, bool intra, int maxLevel) {
+  const std::int16_t dc = block[0];
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i scale = _mm_set1_epi16(static_cast<std::int16_t>(mquant));
+  const __m128i limit = _mm_set1_epi16(static_cast<std::int16_t>(maxLevel));
+  const __m128 half = _mm_set1_ps(0.5f);
+  __m128i any = zero;
+  for (int i = 0; i < 64; i += 8) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&block[i]));
+    const __m128i sign = _mm_srai_epi16(c, 15);
+    const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(c, sign), sign);
+    const __m128i weights =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&matrix[i])), zero);
+    const __m128i den = _mm_mullo_epi16(weights, scale);
+    auto quotient = [&](__m128i m, __m128i d) {
+      __m128i n = _mm_slli_epi32(m, 4);
+      if (intra) n = _mm_add_epi32(n, _mm_srli_epi32(d, 1));
+      const __m128 q = _mm_div_ps(_mm_add_ps(_mm_cvtepi32_ps(n), half), _mm_cvtepi32_ps(d));
+      return _mm_cvttps_epi32(q);
+    };
+    const __m128i lo = quotient(_mm_unpacklo_epi16(magnitude, zero), _mm_unpacklo_epi16(den, zero));
+    const __m128i hi = quotient(_mm_unpackhi_epi16(magnitude, zero), _mm_unpackhi_epi16(den, zero));
+    __m128i level = _mm_min_epi16(_mm_packs_epi32(lo, hi), limit);
+    if (i == 0 && first == 1)
+      level = _mm_and_si128(level, _mm_set_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
+    any = _mm_or_si128(any, level);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[i]),
+                     _mm_sub_epi16(_mm_xor_si128(level, sign), sign));
+  }
+  if (first == 1) block[0] = dc;
+  return _mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) != 0xffff;
+}
+
+constexpr CodingKernels kSse2{"sse2", forwardDctSse2, inverseDctSse2, predictBlockSse2,
+                              quantiseSse2};
+constexpr CodingKernels kAvx2{"avx2", forwardDctSse2, inverseDctAvx2, predictBlockSse2,
+                              quantiseSse2};
+
+}  // namespace
+
+namespace detail {
+
+const CodingKernels* sse2Kernels() { return __builtin_cpu_supports("sse2") ? &kSse2 : nullptr; }
+const CodingKernels* avx2Kernels() { return __builtin_cpu_supports("avx2") ? &kAvx2 : nullptr; }
+
+}  // namespace detail
+}  // namespace quiltbench::encoder
+
+#else
+
+namespace quiltbench::encoder::detail {
+
+const CodingKernels* sse2Kernels() { return nullptr; }
+const CodingKernels* avx2Kernels() { return nullptr; }
+
+}  // namespace quiltbench::encoder::detail
+
+#endif
