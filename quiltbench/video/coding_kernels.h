@@ -27,6 +27,14 @@ struct CodingKernels {
   // otherwise, limited to +-maxLevel. Returns whether a level is not zero.
   bool (*quantise)(std::array<std::int16_t, 64>& block, int first, int mquant,
                    const std::array<std::uint8_t, 64>& matrix, bool intra, int maxLevel);
+  // The decoder's inverse quantisation of levels -2048..2047 at `first` (0 or
+  // 1)..63: level * W * scale / 16 for intra, (2 * level + sign) * W * scale /
+  // 32 otherwise, made odd toward zero for MPEG-1, limited to -2048..2047.
+  // Returns the sum of the results (for mismatch control) and sets `anyLevel`
+  // when a level was not zero.
+  int (*inverseQuantise)(std::array<std::int16_t, 64>& block, int first, int mquant,
+                         const std::array<std::uint8_t, 64>& matrix, bool intra, bool mpeg1,
+                         bool& anyLevel);
 };
 
 // The plain C++ versions every other set is checked against.

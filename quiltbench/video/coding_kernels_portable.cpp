@@ -133,8 +133,29 @@ bool quantisePortable(std::array<std::int16_t, 64>& block, int first, int mquant
   return any;
 }
 
-constexpr CodingKernels kPortable{"portable", forwardDctPortable, inverseDctPortable,
-                                  predictBlockPortable, quantisePortable};
+int inverseQuantisePortable(std::array<std::int16_t, 64>& block, int first, int mquant,
+                            const std::array<std::uint8_t, 64>& matrix, bool intra, bool mpeg1,
+                            bool& anyLevel) {
+  int sum = 0;
+  anyLevel = false;
+  for (int i = first; i < 64; ++i) {
+    const int level = block[i];
+    if (level == 0) continue;
+    anyLevel = true;
+    const int step = matrix[i] * mquant;
+    int v = intra ? level * step / 16 : (2 * level + (level > 0 ? 1 : -1)) * step / 32;
+    // MPEG-1 makes even values odd, toward zero.
+    if (mpeg1 && (v & 1) == 0 && v != 0) v += v > 0 ? -1 : 1;
+    v = std::clamp(v, -2048, 2047);
+    block[i] = static_cast<std::int16_t>(v);
+    sum += v;
+  }
+  return sum;
+}
+
+constexpr CodingKernels kPortable{"portable",         forwardDctPortable,
+                                  inverseDctPortable, predictBlockPortable,
+                                  quantisePortable,   inverseQuantisePortable};
 
 }  // namespace
 

@@ -266,10 +266,55 @@ QB_SSE2 bool quantiseSse2(std::array<std::int16_t, 64>& block, int first, int mq
   return _mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) != 0xffff;
 }
 
-constexpr CodingKernels kSse2{"sse2", forwardDctSse2, inverseDctSse2, predictBlockSse2,
-                              quantiseSse2};
-constexpr CodingKernels kAvx2{"avx2", forwardDctSse2, inverseDctAvx2, predictBlockSse2,
-                              quantiseSse2};
+// Products of 16-bit magnitudes and steps through pmaddwd (the high halves are
+// zero), so they are exact in 32 bits.
+QB_SSE2 int inverseQuantiseSse2(std::array<std::int16_t, 64>& block, int first, int mquant,
+                                const std::array<std::uint8_t, 64>& matrix, bool intra, bool mpeg1,
+                                bool& anyLevel) {
+  const std::int16_t dc = block[0];
+  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1);
+  const __m128i scale = _mm_set1_epi16(static_cast<std::int16_t>(mquant));
+  const __m128i shift = _mm_cvtsi32_si128(intra ? 4 : 5);
+  __m128i sum = zero, levels = zero;
+  for (int i = 0; i < 64; i += 8) {
+    __m128i level = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&block[i]));
+    if (i == 0 && first == 1)
+      level = _mm_and_si128(level, _mm_set_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
+    const __m128i sign = _mm_srai_epi16(level, 15);
+    const __m128i isZero = _mm_cmpeq_epi16(level, zero);
+    levels = _mm_or_si128(levels, level);
+    __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(level, sign), sign);
+    if (!intra) magnitude = _mm_add_epi16(_mm_add_epi16(magnitude, magnitude), one);
+    const __m128i step = _mm_mullo_epi16(
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&matrix[i])), zero),
+        scale);
+    auto product = [&](__m128i m, __m128i s) {
+      __m128i v = _mm_srl_epi32(_mm_madd_epi16(m, s), shift);
+      if (mpeg1) {
+        const __m128i odd = _mm_or_si128(_mm_sub_epi32(v, _mm_set1_epi32(1)), _mm_set1_epi32(1));
+        v = _mm_andnot_si128(_mm_cmpeq_epi32(v, zero), odd);
+      }
+      return v;
+    };
+    const __m128i lo = product(_mm_unpacklo_epi16(magnitude, zero), _mm_unpacklo_epi16(step, zero));
+    const __m128i hi = product(_mm_unpackhi_epi16(magnitude, zero), _mm_unpackhi_epi16(step, zero));
+    __m128i v = _mm_packs_epi32(lo, hi);
+    v = _mm_andnot_si128(isZero, _mm_sub_epi16(_mm_xor_si128(v, sign), sign));
+    v = _mm_min_epi16(_mm_max_epi16(v, _mm_set1_epi16(-2048)), _mm_set1_epi16(2047));
+    sum = _mm_add_epi32(sum, _mm_madd_epi16(v, one));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[i]), v);
+  }
+  if (first == 1) block[0] = dc;
+  anyLevel = _mm_movemask_epi8(_mm_cmpeq_epi16(levels, zero)) != 0xffff;
+  sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+  sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm_cvtsi128_si32(sum);
+}
+
+constexpr CodingKernels kSse2{"sse2",           forwardDctSse2, inverseDctSse2,
+                              predictBlockSse2, quantiseSse2,   inverseQuantiseSse2};
+constexpr CodingKernels kAvx2{"avx2",           forwardDctSse2, inverseDctAvx2,
+                              predictBlockSse2, quantiseSse2,   inverseQuantiseSse2};
 
 }  // namespace
 

@@ -368,6 +368,21 @@ TEST(CodingKernels, EverySetMatchesThePortableOne) {
       const bool anyB = set->quantise(b, intra ? 1 : 0, mquant, matrix, intra, maxLevel);
       ASSERT_EQ(a, b) << "quantisation, trial " << trial;
       ASSERT_EQ(anyA, anyB) << "quantisation, trial " << trial;
+
+      // Inverse quantisation of what quantisation leaves, and of any codable level.
+      const bool mpeg1 = trial % 3 == 0;
+      for (const Block& input : {a, levels}) {
+        Block x = input, y = input;
+        for (auto& v : x) v = static_cast<std::int16_t>(std::clamp<int>(v, -2048, 2047));
+        y = x;
+        bool anyX = false, anyY = false;
+        const int sumX =
+            plain.inverseQuantise(x, intra ? 1 : 0, mquant, matrix, intra, mpeg1, anyX);
+        const int sumY = set->inverseQuantise(y, intra ? 1 : 0, mquant, matrix, intra, mpeg1, anyY);
+        ASSERT_EQ(x, y) << "inverse quantisation, trial " << trial;
+        ASSERT_EQ(sumX, sumY) << "inverse quantisation, trial " << trial;
+        ASSERT_EQ(anyX, anyY) << "inverse quantisation, trial " << trial;
+      }
     }
 
     // Prediction: every half-pel phase, both widths, with and without
