@@ -1,7 +1,9 @@
 // Per-picture statistics of the encoder and the reconstructed-frame files.
 #include "quiltbench/video/encoder_statistics.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "platform/file.h"
 
@@ -50,18 +52,28 @@ char quantLetter(const MacroblockInfo& mb) {
 
 PlaneSnr plane_snr(const std::uint8_t* source, const std::uint8_t* reconstruction, int stride,
                    int columns, int rows, int firstRow, int rowStep) {
-  double sum = 0, sumSquares = 0, errorSquares = 0;
+  // Integer sums: exact, as the double ones were, and several times faster.
+  // Runs of up to 2^15 samples fit in 32 bits.
+  std::uint64_t sumInt = 0, sumSquaresInt = 0, errorSquaresInt = 0;
   for (int j = 0; j < rows; ++j) {
     const std::size_t row =
         static_cast<std::size_t>(firstRow + j * rowStep) * static_cast<std::size_t>(stride);
-    for (int i = 0; i < columns; ++i) {
-      const double s = source[row + i];
-      const double d = s - reconstruction[row + i];
-      sum += s;
-      sumSquares += s * s;
-      errorSquares += d * d;
+    for (int start = 0; start < columns; start += 1 << 15) {
+      const int end = std::min(columns, start + (1 << 15));
+      std::uint32_t runSum = 0, runSquares = 0, runErrors = 0;
+      for (int i = start; i < end; ++i) {
+        const std::uint32_t s = source[row + i];
+        const int d = static_cast<int>(s) - reconstruction[row + i];
+        runSum += s;
+        runSquares += s * s;
+        runErrors += static_cast<std::uint32_t>(d * d);
+      }
+      sumInt += runSum, sumSquaresInt += runSquares, errorSquaresInt += runErrors;
     }
   }
+  const double sum = static_cast<double>(sumInt);
+  const double sumSquares = static_cast<double>(sumSquaresInt);
+  const double errorSquares = static_cast<double>(errorSquaresInt);
   PlaneSnr result;
   const double n = static_cast<double>(columns) * rows;
   if (n <= 0) {

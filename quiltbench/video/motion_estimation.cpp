@@ -11,8 +11,21 @@
 #include "quiltbench/video/prediction.h"
 #include "quiltbench/video/sad.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quiltbench::encoder {
 namespace {
+
+#if defined(__SSE2__)
+// Sum of four 32-bit lanes (each at most 16 x 16 x 255^2, so no overflow).
+long horizontalSum(__m128i v) {
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm_cvtsi128_si32(v);
+}
+#endif
 
 // A vector found for one block of 16 x h: half-pel vector, the reference field
 // (field predictions) and its SAD against the reconstructed reference.
@@ -118,8 +131,8 @@ Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneVie
           : predictiveSearch(current, currentStride, sourceRef, x, y, h, window, seeds, seedCount);
   g_vectorMemory.remember(place.kind, place.mbx, place.mby, {full.dx, full.dy});
   Match best{{2 * full.dx, 2 * full.dy}, 0, INT_MAX};
-  std::uint8_t predicted[16 * 16];
   const int cx = 2 * full.dx, cy = 2 * full.dy;
+  const std::uint8_t* origin = reconRef.data + y * reconRef.stride + x;
   for (int oy = -1; oy <= 1; ++oy) {
     for (int ox = -1; ox <= 1; ++ox) {
       const int hx = cx + ox, hy = cy + oy;
@@ -128,8 +141,8 @@ Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneVie
       if (x + (hx >> 1) < 0 || x + (hx >> 1) + 16 + (hx & 1) > reconRef.width) continue;
       if (y + (hy >> 1) < 0 || y + (hy >> 1) + h + (hy & 1) > reconRef.rows) continue;
       if (std::abs(hx) > 2 * sx || std::abs(hy) > 2 * sy) continue;
-      predictBlock(reconRef.data, reconRef.stride, x, y, hx, hy, 16, h, predicted, 16, false);
-      const int sad = sad16(current, currentStride, predicted, 16, h, INT_MAX);
+      const int sad =
+          halfPelSad16(current, currentStride, origin, reconRef.stride, hx, hy, h, best.sad);
       if (sad < best.sad) best = {{hx, hy}, 0, sad};
     }
   }
@@ -152,6 +165,18 @@ struct Candidate {
 };
 
 long squaredError(const std::uint8_t* current, int stride, const std::uint8_t* prediction) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc = zero;
+  for (int y = 0; y < 16; ++y) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + y * stride));
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prediction + y * 16));
+    const __m128i lo = _mm_sub_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(p, zero));
+    const __m128i hi = _mm_sub_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(p, zero));
+    acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)));
+  }
+  return horizontalSum(acc);
+#else
   long sum = 0;
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 16; ++x) {
@@ -160,10 +185,23 @@ long squaredError(const std::uint8_t* current, int stride, const std::uint8_t* p
     }
   }
   return sum;
+#endif
 }
 
 long variance(const std::uint8_t* current, int stride) {
   long sum = 0, squares = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  __m128i sums = zero, acc = zero;
+  for (int y = 0; y < 16; ++y) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + y * stride));
+    sums = _mm_add_epi64(sums, _mm_sad_epu8(c, zero));
+    const __m128i lo = _mm_unpacklo_epi8(c, zero), hi = _mm_unpackhi_epi8(c, zero);
+    acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)));
+  }
+  sum = _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+  squares = horizontalSum(acc);
+#else
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 16; ++x) {
       const int v = current[y * stride + x];
@@ -171,6 +209,7 @@ long variance(const std::uint8_t* current, int stride) {
       squares += v * v;
     }
   }
+#endif
   return squares - sum * sum / 256;
 }
 
@@ -323,9 +362,8 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
                                 {VectorMemory::kind(0, s, 0), mbx, mby});
           const Displacement frameVector{m.mv[0] >> 1, m.mv[1] >> 2};
           if (s == 0 && picture.pict_type == kPictureP) {
-            std::uint8_t zero[256];
-            predictBlock(rec.data, rec.stride, x, y, 0, 0, 16, 16, zero, 16, false);
-            const int sad0 = sad16Plain(current, currentStride, zero, 16, 16);
+            const int sad0 = sad16(current, currentStride, rec.data + y * rec.stride + x,
+                                   rec.stride, 16, INT_MAX);
             if (sad0 <= m.sad + kZeroVectorBias) m = {{0, 0}, 0, sad0};
           }
           c.motionType = kMotionFrame;
@@ -399,9 +437,8 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
             Match m = searchBlock(current, currentStride, srcView, recView, x, y, 16, sx[s], sy[s],
                                   {VectorMemory::kind(0, s, sel), mbx, mby});
             if (s == 0 && picture.pict_type == kPictureP && sel == parity) {
-              std::uint8_t zero[256];
-              predictBlock(recView.data, recView.stride, x, y, 0, 0, 16, 16, zero, 16, false);
-              const int sad0 = sad16Plain(current, currentStride, zero, 16, 16);
+              const int sad0 = sad16(current, currentStride, recView.data + y * recView.stride + x,
+                                     recView.stride, 16, INT_MAX);
               if (sad0 <= m.sad + kZeroVectorBias) m = {{0, 0}, 0, sad0};
             }
             m.fieldSelect = sel;
@@ -457,7 +494,7 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
             both.prediction[i] = static_cast<std::uint8_t>(
                 (single[0].prediction[i] + single[1].prediction[i] + 1) >> 1);
           }
-          both.sad = sad16Plain(current, currentStride, both.prediction, 16, 16);
+          both.sad = sad16(current, currentStride, both.prediction, 16, 16, INT_MAX);
           if (both.sad < best.sad) best = both;
         }
       }

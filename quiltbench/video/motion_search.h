@@ -52,8 +52,8 @@ struct Displacement {
 };
 
 // The predictive search: the best of the zero displacement and `seeds` (those
-// outside the window are moved to its edge), then a large diamond pattern
-// repeated until its centre is best, then a small one. Seeds are usually the
+// outside the window are moved to its edge), then a small diamond pattern
+// (the four nearest displacements) repeated until its centre is best. Seeds are usually the
 // vectors of neighbouring macroblocks and of the same place in the previous
 // picture. The result is inside the window; its SAD is exact. Ties are broken
 // in fullSearch's order, so the result depends only on the inputs.

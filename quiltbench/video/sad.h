@@ -45,4 +45,64 @@ inline int sad16(const std::uint8_t* a, int aStride, const std::uint8_t* b, int 
 #endif
 }
 
+// SAD of the 16 x h block `a` against the half-pel prediction at (hx, hy)
+// half samples from `ref` (the sample at the zero displacement), the prediction
+// rounded as MPEG-2 forms it (h a multiple of 4). The plain version is the
+// reference. Like sad16, the fast one may stop once the sum exceeds `limit`.
+int halfPelSad16Plain(const std::uint8_t* a, int aStride, const std::uint8_t* ref, int refStride,
+                      int hx, int hy, int h);
+
+#if defined(__SSE2__)
+// The two 64-bit halves of a psadbw accumulator added.
+inline int sum64(__m128i acc) {
+  return _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
+}
+#endif
+
+inline int halfPelSad16(const std::uint8_t* a, int aStride, const std::uint8_t* ref, int refStride,
+                        int hx, int hy, int h, int limit) {
+#if defined(__SSE2__)
+  const std::uint8_t* r = ref + (hy >> 1) * refStride + (hx >> 1);
+  const int xh = hx & 1, yh = hy & 1;
+  auto load = [](const std::uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  __m128i acc = _mm_setzero_si128();
+  if (xh && yh) {
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    for (int y = 0; y < h; ++y, r += refStride, a += aStride) {
+      const __m128i p0 = load(r), p1 = load(r + 1), p2 = load(r + refStride),
+                    p3 = load(r + refStride + 1);
+      const __m128i lo = _mm_srli_epi16(
+          _mm_add_epi16(
+              _mm_add_epi16(
+                  _mm_add_epi16(_mm_unpacklo_epi8(p0, zero), _mm_unpacklo_epi8(p1, zero)),
+                  _mm_add_epi16(_mm_unpacklo_epi8(p2, zero), _mm_unpacklo_epi8(p3, zero))),
+              two),
+          2);
+      const __m128i hi = _mm_srli_epi16(
+          _mm_add_epi16(
+              _mm_add_epi16(
+                  _mm_add_epi16(_mm_unpackhi_epi8(p0, zero), _mm_unpackhi_epi8(p1, zero)),
+                  _mm_add_epi16(_mm_unpackhi_epi8(p2, zero), _mm_unpackhi_epi8(p3, zero))),
+              two),
+          2);
+      acc = _mm_add_epi64(acc, _mm_sad_epu8(load(a), _mm_packus_epi16(lo, hi)));
+      if ((y & 3) == 3 && sum64(acc) > limit) break;
+    }
+  } else {
+    const int step = xh ? 1 : (yh ? refStride : 0);
+    for (int y = 0; y < h; ++y, r += refStride, a += aStride) {
+      const __m128i p = step ? _mm_avg_epu8(load(r), load(r + step)) : load(r);
+      acc = _mm_add_epi64(acc, _mm_sad_epu8(load(a), p));
+      if ((y & 3) == 3 && sum64(acc) > limit) break;
+    }
+  }
+  return sum64(acc);
+#else
+  (void)limit;
+  return halfPelSad16Plain(a, aStride, ref, refStride, hx, hy, h);
+#endif
+}
+
 }  // namespace quiltbench::encoder
