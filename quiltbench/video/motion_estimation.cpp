@@ -130,22 +130,48 @@ Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneVie
                        seedCount ? seeds[0].dx : 0, seedCount ? seeds[0].dy : 0)
           : predictiveSearch(current, currentStride, sourceRef, x, y, h, window, seeds, seedCount);
   g_vectorMemory.remember(place.kind, place.mbx, place.mby, {full.dx, full.dy});
-  Match best{{2 * full.dx, 2 * full.dy}, 0, INT_MAX};
   const int cx = 2 * full.dx, cy = 2 * full.dy;
   const std::uint8_t* origin = reconRef.data + y * reconRef.stride + x;
-  for (int oy = -1; oy <= 1; ++oy) {
-    for (int ox = -1; ox <= 1; ++ox) {
-      const int hx = cx + ox, hy = cy + oy;
-      // Keep every sample the half-pel interpolation reads inside the view,
-      // and within the search width.
-      if (x + (hx >> 1) < 0 || x + (hx >> 1) + 16 + (hx & 1) > reconRef.width) continue;
-      if (y + (hy >> 1) < 0 || y + (hy >> 1) + h + (hy & 1) > reconRef.rows) continue;
-      if (std::abs(hx) > 2 * sx || std::abs(hy) > 2 * sy) continue;
-      const int sad =
-          halfPelSad16(current, currentStride, origin, reconRef.stride, hx, hy, h, best.sad);
-      if (sad < best.sad) best = {{hx, hy}, 0, sad};
+  // SAD at half-pel offset (ox, oy) from the full-pel vector, INT_MAX where
+  // the interpolation would read outside the view or the vector leave the
+  // search width; may stop above `limit`.
+  auto measure = [&](int ox, int oy, int limit) {
+    const int hx = cx + ox, hy = cy + oy;
+    if (x + (hx >> 1) < 0 || x + (hx >> 1) + 16 + (hx & 1) > reconRef.width) return INT_MAX;
+    if (y + (hy >> 1) < 0 || y + (hy >> 1) + h + (hy & 1) > reconRef.rows) return INT_MAX;
+    if (std::abs(hx) > 2 * sx || std::abs(hy) > 2 * sy) return INT_MAX;
+    return halfPelSad16(current, currentStride, origin, reconRef.stride, hx, hy, h, limit);
+  };
+  Match best{{cx, cy}, 0, measure(0, 0, INT_MAX)};
+  auto consider = [&](int ox, int oy) {
+    const int sad = measure(ox, oy, best.sad);
+    if (sad < best.sad) best = {{cx + ox, cy + oy}, 0, sad};
+  };
+  if (motionSearchMode() == MotionSearchMode::Full) {
+    for (int oy = -1; oy <= 1; ++oy) {
+      for (int ox = -1; ox <= 1; ++ox) {
+        if (ox != 0 || oy != 0) consider(ox, oy);
+      }
+    }
+    return best;
+  }
+  // The four half-pel neighbours on the axes, then only the diagonal between
+  // the better horizontal and the better vertical one: six of the nine
+  // positions, nearly always including the best.
+  const int centre = best.sad;
+  int bestOffset[2] = {0, 0};
+  for (int axis = 0; axis < 2; ++axis) {
+    int axisSad = centre;
+    for (const int o : {-1, 1}) {
+      const int sad = axis == 0 ? measure(o, 0, axisSad) : measure(0, o, axisSad);
+      if (sad < axisSad) axisSad = sad, bestOffset[axis] = o;
+    }
+    if (axisSad < best.sad) {
+      best = {
+          {cx + (axis == 0 ? bestOffset[0] : 0), cy + (axis == 1 ? bestOffset[1] : 0)}, 0, axisSad};
     }
   }
+  if (bestOffset[0] != 0 && bestOffset[1] != 0) consider(bestOffset[0], bestOffset[1]);
   return best;
 }
 
