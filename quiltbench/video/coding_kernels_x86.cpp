@@ -83,6 +83,47 @@ QB_SSE2 void forwardDctSse2(std::array<std::int16_t, 64>& block) {
   for (int v = 0; v < 8; ++v) _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[v * 8]), rows[v]);
 }
 
+// The same pass with 256-bit pmaddwd: all eight columns of one output row at a
+// time.
+template <int shift>
+QB_AVX2 inline void forwardPassAvx2(const __m128i in[8], __m128i out[8]) {
+  const ForwardPairs& pairs = forwardPairs();
+  __m256i interleaved[4];
+  for (int k = 0; k < 4; ++k) {
+    interleaved[k] = _mm256_set_m128i(_mm_unpackhi_epi16(in[2 * k], in[2 * k + 1]),
+                                      _mm_unpacklo_epi16(in[2 * k], in[2 * k + 1]));
+  }
+  const __m256i rounding = _mm256_set1_epi32(1 << (shift - 1));
+  for (int v = 0; v < 8; v += 2) {
+    __m256i first = rounding, second = rounding;
+    for (int k = 0; k < 4; ++k) {
+      const __m256i p0 = _mm256_broadcastsi128_si256(
+          _mm_load_si128(reinterpret_cast<const __m128i*>(pairs.lane[v][k])));
+      const __m256i p1 = _mm256_broadcastsi128_si256(
+          _mm_load_si128(reinterpret_cast<const __m128i*>(pairs.lane[v + 1][k])));
+      first = _mm256_add_epi32(first, _mm256_madd_epi16(interleaved[k], p0));
+      second = _mm256_add_epi32(second, _mm256_madd_epi16(interleaved[k], p1));
+    }
+    // packs works within 128-bit lanes; the permutation puts row v in the low
+    // half and row v + 1 in the high half.
+    const __m256i packed = _mm256_permute4x64_epi64(
+        _mm256_packs_epi32(_mm256_srai_epi32(first, shift), _mm256_srai_epi32(second, shift)),
+        _MM_SHUFFLE(3, 1, 2, 0));
+    out[v] = _mm256_castsi256_si128(packed);
+    out[v + 1] = _mm256_extracti128_si256(packed, 1);
+  }
+}
+
+QB_AVX2 void forwardDctAvx2(std::array<std::int16_t, 64>& block) {
+  __m128i rows[8], columns[8];
+  for (int y = 0; y < 8; ++y) rows[y] = _mm_loadu_si128(reinterpret_cast<__m128i*>(&block[y * 8]));
+  forwardPassAvx2<detail::kForwardFirstShift>(rows, columns);
+  transpose8x8(columns);
+  forwardPassAvx2<detail::kForwardSecondShift>(columns, rows);
+  transpose8x8(rows);
+  for (int v = 0; v < 8; ++v) _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[v * 8]), rows[v]);
+}
+
 // ---- Inverse DCT: float products summed in index order ---------------------------
 
 // Halves away from zero, then limited to -256..255, eight results.
@@ -266,6 +307,45 @@ QB_SSE2 bool quantiseSse2(std::array<std::int16_t, 64>& block, int first, int mq
   return _mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) != 0xffff;
 }
 
+QB_AVX2 inline __m256i quotientAvx2(__m128i magnitude, __m128i den, bool intra) {
+  __m256i n = _mm256_slli_epi32(_mm256_cvtepu16_epi32(magnitude), 4);
+  const __m256i d = _mm256_cvtepu16_epi32(den);
+  if (intra) n = _mm256_add_epi32(n, _mm256_srli_epi32(d, 1));
+  const __m256 q = _mm256_div_ps(_mm256_add_ps(_mm256_cvtepi32_ps(n), _mm256_set1_ps(0.5f)),
+                                 _mm256_cvtepi32_ps(d));
+  return _mm256_cvttps_epi32(q);
+}
+
+QB_AVX2 bool quantiseAvx2(std::array<std::int16_t, 64>& block, int first, int mquant,
+                          const std::array<std::uint8_t, 64>& matrix, bool intra, int maxLevel) {
+  const std::int16_t dc = block[0];
+  const __m256i scale = _mm256_set1_epi16(static_cast<std::int16_t>(mquant));
+  const __m256i limit = _mm256_set1_epi16(static_cast<std::int16_t>(maxLevel));
+  __m256i any = _mm256_setzero_si256();
+  for (int i = 0; i < 64; i += 16) {
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&block[i]));
+    const __m256i sign = _mm256_srai_epi16(c, 15);
+    const __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(c, sign), sign);
+    const __m256i den = _mm256_mullo_epi16(
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&matrix[i]))), scale);
+    const __m256i lo =
+        quotientAvx2(_mm256_castsi256_si128(magnitude), _mm256_castsi256_si128(den), intra);
+    const __m256i hi = quotientAvx2(_mm256_extracti128_si256(magnitude, 1),
+                                    _mm256_extracti128_si256(den, 1), intra);
+    __m256i level = _mm256_min_epi16(
+        _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), _MM_SHUFFLE(3, 1, 2, 0)), limit);
+    if (i == 0 && first == 1) {
+      level = _mm256_and_si256(
+          level, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+    }
+    any = _mm256_or_si256(any, level);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(&block[i]),
+                        _mm256_sub_epi16(_mm256_xor_si256(level, sign), sign));
+  }
+  if (first == 1) block[0] = dc;
+  return !_mm256_testz_si256(any, any);
+}
+
 // Products of 16-bit magnitudes and steps through pmaddwd (the high halves are
 // zero), so they are exact in 32 bits.
 QB_SSE2 int inverseQuantiseSse2(std::array<std::int16_t, 64>& block, int first, int mquant,
@@ -313,8 +393,8 @@ QB_SSE2 int inverseQuantiseSse2(std::array<std::int16_t, 64>& block, int first, 
 
 constexpr CodingKernels kSse2{"sse2",           forwardDctSse2, inverseDctSse2,
                               predictBlockSse2, quantiseSse2,   inverseQuantiseSse2};
-constexpr CodingKernels kAvx2{"avx2",           forwardDctSse2, inverseDctAvx2,
-                              predictBlockSse2, quantiseSse2,   inverseQuantiseSse2};
+constexpr CodingKernels kAvx2{"avx2",           forwardDctAvx2, inverseDctAvx2,
+                              predictBlockSse2, quantiseAvx2,   inverseQuantiseSse2};
 
 }  // namespace
 
