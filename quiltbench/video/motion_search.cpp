@@ -149,6 +149,9 @@ SearchResult predictiveSearch(const std::uint8_t* current, int currentStride, co
     search.tryDisplacement(std::clamp(seeds[i].dx, window.xMin, window.xMax),
                            std::clamp(seeds[i].dy, window.yMin, window.yMax));
   }
+  // A seed that matches to within one level per sample on average is kept:
+  // the pattern search rarely improves it by more than noise.
+  if (search.best.sad <= 16 * h) return search.best;
   for (int step = 0; step < kMaxDiamondSteps; ++step) {
     const SearchResult centre = search.best;
     for (const Displacement& d : kSmallDiamond)
