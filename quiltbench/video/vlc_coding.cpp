@@ -2,9 +2,11 @@
 // lookups derived from the tables in vlc_tables.h.
 #include "quiltbench/video/vlc_coding.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdlib>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -18,17 +20,28 @@ namespace quiltbench::encoder {
 namespace {
 
 constexpr int kMaxRun = 32;
-constexpr int kMaxTableLevel = 41;
 
+// The codes of one coefficient table packed densely, run by run, so that the
+// coder's lookups stay within a few cache lines: entry = code << 6 | length.
 struct RunLevelLookup {
-  VlcCode code[kMaxRun][kMaxTableLevel]{};
+  std::array<std::uint16_t, kMaxRun> first{};  // index of the run's level 1
+  std::array<std::uint8_t, kMaxRun> levels{};  // the run's levels 1..levels[run] (0: none)
+  std::vector<std::uint32_t> entries;          // 0: no code, escape
 };
 
 template <std::size_t n>
 RunLevelLookup buildLookup(const std::array<RunLevelCode, n>& table) {
   RunLevelLookup lookup;
   for (const RunLevelCode& entry : table) {
-    lookup.code[entry.run][entry.level] = {entry.code, entry.length};
+    lookup.levels[entry.run] = std::max(lookup.levels[entry.run], entry.level);
+  }
+  for (int run = 0; run < kMaxRun; ++run) {
+    lookup.first[run] = static_cast<std::uint16_t>(lookup.entries.size());
+    lookup.entries.resize(lookup.entries.size() + lookup.levels[run], 0);
+  }
+  for (const RunLevelCode& entry : table) {
+    lookup.entries[lookup.first[entry.run] + entry.level - 1] =
+        static_cast<std::uint32_t>(entry.code) << 6 | entry.length;
   }
   return lookup;
 }
@@ -44,10 +57,11 @@ const RunLevelLookup& tableOne() {
 
 void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1) {
   const int magnitude = std::abs(level);
-  if (run < kMaxRun && magnitude < kMaxTableLevel) {
-    const VlcCode& vlc = table.code[run][magnitude];
-    if (vlc.length != 0) {
-      putBits((vlc.code << 1) | (level < 0 ? 1u : 0u), vlc.length + 1);
+  if (run < kMaxRun && magnitude <= table.levels[run]) {
+    const std::uint32_t entry = table.entries[table.first[run] + magnitude - 1];
+    if (entry != 0) {
+      // The code, then its sign bit.
+      putBits((entry >> 6) << 1 | (level < 0 ? 1u : 0u), static_cast<int>(entry & 63) + 1);
       return;
     }
   }

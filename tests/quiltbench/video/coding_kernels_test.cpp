@@ -52,6 +52,27 @@ TEST(SadKernel, MatchesPlainSumAndStopsOnlyAboveTheLimit) {
   }
 }
 
+TEST(SadKernel, HalfPelSadMatchesThePlainPredictionInEveryPhase) {
+  PRINT_SEED();
+  std::mt19937 rng(testSeed());
+  std::uniform_int_distribution<int> byte(0, 255);
+  constexpr int kStride = 48;
+  std::vector<std::uint8_t> ref(kStride * 48), cur(kStride * 48);
+  for (int trial = 0; trial < 400; ++trial) {
+    // All-255 planes show a rounding that overflows 8 bits; the rest random.
+    for (auto& v : ref) v = static_cast<std::uint8_t>(trial == 0 ? 255 : byte(rng));
+    for (auto& v : cur) v = static_cast<std::uint8_t>(trial == 0 ? 0 : byte(rng));
+    const int hx = trial % 5 - 2, hy = (trial / 5) % 5 - 2;  // all four phases, both signs
+    const int h = (trial & 1) ? 16 : 8;
+    const std::uint8_t* origin = ref.data() + 16 * kStride + 16;
+    const int plain = halfPelSad16Plain(cur.data(), kStride, origin, kStride, hx, hy, h);
+    SCOPED_TRACE("hx " + std::to_string(hx) + " hy " + std::to_string(hy));
+    EXPECT_EQ(halfPelSad16(cur.data(), kStride, origin, kStride, hx, hy, h, 1 << 30), plain);
+    EXPECT_EQ(halfPelSad16(cur.data(), kStride, origin, kStride, hx, hy, h, plain), plain);
+    EXPECT_GT(halfPelSad16(cur.data(), kStride, origin, kStride, hx, hy, h, plain / 3), plain / 3);
+  }
+}
+
 TEST(FullSearch, FindsTheSameDisplacementAsThePlainScan) {
   PRINT_SEED();
   std::mt19937 rng(testSeed());
