@@ -3,6 +3,7 @@
 // operation where rounding matters (the inverse DCT's float sums run in the
 // same order, without fused multiply-adds), so the output is the same bits.
 #include "quiltbench/video/coding_kernels.h"
+#include "quiltbench/video/sad.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -221,18 +222,6 @@ QB_SSE2 inline void storeRow(std::uint8_t* p, __m128i v) {
   }
 }
 
-// (a + b + c + d + 2) >> 2 per byte, through 16-bit sums.
-QB_SSE2 inline __m128i average4(__m128i a, __m128i b, __m128i c, __m128i d) {
-  const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
-  auto sum = [&](auto unpack) {
-    const __m128i s = _mm_add_epi16(_mm_add_epi16(unpack(a, zero), unpack(b, zero)),
-                                    _mm_add_epi16(unpack(c, zero), unpack(d, zero)));
-    return _mm_srli_epi16(_mm_add_epi16(s, two), 2);
-  };
-  return _mm_packus_epi16(sum([](__m128i x, __m128i z) { return _mm_unpacklo_epi8(x, z); }),
-                          sum([](__m128i x, __m128i z) { return _mm_unpackhi_epi8(x, z); }));
-}
-
 template <int w>
 QB_SSE2 void predictRows(const std::uint8_t* s, int refStride, int xh, int yh, int h,
                          std::uint8_t* dst, int dstStride, bool average) {
@@ -246,8 +235,8 @@ QB_SSE2 void predictRows(const std::uint8_t* s, int refStride, int xh, int yh, i
     } else if (!xh) {
       v = _mm_avg_epu8(loadRow<w>(a), loadRow<w>(a + refStride));
     } else {
-      v = average4(loadRow<w>(a), loadRow<w>(a + 1), loadRow<w>(a + refStride),
-                   loadRow<w>(a + refStride + 1));
+      v = averageOfFour(loadRow<w>(a), loadRow<w>(a + 1), loadRow<w>(a + refStride),
+                        loadRow<w>(a + refStride + 1));
     }
     std::uint8_t* d = dst + j * dstStride;
     if (average) v = _mm_avg_epu8(loadRow<w>(d), v);

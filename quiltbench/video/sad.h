@@ -53,6 +53,17 @@ int halfPelSad16Plain(const std::uint8_t* a, int aStride, const std::uint8_t* re
                       int hx, int hy, int h);
 
 #if defined(__SSE2__)
+// (a + b + c + d + 2) >> 2 per byte, exactly, in 8 bits: the mean of the two
+// pair means rounds up once too often where both pairs and the two means
+// differ in their lowest bit, and the correction takes that back.
+inline __m128i averageOfFour(__m128i a, __m128i b, __m128i c, __m128i d) {
+  const __m128i x = _mm_avg_epu8(a, b), y = _mm_avg_epu8(c, d);
+  const __m128i odd = _mm_and_si128(
+      _mm_and_si128(_mm_or_si128(_mm_xor_si128(a, b), _mm_xor_si128(c, d)), _mm_xor_si128(x, y)),
+      _mm_set1_epi8(1));
+  return _mm_sub_epi8(_mm_avg_epu8(x, y), odd);
+}
+
 // The two 64-bit halves of a psadbw accumulator added.
 inline int sum64(__m128i acc) {
   return _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
@@ -69,25 +80,10 @@ inline int halfPelSad16(const std::uint8_t* a, int aStride, const std::uint8_t* 
   };
   __m128i acc = _mm_setzero_si128();
   if (xh && yh) {
-    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
     for (int y = 0; y < h; ++y, r += refStride, a += aStride) {
-      const __m128i p0 = load(r), p1 = load(r + 1), p2 = load(r + refStride),
-                    p3 = load(r + refStride + 1);
-      const __m128i lo = _mm_srli_epi16(
-          _mm_add_epi16(
-              _mm_add_epi16(
-                  _mm_add_epi16(_mm_unpacklo_epi8(p0, zero), _mm_unpacklo_epi8(p1, zero)),
-                  _mm_add_epi16(_mm_unpacklo_epi8(p2, zero), _mm_unpacklo_epi8(p3, zero))),
-              two),
-          2);
-      const __m128i hi = _mm_srli_epi16(
-          _mm_add_epi16(
-              _mm_add_epi16(
-                  _mm_add_epi16(_mm_unpackhi_epi8(p0, zero), _mm_unpackhi_epi8(p1, zero)),
-                  _mm_add_epi16(_mm_unpackhi_epi8(p2, zero), _mm_unpackhi_epi8(p3, zero))),
-              two),
-          2);
-      acc = _mm_add_epi64(acc, _mm_sad_epu8(load(a), _mm_packus_epi16(lo, hi)));
+      const __m128i p =
+          averageOfFour(load(r), load(r + 1), load(r + refStride), load(r + refStride + 1));
+      acc = _mm_add_epi64(acc, _mm_sad_epu8(load(a), p));
       if ((y & 3) == 3 && sum64(acc) > limit) break;
     }
   } else {

@@ -6,7 +6,6 @@
 #include <array>
 #include <bit>
 #include <cstdlib>
-#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -26,7 +25,7 @@ constexpr int kMaxRun = 32;
 struct RunLevelLookup {
   std::array<std::uint16_t, kMaxRun> first{};  // index of the run's level 1
   std::array<std::uint8_t, kMaxRun> levels{};  // the run's levels 1..levels[run] (0: none)
-  std::vector<std::uint32_t> entries;          // 0: no code, escape
+  std::array<std::uint32_t, 128> entries{};    // 0: no code, escape
 };
 
 template <std::size_t n>
@@ -35,10 +34,13 @@ RunLevelLookup buildLookup(const std::array<RunLevelCode, n>& table) {
   for (const RunLevelCode& entry : table) {
     lookup.levels[entry.run] = std::max(lookup.levels[entry.run], entry.level);
   }
+  // The tables of ISO/IEC 13818-2 B.14 and B.15 hold 111 codes each, without gaps.
+  std::size_t used = 0;
   for (int run = 0; run < kMaxRun; ++run) {
-    lookup.first[run] = static_cast<std::uint16_t>(lookup.entries.size());
-    lookup.entries.resize(lookup.entries.size() + lookup.levels[run], 0);
+    lookup.first[run] = static_cast<std::uint16_t>(used);
+    used += lookup.levels[run];
   }
+  if (used > lookup.entries.size()) encoder_fatal("internal error: coefficient table too large");
   for (const RunLevelCode& entry : table) {
     lookup.entries[lookup.first[entry.run] + entry.level - 1] =
         static_cast<std::uint32_t>(entry.code) << 6 | entry.length;
