@@ -1,11 +1,11 @@
 // Per-picture statistics of the encoder and the reconstructed-frame files.
 #include "quiltbench/video/encoder_statistics.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
 #include "platform/file.h"
+#include "quiltbench/video/sad.h"
 
 namespace quiltbench::encoder {
 
@@ -52,24 +52,13 @@ char quantLetter(const MacroblockInfo& mb) {
 
 PlaneSnr plane_snr(const std::uint8_t* source, const std::uint8_t* reconstruction, int stride,
                    int columns, int rows, int firstRow, int rowStep) {
-  // Integer sums: exact, as the double ones were, and several times faster.
-  // Runs of up to 2^15 samples fit in 32 bits.
+  // Integer sums: exact, as the double ones were, and many times faster.
   std::uint64_t sumInt = 0, sumSquaresInt = 0, errorSquaresInt = 0;
   for (int j = 0; j < rows; ++j) {
     const std::size_t row =
         static_cast<std::size_t>(firstRow + j * rowStep) * static_cast<std::size_t>(stride);
-    for (int start = 0; start < columns; start += 1 << 15) {
-      const int end = std::min(columns, start + (1 << 15));
-      std::uint32_t runSum = 0, runSquares = 0, runErrors = 0;
-      for (int i = start; i < end; ++i) {
-        const std::uint32_t s = source[row + i];
-        const int d = static_cast<int>(s) - reconstruction[row + i];
-        runSum += s;
-        runSquares += s * s;
-        runErrors += static_cast<std::uint32_t>(d * d);
-      }
-      sumInt += runSum, sumSquaresInt += runSquares, errorSquaresInt += runErrors;
-    }
+    const RowStatistics r = rowStatistics(source + row, reconstruction + row, columns);
+    sumInt += r.sum, sumSquaresInt += r.squares, errorSquaresInt += r.errorSquares;
   }
   const double sum = static_cast<double>(sumInt);
   const double sumSquares = static_cast<double>(sumSquaresInt);

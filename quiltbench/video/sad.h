@@ -101,4 +101,13 @@ inline int halfPelSad16(const std::uint8_t* a, int aStride, const std::uint8_t* 
 #endif
 }
 
+// Sums over n samples of `source`: the samples, their squares and the squared
+// differences from `reconstruction`, for the encoder's signal-to-noise lines.
+struct RowStatistics {
+  std::uint64_t sum = 0, squares = 0, errorSquares = 0;
+};
+RowStatistics rowStatistics(const std::uint8_t* source, const std::uint8_t* reconstruction, int n);
+RowStatistics rowStatisticsPlain(const std::uint8_t* source, const std::uint8_t* reconstruction,
+                                 int n);
+
 }  // namespace quiltbench::encoder

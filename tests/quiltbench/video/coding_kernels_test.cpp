@@ -73,6 +73,29 @@ TEST(SadKernel, HalfPelSadMatchesThePlainPredictionInEveryPhase) {
   }
 }
 
+TEST(SadKernel, RowStatisticsMatchThePlainSums) {
+  PRINT_SEED();
+  std::mt19937 rng(testSeed());
+  std::uniform_int_distribution<int> byte(0, 255);
+  // Lengths around the vector width and beyond the 32-bit flush interval;
+  // extreme samples make the largest sums.
+  for (const int n : {0, 1, 15, 16, 17, 352, 4095, 4096, 4111, 9000}) {
+    SCOPED_TRACE("n " + std::to_string(n));
+    for (const bool extreme : {false, true}) {
+      std::vector<std::uint8_t> a(static_cast<std::size_t>(n)), b(a.size());
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        a[i] = static_cast<std::uint8_t>(extreme ? 255 : byte(rng));
+        b[i] = static_cast<std::uint8_t>(extreme ? 0 : byte(rng));
+      }
+      const RowStatistics fast = rowStatistics(a.data(), b.data(), n);
+      const RowStatistics plain = rowStatisticsPlain(a.data(), b.data(), n);
+      EXPECT_EQ(fast.sum, plain.sum);
+      EXPECT_EQ(fast.squares, plain.squares);
+      EXPECT_EQ(fast.errorSquares, plain.errorSquares);
+    }
+  }
+}
+
 TEST(FullSearch, FindsTheSameDisplacementAsThePlainScan) {
   PRINT_SEED();
   std::mt19937 rng(testSeed());
