@@ -51,7 +51,7 @@ namespace detail {
 // The fixed-point cosine table of the forward DCT: round(c(u) / 2 *
 // cos((2x + 1) u pi / 16) * 2^15), c(0) = 1 / sqrt(2).
 const std::array<std::array<std::int16_t, 8>, 8>& forwardDctTable();
-// The same in single precision for the inverse DCT.
+// The same in single precision, for the precise forward DCT.
 const std::array<std::array<float, 8>, 8>& inverseDctTable();
 
 // Rounding of the forward DCT's two passes: the first keeps 4 fraction bits.

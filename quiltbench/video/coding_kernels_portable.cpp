@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "quiltbench/video/coding_kernels.h"
+#include "quiltbench/video/inverse_dct_butterfly.h"
 
 namespace quiltbench::encoder {
 namespace detail {
@@ -73,24 +74,31 @@ void forwardDctPortable(std::array<std::int16_t, 64>& block) {
 inline int roundToInt(float v) { return static_cast<int>(v + (v >= 0 ? 0.5f : -0.5f)); }
 
 void inverseDctPortable(std::array<std::int16_t, 64>& block) {
-  const auto& c = detail::inverseDctTable();
-  // Rows, then columns; every sum runs over its terms in index order so that
-  // the SIMD versions, which do the same per lane, give the same bits.
-  float rows[8][8];
-  for (int v = 0; v < 8; ++v) {
-    for (int x = 0; x < 8; ++x) {
-      float s = static_cast<float>(block[v * 8]) * c[0][x];
-      for (int u = 1; u < 8; ++u) s += static_cast<float>(block[v * 8 + u]) * c[u][x];
-      rows[v][x] = s;
-    }
+  const float* halfCos = detail::inverseDctHalfCosines();
+#define QB_ADD(a, b) ((a) + (b))
+#define QB_SUB(a, b) ((a) - (b))
+#define QB_MUL(a, b) ((a) * (b))
+#define QB_K(k) halfCos[k]
+  // Columns first, then rows, as the SIMD versions do with one column per lane.
+  float f[8][8];
+  for (int x = 0; x < 8; ++x) {
+    float v[8];
+    for (int k = 0; k < 8; ++k) v[k] = static_cast<float>(block[k * 8 + x]);
+    QB_INVERSE_DCT8(v, QB_ADD, QB_SUB, QB_MUL, QB_K);
+    for (int y = 0; y < 8; ++y) f[y][x] = v[y];
   }
   for (int y = 0; y < 8; ++y) {
+    float v[8];
+    for (int k = 0; k < 8; ++k) v[k] = f[y][k];
+    QB_INVERSE_DCT8(v, QB_ADD, QB_SUB, QB_MUL, QB_K);
     for (int x = 0; x < 8; ++x) {
-      float s = c[0][y] * rows[0][x];
-      for (int v = 1; v < 8; ++v) s += c[v][y] * rows[v][x];
-      block[y * 8 + x] = static_cast<std::int16_t>(std::clamp(roundToInt(s), -256, 255));
+      block[y * 8 + x] = static_cast<std::int16_t>(std::clamp(roundToInt(v[x]), -256, 255));
     }
   }
+#undef QB_ADD
+#undef QB_SUB
+#undef QB_MUL
+#undef QB_K
 }
 
 void predictBlockPortable(const std::uint8_t* ref, int refStride, int x, int y, int dx, int dy,

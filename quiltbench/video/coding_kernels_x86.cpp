@@ -3,10 +3,13 @@
 // operation where rounding matters (the inverse DCT's float sums run in the
 // same order, without fused multiply-adds), so the output is the same bits.
 #include "quiltbench/video/coding_kernels.h"
+#include "quiltbench/video/inverse_dct_butterfly.h"
 #include "quiltbench/video/sad.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+
+#include <utility>
 
 #define QB_SSE2 __attribute__((target("sse2")))
 #define QB_AVX2 __attribute__((target("avx2")))
@@ -140,67 +143,85 @@ QB_SSE2 inline __m128i roundAndLimit(__m128 lo, __m128 hi) {
   return _mm_min_epi16(_mm_max_epi16(packed, _mm_set1_epi16(-256)), _mm_set1_epi16(255));
 }
 
+QB_SSE2 inline void transpose4x4(__m128& a, __m128& b, __m128& c, __m128& d) {
+  const __m128 t0 = _mm_unpacklo_ps(a, b), t1 = _mm_unpackhi_ps(a, b);
+  const __m128 t2 = _mm_unpacklo_ps(c, d), t3 = _mm_unpackhi_ps(c, d);
+  a = _mm_movelh_ps(t0, t2), b = _mm_movehl_ps(t2, t0);
+  c = _mm_movelh_ps(t1, t3), d = _mm_movehl_ps(t3, t1);
+}
+
+// lo[k], hi[k]: columns 0-3 and 4-7 of row k; transposed in place.
+QB_SSE2 inline void transpose8x8(__m128 lo[8], __m128 hi[8]) {
+  transpose4x4(lo[0], lo[1], lo[2], lo[3]);
+  transpose4x4(hi[4], hi[5], hi[6], hi[7]);
+  transpose4x4(hi[0], hi[1], hi[2], hi[3]);
+  transpose4x4(lo[4], lo[5], lo[6], lo[7]);
+  for (int k = 0; k < 4; ++k) std::swap(hi[k], lo[k + 4]);
+}
+
+#define QB_K128(k) _mm_set1_ps(halfCos[k])
+#define QB_K256(k) _mm256_set1_ps(halfCos[k])
+
 QB_SSE2 void inverseDctSse2(std::array<std::int16_t, 64>& block) {
-  const auto& c = detail::inverseDctTable();
-  alignas(16) float in[64];
-  for (int i = 0; i < 64; i += 4) {
-    const __m128i w = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&block[i]));
-    _mm_store_ps(in + i, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(w, w), 16)));
+  const float* halfCos = detail::inverseDctHalfCosines();
+  __m128 lo[8], hi[8];
+  for (int k = 0; k < 8; ++k) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&block[k * 8]));
+    lo[k] = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(w, w), 16));
+    hi[k] = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(w, w), 16));
   }
-  __m128 rowsLo[8], rowsHi[8];
-  for (int v = 0; v < 8; ++v) {
-    __m128 f = _mm_set1_ps(in[v * 8]);
-    __m128 lo = _mm_mul_ps(f, _mm_loadu_ps(&c[0][0]));
-    __m128 hi = _mm_mul_ps(f, _mm_loadu_ps(&c[0][4]));
-    for (int u = 1; u < 8; ++u) {
-      f = _mm_set1_ps(in[v * 8 + u]);
-      lo = _mm_add_ps(lo, _mm_mul_ps(f, _mm_loadu_ps(&c[u][0])));
-      hi = _mm_add_ps(hi, _mm_mul_ps(f, _mm_loadu_ps(&c[u][4])));
-    }
-    rowsLo[v] = lo, rowsHi[v] = hi;
+  for (int pass = 0; pass < 2; ++pass) {
+    QB_INVERSE_DCT8(lo, _mm_add_ps, _mm_sub_ps, _mm_mul_ps, QB_K128);
+    QB_INVERSE_DCT8(hi, _mm_add_ps, _mm_sub_ps, _mm_mul_ps, QB_K128);
+    transpose8x8(lo, hi);
   }
   for (int y = 0; y < 8; ++y) {
-    __m128 k = _mm_set1_ps(c[0][y]);
-    __m128 lo = _mm_mul_ps(k, rowsLo[0]);
-    __m128 hi = _mm_mul_ps(k, rowsHi[0]);
-    for (int v = 1; v < 8; ++v) {
-      k = _mm_set1_ps(c[v][y]);
-      lo = _mm_add_ps(lo, _mm_mul_ps(k, rowsLo[v]));
-      hi = _mm_add_ps(hi, _mm_mul_ps(k, rowsHi[v]));
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[y * 8]), roundAndLimit(lo, hi));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[y * 8]), roundAndLimit(lo[y], hi[y]));
+  }
+}
+
+QB_AVX2 inline void transpose8x8(__m256 r[8]) {
+  __m256 t[8], u[8];
+  for (int k = 0; k < 8; k += 2) {
+    t[k] = _mm256_unpacklo_ps(r[k], r[k + 1]);
+    t[k + 1] = _mm256_unpackhi_ps(r[k], r[k + 1]);
+  }
+  for (int k = 0; k < 8; k += 4) {
+    u[k] = _mm256_shuffle_ps(t[k], t[k + 2], 0x44);
+    u[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], 0xee);
+    u[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0x44);
+    u[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0xee);
+  }
+  for (int k = 0; k < 4; ++k) {
+    r[k] = _mm256_permute2f128_ps(u[k], u[k + 4], 0x20);
+    r[k + 4] = _mm256_permute2f128_ps(u[k], u[k + 4], 0x31);
   }
 }
 
 QB_AVX2 void inverseDctAvx2(std::array<std::int16_t, 64>& block) {
-  const auto& c = detail::inverseDctTable();
-  alignas(32) float in[64];
-  for (int i = 0; i < 64; i += 8) {
-    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&block[i]));
-    _mm256_store_ps(in + i, _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(w)));
+  const float* halfCos = detail::inverseDctHalfCosines();
+  __m256 r[8];
+  for (int k = 0; k < 8; ++k) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&block[k * 8]));
+    r[k] = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(w));
   }
-  __m256 rows[8];
-  for (int v = 0; v < 8; ++v) {
-    __m256 s = _mm256_mul_ps(_mm256_broadcast_ss(&in[v * 8]), _mm256_loadu_ps(&c[0][0]));
-    for (int u = 1; u < 8; ++u) {
-      s = _mm256_add_ps(
-          s, _mm256_mul_ps(_mm256_broadcast_ss(&in[v * 8 + u]), _mm256_loadu_ps(&c[u][0])));
-    }
-    rows[v] = s;
+  for (int pass = 0; pass < 2; ++pass) {
+    QB_INVERSE_DCT8(r, _mm256_add_ps, _mm256_sub_ps, _mm256_mul_ps, QB_K256);
+    transpose8x8(r);
   }
   const __m256 zero = _mm256_setzero_ps();
   const __m256 half = _mm256_set1_ps(0.5f), minusHalf = _mm256_set1_ps(-0.5f);
   for (int y = 0; y < 8; ++y) {
-    __m256 s = _mm256_mul_ps(_mm256_broadcast_ss(&c[0][y]), rows[0]);
-    for (int v = 1; v < 8; ++v)
-      s = _mm256_add_ps(s, _mm256_mul_ps(_mm256_broadcast_ss(&c[v][y]), rows[v]));
-    const __m256 offset = _mm256_blendv_ps(minusHalf, half, _mm256_cmp_ps(s, zero, _CMP_GE_OQ));
-    const __m256i r = _mm256_cvttps_epi32(_mm256_add_ps(s, offset));
-    __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1));
+    const __m256 offset = _mm256_blendv_ps(minusHalf, half, _mm256_cmp_ps(r[y], zero, _CMP_GE_OQ));
+    const __m256i v = _mm256_cvttps_epi32(_mm256_add_ps(r[y], offset));
+    __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
     packed = _mm_min_epi16(_mm_max_epi16(packed, _mm_set1_epi16(-256)), _mm_set1_epi16(255));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[y * 8]), packed);
   }
 }
+
+#undef QB_K128
+#undef QB_K256
 
 // ---- Half-pel prediction ------------------------------------------------------------
 

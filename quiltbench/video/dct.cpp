@@ -6,6 +6,7 @@
 
 #include "quiltbench/video/coding_kernels.h"
 #include "quiltbench/video/encoder_stages.h"
+#include "quiltbench/video/inverse_dct_butterfly.h"
 
 namespace quiltbench::encoder {
 namespace {
@@ -17,21 +18,21 @@ inline int roundToInt(float v) { return static_cast<int>(v + (v >= 0 ? 0.5f : -0
 
 // Both build the kernels' tables now rather than inside the first picture.
 void initForwardDct() { detail::forwardDctTable(); }
-void initInverseDct() { detail::inverseDctTable(); }
+void initInverseDct() { detail::inverseDctHalfCosines(); }
 
 void forwardDct(std::array<std::int16_t, 64>& block) { activeKernels().forwardDct(block); }
 
 void inverseDct(std::array<std::int16_t, 64>& block) {
-  // Blocks with a DC level alone are common at low rates. Every kernel sums
-  // the zero products too, which leave the DC product's value unchanged, so
-  // c0 * (DC * c0) is exactly what the full transform gives.
+  // Blocks with a DC level alone are common at low rates. In every kernel the
+  // zero terms leave the DC term's value unchanged, so k * (k * DC) with
+  // k = cos(pi / 4) / 2 is exactly what the full transform gives.
   std::uint64_t words[16];
   std::memcpy(words, block.data(), sizeof words);
   std::uint64_t ac = words[0] & ~0xffffull;
   for (int i = 1; i < 16; ++i) ac |= words[i];
   if (ac == 0) {
-    const float c0 = detail::inverseDctTable()[0][0];
-    const float v = c0 * (static_cast<float>(block[0]) * c0);
+    const float k = detail::inverseDctHalfCosines()[4];
+    const float v = k * (k * static_cast<float>(block[0]));
     const int r = static_cast<int>(v + (v >= 0 ? 0.5f : -0.5f));
     block.fill(static_cast<std::int16_t>(r < -256 ? -256 : (r > 255 ? 255 : r)));
     return;
