@@ -19,18 +19,28 @@ namespace {
 
 // ---- Forward DCT: 16-bit products summed in pairs by pmaddwd ----------------------
 
-// pairs[v][k]: c[v][2k] in the low and c[v][2k + 1] in the high half of each
-// 32-bit lane, to multiply rows 2k and 2k + 1 interleaved.
+// The butterfly's coefficient pairs: cos(k pi / 16) / 2 in fixed point (the
+// forward table's first column, which holds every distinct magnitude) for the
+// sums s_n = x_n + x_(7-n) and differences d_n = x_n - x_(7-n). Since
+// c[u][7 - n] = +-c[u][n] exactly, each output is the very sum that the plain
+// matrix product forms. lane[u][h]: the pair multiplying (s or d) 2h, 2h + 1
+// for output u, in the low and high halves of every 32-bit lane.
 struct ForwardPairs {
-  alignas(16) std::int32_t lane[8][4][4];
+  alignas(16) std::int32_t lane[8][2][4];
   ForwardPairs() {
     const auto& c = detail::forwardDctTable();
-    for (int v = 0; v < 8; ++v) {
-      for (int k = 0; k < 4; ++k) {
+    auto k = [&](int index) { return static_cast<int>(c[index][0]); };
+    // Per output u: the weights of (s0, s1, s2, s3) or (d0, d1, d2, d3).
+    const int weights[8][4] = {{k(4), k(4), k(4), k(4)},   {k(1), k(3), k(5), k(7)},
+                               {k(2), k(6), -k(6), -k(2)}, {k(3), -k(7), -k(1), -k(5)},
+                               {k(4), -k(4), -k(4), k(4)}, {k(5), -k(1), k(7), k(3)},
+                               {k(6), -k(2), k(2), -k(6)}, {k(7), -k(5), k(3), -k(1)}};
+    for (int u = 0; u < 8; ++u) {
+      for (int h = 0; h < 2; ++h) {
         const std::uint32_t pair =
-            static_cast<std::uint16_t>(c[v][2 * k]) |
-            (static_cast<std::uint32_t>(static_cast<std::uint16_t>(c[v][2 * k + 1])) << 16);
-        for (int i = 0; i < 4; ++i) lane[v][k][i] = static_cast<std::int32_t>(pair);
+            static_cast<std::uint16_t>(weights[u][2 * h]) |
+            (static_cast<std::uint32_t>(static_cast<std::uint16_t>(weights[u][2 * h + 1])) << 16);
+        for (int i = 0; i < 4; ++i) lane[u][h][i] = static_cast<std::int32_t>(pair);
       }
     }
   }
@@ -56,24 +66,29 @@ QB_SSE2 inline void transpose8x8(__m128i r[8]) {
   r[6] = _mm_unpacklo_epi64(b3, b7), r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// out[v] = round(sum over y of c[v][y] * in[y] / 2^shift), lane by lane.
+// out[u] = round(sum over n of c[u][n] * in[n] / 2^shift), lane by lane, as
+// the butterfly above; sums and differences of two 16-bit inputs still fit.
 template <int shift>
 QB_SSE2 inline void forwardPass(const __m128i in[8], __m128i out[8]) {
   const ForwardPairs& pairs = forwardPairs();
-  __m128i lo[4], hi[4];
-  for (int k = 0; k < 4; ++k) {
-    lo[k] = _mm_unpacklo_epi16(in[2 * k], in[2 * k + 1]);
-    hi[k] = _mm_unpackhi_epi16(in[2 * k], in[2 * k + 1]);
+  __m128i lo[4], hi[4];  // (s0, s1), (s2, s3), (d0, d1), (d2, d3) interleaved
+  for (int h = 0; h < 2; ++h) {
+    const int n = 2 * h;
+    const __m128i s0 = _mm_add_epi16(in[n], in[7 - n]), s1 = _mm_add_epi16(in[n + 1], in[6 - n]);
+    const __m128i d0 = _mm_sub_epi16(in[n], in[7 - n]), d1 = _mm_sub_epi16(in[n + 1], in[6 - n]);
+    lo[h] = _mm_unpacklo_epi16(s0, s1), hi[h] = _mm_unpackhi_epi16(s0, s1);
+    lo[2 + h] = _mm_unpacklo_epi16(d0, d1), hi[2 + h] = _mm_unpackhi_epi16(d0, d1);
   }
   const __m128i rounding = _mm_set1_epi32(1 << (shift - 1));
-  for (int v = 0; v < 8; ++v) {
-    __m128i sumLo = rounding, sumHi = rounding;
-    for (int k = 0; k < 4; ++k) {
-      const __m128i p = _mm_load_si128(reinterpret_cast<const __m128i*>(pairs.lane[v][k]));
-      sumLo = _mm_add_epi32(sumLo, _mm_madd_epi16(lo[k], p));
-      sumHi = _mm_add_epi32(sumHi, _mm_madd_epi16(hi[k], p));
-    }
-    out[v] = _mm_packs_epi32(_mm_srai_epi32(sumLo, shift), _mm_srai_epi32(sumHi, shift));
+  for (int u = 0; u < 8; ++u) {
+    const int base = (u & 1) ? 2 : 0;  // odd outputs from the differences
+    const __m128i p0 = _mm_load_si128(reinterpret_cast<const __m128i*>(pairs.lane[u][0]));
+    const __m128i p1 = _mm_load_si128(reinterpret_cast<const __m128i*>(pairs.lane[u][1]));
+    const __m128i sumLo = _mm_add_epi32(
+        rounding, _mm_add_epi32(_mm_madd_epi16(lo[base], p0), _mm_madd_epi16(lo[base + 1], p1)));
+    const __m128i sumHi = _mm_add_epi32(
+        rounding, _mm_add_epi32(_mm_madd_epi16(hi[base], p0), _mm_madd_epi16(hi[base + 1], p1)));
+    out[u] = _mm_packs_epi32(_mm_srai_epi32(sumLo, shift), _mm_srai_epi32(sumHi, shift));
   }
 }
 
@@ -87,34 +102,44 @@ QB_SSE2 void forwardDctSse2(std::array<std::int16_t, 64>& block) {
   for (int v = 0; v < 8; ++v) _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[v * 8]), rows[v]);
 }
 
+// Output row u of the 256-bit pass, in 32 bits.
+template <int shift>
+QB_AVX2 inline __m256i forwardOutputAvx2(const __m256i interleaved[4], const ForwardPairs& pairs,
+                                         int u, __m256i rounding) {
+  const int base = (u & 1) ? 2 : 0;  // odd outputs from the differences
+  const __m256i p0 = _mm256_broadcastsi128_si256(
+      _mm_load_si128(reinterpret_cast<const __m128i*>(pairs.lane[u][0])));
+  const __m256i p1 = _mm256_broadcastsi128_si256(
+      _mm_load_si128(reinterpret_cast<const __m128i*>(pairs.lane[u][1])));
+  return _mm256_srai_epi32(
+      _mm256_add_epi32(rounding, _mm256_add_epi32(_mm256_madd_epi16(interleaved[base], p0),
+                                                  _mm256_madd_epi16(interleaved[base + 1], p1))),
+      shift);
+}
+
 // The same pass with 256-bit pmaddwd: all eight columns of one output row at a
 // time.
 template <int shift>
 QB_AVX2 inline void forwardPassAvx2(const __m128i in[8], __m128i out[8]) {
   const ForwardPairs& pairs = forwardPairs();
-  __m256i interleaved[4];
-  for (int k = 0; k < 4; ++k) {
-    interleaved[k] = _mm256_set_m128i(_mm_unpackhi_epi16(in[2 * k], in[2 * k + 1]),
-                                      _mm_unpacklo_epi16(in[2 * k], in[2 * k + 1]));
+  __m256i interleaved[4];  // (s0, s1), (s2, s3), (d0, d1), (d2, d3); columns 4-7 high
+  for (int h = 0; h < 2; ++h) {
+    const int n = 2 * h;
+    const __m128i s0 = _mm_add_epi16(in[n], in[7 - n]), s1 = _mm_add_epi16(in[n + 1], in[6 - n]);
+    const __m128i d0 = _mm_sub_epi16(in[n], in[7 - n]), d1 = _mm_sub_epi16(in[n + 1], in[6 - n]);
+    interleaved[h] = _mm256_set_m128i(_mm_unpackhi_epi16(s0, s1), _mm_unpacklo_epi16(s0, s1));
+    interleaved[2 + h] = _mm256_set_m128i(_mm_unpackhi_epi16(d0, d1), _mm_unpacklo_epi16(d0, d1));
   }
   const __m256i rounding = _mm256_set1_epi32(1 << (shift - 1));
-  for (int v = 0; v < 8; v += 2) {
-    __m256i first = rounding, second = rounding;
-    for (int k = 0; k < 4; ++k) {
-      const __m256i p0 = _mm256_broadcastsi128_si256(
-          _mm_load_si128(reinterpret_cast<const __m128i*>(pairs.lane[v][k])));
-      const __m256i p1 = _mm256_broadcastsi128_si256(
-          _mm_load_si128(reinterpret_cast<const __m128i*>(pairs.lane[v + 1][k])));
-      first = _mm256_add_epi32(first, _mm256_madd_epi16(interleaved[k], p0));
-      second = _mm256_add_epi32(second, _mm256_madd_epi16(interleaved[k], p1));
-    }
-    // packs works within 128-bit lanes; the permutation puts row v in the low
-    // half and row v + 1 in the high half.
+  for (int u = 0; u < 8; u += 2) {
+    // packs works within 128-bit lanes; the permutation puts row u in the low
+    // half and row u + 1 in the high half.
     const __m256i packed = _mm256_permute4x64_epi64(
-        _mm256_packs_epi32(_mm256_srai_epi32(first, shift), _mm256_srai_epi32(second, shift)),
+        _mm256_packs_epi32(forwardOutputAvx2<shift>(interleaved, pairs, u, rounding),
+                           forwardOutputAvx2<shift>(interleaved, pairs, u + 1, rounding)),
         _MM_SHUFFLE(3, 1, 2, 0));
-    out[v] = _mm256_castsi256_si128(packed);
-    out[v + 1] = _mm256_extracti128_si256(packed, 1);
+    out[u] = _mm256_castsi256_si128(packed);
+    out[u + 1] = _mm256_extracti128_si256(packed, 1);
   }
 }
 
