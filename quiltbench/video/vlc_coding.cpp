@@ -57,16 +57,39 @@ const RunLevelLookup& tableOne() {
   return lookup;
 }
 
-void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1) {
+// Up to 32 bits of codes gathered in a register before they go to the bit
+// writer: a block's short codes cost one writer call per few coefficients.
+class PendingBits {
+ public:
+  // `value` must fit in `count` (1..17) bits.
+  void add(std::uint32_t value, int count) {
+    if (count_ + count > 32) flush();
+    bits_ = bits_ << count | value;
+    count_ += count;
+  }
+  void flush() {
+    if (count_ > 0) putBits(static_cast<std::uint32_t>(bits_), count_);
+    bits_ = 0;
+    count_ = 0;
+  }
+
+ private:
+  std::uint64_t bits_ = 0;
+  int count_ = 0;
+};
+
+void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1,
+                 PendingBits& pending) {
   const int magnitude = std::abs(level);
   if (run < kMaxRun && magnitude <= table.levels[run]) {
     const std::uint32_t entry = table.entries[table.first[run] + magnitude - 1];
     if (entry != 0) {
       // The code, then its sign bit.
-      putBits((entry >> 6) << 1 | (level < 0 ? 1u : 0u), static_cast<int>(entry & 63) + 1);
+      pending.add((entry >> 6) << 1 | (level < 0 ? 1u : 0u), static_cast<int>(entry & 63) + 1);
       return;
     }
   }
+  pending.flush();
   putBits(kCoefficientEscape.code, kCoefficientEscape.length);
   putBits(static_cast<std::uint32_t>(run), 6);
   if (!mpeg1) {
@@ -186,34 +209,35 @@ void putIntraBlock(const std::array<std::int16_t, 64>& levels, int component, in
     putBits(static_cast<std::uint32_t>(value), size);
   }
   const RunLevelLookup& table = coding.intraTableOne ? tableOne() : tableZero();
+  PendingBits pending;
   int last = 0;
   for (std::uint64_t m = scanMask(levels, coding.scan) & ~1ull; m != 0; m &= m - 1) {
     const int i = std::countr_zero(m);
-    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1);
+    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, pending);
     last = i;
   }
-  if (coding.intraTableOne) {
-    putBits(kEndOfBlockTableOne.code, kEndOfBlockTableOne.length);
-  } else {
-    putBits(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
-  }
+  const VlcCode end = coding.intraTableOne ? kEndOfBlockTableOne : kEndOfBlockTableZero;
+  pending.add(end.code, end.length);
+  pending.flush();
 }
 
 void putNonIntraBlock(const std::array<std::int16_t, 64>& levels, const BlockCoding& coding) {
   const RunLevelLookup& table = tableZero();
+  PendingBits pending;
   int last = -1;
   for (std::uint64_t m = scanMask(levels, coding.scan); m != 0; m &= m - 1) {
     const int i = std::countr_zero(m);
     const int level = levels[coding.scan[i]];
     if (last < 0 && i == 0 && (level == 1 || level == -1)) {
       // The first coefficient of a non-intra block has the short form "1s".
-      putBits(level < 0 ? 3 : 2, 2);
+      pending.add(level < 0 ? 3 : 2, 2);
     } else {
-      putRunLevel(i - last - 1, level, table, coding.mpeg1);
+      putRunLevel(i - last - 1, level, table, coding.mpeg1, pending);
     }
     last = i;
   }
-  putBits(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
+  pending.add(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
+  pending.flush();
 }
 
 }  // namespace quiltbench::encoder
