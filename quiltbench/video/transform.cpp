@@ -14,9 +14,11 @@ namespace quiltbench::encoder {
 namespace {
 
 // block = src - pred (pred null: src itself), 8 x 8 samples rows `stride` apart.
-void formResidual(const std::uint8_t* src, const std::uint8_t* pred, int stride, Block& block) {
+// Returns whether any difference is not zero.
+bool formResidual(const std::uint8_t* src, const std::uint8_t* pred, int stride, Block& block) {
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
+  __m128i any = zero;
   for (int y = 0; y < 8; ++y) {
     const __m128i s = _mm_unpacklo_epi8(
         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + y * stride)), zero);
@@ -24,15 +26,21 @@ void formResidual(const std::uint8_t* src, const std::uint8_t* pred, int stride,
         pred ? _mm_unpacklo_epi8(
                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pred + y * stride)), zero)
              : zero;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[y * 8]), _mm_sub_epi16(s, p));
+    const __m128i difference = _mm_sub_epi16(s, p);
+    any = _mm_or_si128(any, difference);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[y * 8]), difference);
   }
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) != 0xffff;
 #else
+  bool any = false;
   for (int y = 0; y < 8; ++y) {
     for (int x = 0; x < 8; ++x) {
       const int p = pred ? pred[y * stride + x] : 0;
       block[y * 8 + x] = static_cast<std::int16_t>(src[y * stride + x] - p);
+      any = any || block[y * 8 + x] != 0;
     }
   }
+  return any;
 #endif
 }
 
@@ -95,8 +103,8 @@ void transformPicture(const Frame& source, const Frame& prediction, const Pictur
                  // Intra blocks code the samples themselves.
                  const std::uint8_t* pred =
                      intra ? nullptr : prediction[place.component] + place.offset;
-                 formResidual(src, pred, place.stride, block);
-                 forwardDct(block);
+                 // A zero difference (a still area) transforms to zero.
+                 if (formResidual(src, pred, place.stride, block)) forwardDct(block);
                });
 }
 
