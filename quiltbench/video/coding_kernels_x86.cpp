@@ -1,12 +1,12 @@
-// SSE2 and AVX2 versions of the coding kernels. Each computes what the
-// portable version in coding_kernels_portable.cpp computes, operation for
-// operation where rounding matters (the inverse DCT's float sums run in the
-// same order, without fused multiply-adds), so the output is the same bits.
+// SSE2 and AVX2 versions of the coding kernels (x86-64). Each computes what
+// the portable version in coding_kernels_portable.cpp computes, operation for
+// operation where rounding matters (the inverse DCT runs the shared butterfly,
+// without fused multiply-adds), so the output is the same bits.
 #include "quiltbench/video/coding_kernels.h"
 #include "quiltbench/video/inverse_dct_butterfly.h"
 #include "quiltbench/video/sad.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 #include <immintrin.h>
 
 #include <utility>
