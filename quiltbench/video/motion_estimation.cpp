@@ -190,6 +190,19 @@ struct Candidate {
   std::uint8_t prediction[256];
 };
 
+// out = (a + b + 1) >> 1 over two 16 x 16 predictions.
+void averagePredictions(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out) {
+#if defined(__SSE2__)
+  for (int i = 0; i < 256; i += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i))));
+  }
+#else
+  for (int i = 0; i < 256; ++i) out[i] = static_cast<std::uint8_t>((a[i] + b[i] + 1) >> 1);
+#endif
+}
+
 long squaredError(const std::uint8_t* current, int stride, const std::uint8_t* prediction) {
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
@@ -378,7 +391,6 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
       const std::uint8_t* current = currentView.data + y * currentView.stride + x;
       const int currentStride = currentView.stride;
 
-      Candidate best;
       const int directions = picture.pict_type == kPictureB ? 2 : 1;
       Candidate single[2];  // best per direction
       int searched = 0;     // directions searched
@@ -523,27 +535,25 @@ void estimateMotion(const FrameStores& stores, const Frame& source, const Frame&
         }
       }
 
-      best = single[0];
+      const Candidate* chosen = &single[0];
+      Candidate both;
       if (searched == 2) {
-        if (single[1].sad < best.sad) best = single[1];
+        if (single[1].sad < chosen->sad) chosen = &single[1];
         // Interpolated prediction from the two best single-direction ones,
         // when both use the same kind of prediction.
         if (single[0].motionType == single[1].motionType) {
-          Candidate both;
           both.mbType = kMbForward | kMbBackward;
           both.motionType = single[0].motionType;
           for (int r = 0; r < 2; ++r) {
             both.m[r][0] = single[0].m[r][0];
             both.m[r][1] = single[1].m[r][1];
           }
-          for (int i = 0; i < 256; ++i) {
-            both.prediction[i] = static_cast<std::uint8_t>(
-                (single[0].prediction[i] + single[1].prediction[i] + 1) >> 1);
-          }
+          averagePredictions(single[0].prediction, single[1].prediction, both.prediction);
           both.sad = sad16(current, currentStride, both.prediction, 16, 16, INT_MAX);
-          if (both.sad < best.sad) best = both;
+          if (both.sad < chosen->sad) chosen = &both;
         }
       }
+      const Candidate& best = *chosen;
 
       // Intra when the prediction error carries more energy than the
       // macroblock itself.
