@@ -2,7 +2,6 @@
 // lookups derived from the tables in vlc_tables.h.
 #include "quiltbench/video/vlc_coding.h"
 
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdlib>
@@ -20,29 +19,18 @@ namespace {
 
 constexpr int kMaxRun = 32;
 
-// The codes of one coefficient table packed densely, run by run, so that the
-// coder's lookups stay within a few cache lines: entry = code << 6 | length.
+// The codes of one coefficient table by run and magnitude: entry = code << 6 |
+// length, 0 where the table has no code (escape). 5 KB, one load per level.
+constexpr int kMaxTableLevel = 41;
 struct RunLevelLookup {
-  std::array<std::uint16_t, kMaxRun> first{};  // index of the run's level 1
-  std::array<std::uint8_t, kMaxRun> levels{};  // the run's levels 1..levels[run] (0: none)
-  std::array<std::uint32_t, 128> entries{};    // 0: no code, escape
+  std::uint32_t entries[kMaxRun][kMaxTableLevel]{};
 };
 
 template <std::size_t n>
 RunLevelLookup buildLookup(const std::array<RunLevelCode, n>& table) {
   RunLevelLookup lookup;
   for (const RunLevelCode& entry : table) {
-    lookup.levels[entry.run] = std::max(lookup.levels[entry.run], entry.level);
-  }
-  // The tables of ISO/IEC 13818-2 B.14 and B.15 hold 111 codes each, without gaps.
-  std::size_t used = 0;
-  for (int run = 0; run < kMaxRun; ++run) {
-    lookup.first[run] = static_cast<std::uint16_t>(used);
-    used += lookup.levels[run];
-  }
-  if (used > lookup.entries.size()) encoder_fatal("internal error: coefficient table too large");
-  for (const RunLevelCode& entry : table) {
-    lookup.entries[lookup.first[entry.run] + entry.level - 1] =
+    lookup.entries[entry.run][entry.level] =
         static_cast<std::uint32_t>(entry.code) << 6 | entry.length;
   }
   return lookup;
@@ -81,8 +69,8 @@ class PendingBits {
 void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1,
                  PendingBits& pending) {
   const int magnitude = std::abs(level);
-  if (run < kMaxRun && magnitude <= table.levels[run]) {
-    const std::uint32_t entry = table.entries[table.first[run] + magnitude - 1];
+  if (run < kMaxRun && magnitude < kMaxTableLevel) {
+    const std::uint32_t entry = table.entries[run][magnitude];
     if (entry != 0) {
       // The code, then its sign bit.
       pending.add((entry >> 6) << 1 | (level < 0 ? 1u : 0u), static_cast<int>(entry & 63) + 1);
