@@ -353,6 +353,12 @@ QB_AVX2 inline __m256i quotientAvx2(__m128i magnitude, __m128i den, bool intra) 
 
 QB_AVX2 bool quantiseAvx2(std::array<std::int16_t, 64>& block, int first, int mquant,
                           const std::array<std::uint8_t, 64>& matrix, bool intra, int maxLevel) {
+  const auto* rows = reinterpret_cast<const __m256i*>(block.data());
+  const __m256i all =
+      _mm256_or_si256(_mm256_or_si256(_mm256_loadu_si256(rows), _mm256_loadu_si256(rows + 1)),
+                      _mm256_or_si256(_mm256_loadu_si256(rows + 2), _mm256_loadu_si256(rows + 3)));
+  // A zero block (a still area's prediction error) stays zero.
+  if (_mm256_testz_si256(all, all)) return false;
   const std::int16_t dc = block[0];
   const __m256i scale = _mm256_set1_epi16(static_cast<std::int16_t>(mquant));
   const __m256i limit = _mm256_set1_epi16(static_cast<std::int16_t>(maxLevel));
