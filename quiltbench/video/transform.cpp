@@ -69,7 +69,9 @@ void addResidual(const std::uint8_t* pred, const Block& block, int stride, std::
 #endif
 }
 
-// Calls visit(macroblock, place, block) for every block of the picture in coding order.
+// Calls visit(macroblock, block number, place, block) for every block of the
+// picture in coding order. A block's place is linear in the macroblock's
+// position, so it is the place in the first macroblock moved by per-block steps.
 template <typename Visit>
 void forEachBlock(const PictureState& picture, const Sizes& sizes,
                   const std::vector<MacroblockInfo>& macroblocks, std::vector<Block>& blocks,
@@ -78,13 +80,28 @@ void forEachBlock(const PictureState& picture, const Sizes& sizes,
   const int chromaFormat = sizes.block_count == 6   ? kChroma420
                            : sizes.block_count == 8 ? kChroma422
                                                     : kChroma444;
+  struct Steps {
+    BlockPlace first;
+    int right, down;  // offset steps per macroblock column and row
+  };
+  Steps steps[2][12];  // [field DCT][block]
+  for (int field = 0; field < 2; ++field) {
+    for (int b = 0; b < sizes.block_count; ++b) {
+      const BlockPlace first = blockPlace(sizes, geometry, chromaFormat, 0, 0, b, field != 0);
+      steps[field][b] = {
+          first,
+          blockPlace(sizes, geometry, chromaFormat, 1, 0, b, field != 0).offset - first.offset,
+          blockPlace(sizes, geometry, chromaFormat, 0, 1, b, field != 0).offset - first.offset};
+    }
+  }
   for (int mby = 0; mby < sizes.mb_height2; ++mby) {
     for (int mbx = 0; mbx < sizes.mb_width; ++mbx) {
       const int index = mby * sizes.mb_width + mbx;
       const MacroblockInfo& mb = macroblocks[index];
+      const Steps* blockSteps = steps[mb.dct_type != 0 ? 1 : 0];
       for (int b = 0; b < sizes.block_count; ++b) {
-        const BlockPlace place =
-            blockPlace(sizes, geometry, chromaFormat, mbx, mby, b, mb.dct_type != 0);
+        BlockPlace place = blockSteps[b].first;
+        place.offset += mbx * blockSteps[b].right + mby * blockSteps[b].down;
         visit(mb, b, place, blocks[static_cast<std::size_t>(index) * sizes.block_count + b]);
       }
     }
