@@ -213,15 +213,19 @@ void putNonIntraBlock(const std::array<std::int16_t, 64>& levels, const BlockCod
   const RunLevelLookup& table = tableZero();
   PendingBits pending;
   int last = -1;
-  for (std::uint64_t m = scanMask(levels, coding.scan); m != 0; m &= m - 1) {
-    const int i = std::countr_zero(m);
-    const int level = levels[coding.scan[i]];
-    if (last < 0 && i == 0 && (level == 1 || level == -1)) {
+  std::uint64_t m = scanMask(levels, coding.scan);
+  if (m & 1) {
+    const int level = levels[coding.scan[0]];
+    if (level == 1 || level == -1) {
       // The first coefficient of a non-intra block has the short form "1s".
       pending.add(level < 0 ? 3 : 2, 2);
-    } else {
-      putRunLevel(i - last - 1, level, table, coding.mpeg1, pending);
+      last = 0;
+      m &= m - 1;
     }
+  }
+  for (; m != 0; m &= m - 1) {
+    const int i = std::countr_zero(m);
+    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, pending);
     last = i;
   }
   pending.add(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
