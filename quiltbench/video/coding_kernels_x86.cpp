@@ -447,6 +447,15 @@ QB_AVX2 inline __m256i inverseProductAvx2(__m128i magnitude, __m128i step, __m12
 QB_AVX2 int inverseQuantiseAvx2(std::array<std::int16_t, 64>& block, int first, int mquant,
                                 const std::array<std::uint8_t, 64>& matrix, bool intra, bool mpeg1,
                                 bool& anyLevel) {
+  const auto* rows = reinterpret_cast<const __m256i*>(block.data());
+  const __m256i all =
+      _mm256_or_si256(_mm256_or_si256(_mm256_loadu_si256(rows), _mm256_loadu_si256(rows + 1)),
+                      _mm256_or_si256(_mm256_loadu_si256(rows + 2), _mm256_loadu_si256(rows + 3)));
+  // Most non-intra blocks are not coded at all; they stay zero.
+  if (_mm256_testz_si256(all, all)) {
+    anyLevel = false;
+    return 0;
+  }
   const std::int16_t dc = block[0];
   const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi16(1);
   const __m256i scale = _mm256_set1_epi16(static_cast<std::int16_t>(mquant));

@@ -3,7 +3,6 @@
 #include "quiltbench/video/quantisation.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "quiltbench/video/coding_kernels.h"
 #include "quiltbench/video/encoder_stages.h"
@@ -70,12 +69,6 @@ void inverseQuantiseIntra(Block& block, int mquant, int intraDcPrecision,
 
 void inverseQuantiseNonIntra(Block& block, int mquant, const std::array<std::uint8_t, 64>& matrix,
                              bool mpeg1) {
-  // Most non-intra blocks are not coded at all; they stay zero.
-  std::uint64_t words[16];
-  std::memcpy(words, block.data(), sizeof words);
-  std::uint64_t levels = 0;
-  for (const std::uint64_t w : words) levels |= w;
-  if (levels == 0) return;
   static const auto inverseQuantise = activeKernels().inverseQuantise;
   bool anyLevel = false;
   const int sum = inverseQuantise(block, 0, mquant, matrix, false, mpeg1, anyLevel);
