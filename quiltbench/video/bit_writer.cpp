@@ -1,9 +1,8 @@
-// Bit writer: a 64-bit accumulator in front of a byte buffer that goes to the
-// output stream in large writes.
+// Bit writer: a 64-bit accumulator that hands 32 bits at a time to a byte
+// buffer (bit_writer.h), which goes to the output stream in large writes.
 #include "quiltbench/video/bit_writer.h"
 
 #include <cstdio>
-#include <vector>
 
 #include "quiltbench/video/encoder_stages.h"
 
@@ -12,55 +11,54 @@ namespace {
 
 struct BitWriterState {
   std::FILE* out = nullptr;
-  std::uint64_t accumulator = 0;  // pending bits, right-aligned
-  int pending = 0;                // number of pending bits (< 8 between calls)
   std::int64_t flushedBits = 0;
-  std::vector<std::uint8_t> bytes;
 };
 
 BitWriterState g_writer;
 
-constexpr std::size_t kFlushThreshold = 1 << 16;
-
-void writeBuffered() {
-  if (g_writer.out != nullptr && !g_writer.bytes.empty()) {
-    if (std::fwrite(g_writer.bytes.data(), 1, g_writer.bytes.size(), g_writer.out) !=
-        g_writer.bytes.size()) {
-      encoder_fatal("Couldn't write the output stream");
-    }
+// Moves the complete bytes of the accumulator to the buffer.
+void drainBytes() {
+  detail::BitWriterBuffer& w = detail::g_bitBuffer;
+  while (w.pending >= 8) {
+    w.pending -= 8;
+    w.bytes[w.used++] = static_cast<std::uint8_t>(w.accumulator >> w.pending);
   }
-  g_writer.flushedBits += static_cast<std::int64_t>(g_writer.bytes.size()) * 8;
-  g_writer.bytes.clear();
+  w.accumulator &= (1ull << w.pending) - 1;
 }
 
 }  // namespace
 
+namespace detail {
+
+void writeBitWriterBuffer() {
+  BitWriterBuffer& w = g_bitBuffer;
+  if (g_writer.out != nullptr && w.used > 0) {
+    if (std::fwrite(w.bytes, 1, w.used, g_writer.out) != w.used) {
+      encoder_fatal("Couldn't write the output stream");
+    }
+  }
+  g_writer.flushedBits += static_cast<std::int64_t>(w.used) * 8;
+  w.used = 0;
+}
+
+}  // namespace detail
+
 void resetBitWriter(std::FILE* out) {
-  g_writer = BitWriterState{};
   g_writer.out = out;
-  g_writer.bytes.reserve(kFlushThreshold + 16);
+  g_writer.flushedBits = 0;
+  detail::g_bitBuffer.accumulator = 0;
+  detail::g_bitBuffer.pending = 0;
+  detail::g_bitBuffer.used = 0;
 }
 
 std::int64_t bitCount() {
-  return g_writer.flushedBits + static_cast<std::int64_t>(g_writer.bytes.size()) * 8 +
-         g_writer.pending;
-}
-
-void putBits(std::uint32_t value, int count) {
-  if (count <= 0) return;
-  const std::uint64_t mask = (count >= 32) ? 0xffffffffull : ((1ull << count) - 1);
-  g_writer.accumulator = (g_writer.accumulator << count) | (value & mask);
-  g_writer.pending += count;
-  while (g_writer.pending >= 8) {
-    g_writer.pending -= 8;
-    g_writer.bytes.push_back(static_cast<std::uint8_t>(g_writer.accumulator >> g_writer.pending));
-  }
-  g_writer.accumulator &= (1ull << g_writer.pending) - 1;
-  if (g_writer.bytes.size() >= kFlushThreshold) writeBuffered();
+  const detail::BitWriterBuffer& w = detail::g_bitBuffer;
+  return g_writer.flushedBits + static_cast<std::int64_t>(w.used) * 8 + w.pending;
 }
 
 void alignBits() {
-  if (g_writer.pending > 0) putBits(0, 8 - g_writer.pending);
+  const int padding = -detail::g_bitBuffer.pending & 7;
+  if (padding > 0) putBits(0, padding);
 }
 
 void putStartCode(std::uint32_t code) {
@@ -70,7 +68,8 @@ void putStartCode(std::uint32_t code) {
 }
 
 void flushBitWriter() {
-  writeBuffered();
+  drainBytes();
+  detail::writeBitWriterBuffer();
   if (g_writer.out != nullptr) std::fflush(g_writer.out);
 }
 

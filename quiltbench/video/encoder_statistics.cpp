@@ -2,8 +2,10 @@
 #include "quiltbench/video/encoder_statistics.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "platform/file.h"
+#include "quiltbench/video/sad.h"
 
 namespace quiltbench::encoder {
 
@@ -50,18 +52,17 @@ char quantLetter(const MacroblockInfo& mb) {
 
 PlaneSnr plane_snr(const std::uint8_t* source, const std::uint8_t* reconstruction, int stride,
                    int columns, int rows, int firstRow, int rowStep) {
-  double sum = 0, sumSquares = 0, errorSquares = 0;
+  // Integer sums: exact, as the double ones were, and many times faster.
+  std::uint64_t sumInt = 0, sumSquaresInt = 0, errorSquaresInt = 0;
   for (int j = 0; j < rows; ++j) {
     const std::size_t row =
         static_cast<std::size_t>(firstRow + j * rowStep) * static_cast<std::size_t>(stride);
-    for (int i = 0; i < columns; ++i) {
-      const double s = source[row + i];
-      const double d = s - reconstruction[row + i];
-      sum += s;
-      sumSquares += s * s;
-      errorSquares += d * d;
-    }
+    const RowStatistics r = rowStatistics(source + row, reconstruction + row, columns);
+    sumInt += r.sum, sumSquaresInt += r.squares, errorSquaresInt += r.errorSquares;
   }
+  const double sum = static_cast<double>(sumInt);
+  const double sumSquares = static_cast<double>(sumSquaresInt);
+  const double errorSquares = static_cast<double>(errorSquaresInt);
   PlaneSnr result;
   const double n = static_cast<double>(columns) * rows;
   if (n <= 0) {

@@ -6,6 +6,15 @@
 
 namespace quiltbench::encoder {
 
+// How the motion estimation finds full-pel vectors: Predictive starts from the
+// vectors of neighbouring macroblocks and of the previous picture and refines
+// them with a small pattern search; Full tries every displacement in the
+// window. Process-wide, like the rest of the encoder's state; Predictive is the
+// default.
+enum class MotionSearchMode { Predictive, Full };
+void setMotionSearchMode(MotionSearchMode mode);
+MotionSearchMode motionSearchMode();
+
 // A plane (or one field of it) seen as rows `stride` apart, `rows` of them,
 // each `width` samples.
 struct PlaneView {
@@ -37,5 +46,19 @@ SearchResult fullSearchPlain(const std::uint8_t* current, int currentStride, con
                              int x, int y, int h, const SearchWindow& window);
 SearchResult fullSearch(const std::uint8_t* current, int currentStride, const PlaneView& ref, int x,
                         int y, int h, const SearchWindow& window, int hintDx = 0, int hintDy = 0);
+
+struct Displacement {
+  int dx, dy;  // full pels
+};
+
+// The predictive search: the best of the zero displacement and `seeds` (those
+// outside the window are moved to its edge), then a small diamond pattern
+// (the four nearest displacements) repeated until its centre is best. Seeds are usually the
+// vectors of neighbouring macroblocks and of the same place in the previous
+// picture. The result is inside the window; its SAD is exact. Ties are broken
+// in fullSearch's order, so the result depends only on the inputs.
+SearchResult predictiveSearch(const std::uint8_t* current, int currentStride, const PlaneView& ref,
+                              int x, int y, int h, const SearchWindow& window,
+                              const Displacement* seeds, int seedCount);
 
 }  // namespace quiltbench::encoder

@@ -2,33 +2,15 @@
 // its motion vectors, luma and chroma, frame or field based.
 #include "quiltbench/video/prediction.h"
 
+#include "quiltbench/video/coding_kernels.h"
 #include "quiltbench/video/encoder_stages.h"
 
 namespace quiltbench::encoder {
 
 void predictBlock(const std::uint8_t* ref, int refStride, int x, int y, int dx, int dy, int w,
                   int h, std::uint8_t* dst, int dstStride, bool average) {
-  const int xh = dx & 1;
-  const int yh = dy & 1;
-  const std::uint8_t* s = ref + (y + (dy >> 1)) * refStride + x + (dx >> 1);
-  for (int j = 0; j < h; ++j) {
-    const std::uint8_t* a = s + j * refStride;
-    const std::uint8_t* b = a + refStride;
-    std::uint8_t* d = dst + j * dstStride;
-    for (int i = 0; i < w; ++i) {
-      int v;
-      if (!xh && !yh) {
-        v = a[i];
-      } else if (xh && !yh) {
-        v = (a[i] + a[i + 1] + 1) >> 1;
-      } else if (!xh) {
-        v = (a[i] + b[i] + 1) >> 1;
-      } else {
-        v = (a[i] + a[i + 1] + b[i] + b[i + 1] + 2) >> 2;
-      }
-      d[i] = static_cast<std::uint8_t>(average ? (d[i] + v + 1) >> 1 : v);
-    }
-  }
+  static const auto kernel = activeKernels().predictBlock;
+  kernel(ref, refStride, x, y, dx, dy, w, h, dst, dstStride, average);
 }
 
 const Frame& referenceFrame(const FrameStores& stores, const Frame& reconstruction,

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "quiltbench/video/coding_kernels.h"
 #include "quiltbench/video/encoder_stages.h"
 #include "quiltbench/video/vlc_tables.h"
 
@@ -39,42 +40,17 @@ void quantiseIntra(std::array<std::int16_t, 64>& block, int mquant, int intraDcP
   // stay within the unsigned range of the precision.
   dcLevel = dcLevel < 0 ? 0 : (dcLevel > dcMax ? dcMax : dcLevel);
   block[0] = static_cast<std::int16_t>(dcLevel);
-  const int maxLevel = mpeg1 ? 255 : 2047;
-  for (int i = 1; i < 64; ++i) {
-    const int c = block[i];
-    if (c == 0) continue;
-    const int den = matrix[i] * mquant;
-    int level = (16 * std::abs(c) + den / 2) / den;
-    if (level > maxLevel) level = maxLevel;
-    block[i] = static_cast<std::int16_t>(c < 0 ? -level : level);
-  }
+  static const auto quantise = activeKernels().quantise;
+  quantise(block, 1, mquant, matrix, true, mpeg1 ? 255 : 2047);
 }
 
 bool quantiseNonIntra(std::array<std::int16_t, 64>& block, int mquant,
                       const std::array<std::uint8_t, 64>& matrix, bool mpeg1) {
-  const int maxLevel = mpeg1 ? 255 : 2047;
-  bool any = false;
-  for (int i = 0; i < 64; ++i) {
-    const int c = block[i];
-    if (c == 0) continue;
-    const int den = matrix[i] * mquant;
-    int level = 16 * std::abs(c) / den;
-    if (level > maxLevel) level = maxLevel;
-    block[i] = static_cast<std::int16_t>(c < 0 ? -level : level);
-    any = any || level != 0;
-  }
-  return any;
+  static const auto quantise = activeKernels().quantise;
+  return quantise(block, 0, mquant, matrix, false, mpeg1 ? 255 : 2047);
 }
 
 namespace {
-
-inline int saturate(int v) { return v < -2048 ? -2048 : (v > 2047 ? 2047 : v); }
-
-// Forces a non-zero even value odd, toward zero (the MPEG-1 rule).
-inline int oddify(int v) {
-  if ((v & 1) == 0 && v != 0) v += v > 0 ? -1 : 1;
-  return v;
-}
 
 void controlMismatch(std::array<std::int16_t, 64>& block, int sum) {
   if ((sum & 1) == 0) block[63] = static_cast<std::int16_t>(block[63] ^ 1);
@@ -84,37 +60,20 @@ void controlMismatch(std::array<std::int16_t, 64>& block, int sum) {
 
 void inverseQuantiseIntra(Block& block, int mquant, int intraDcPrecision,
                           const std::array<std::uint8_t, 64>& matrix, bool mpeg1) {
+  static const auto inverseQuantise = activeKernels().inverseQuantise;
   block[0] = static_cast<std::int16_t>(block[0] * (8 >> intraDcPrecision));
-  int sum = block[0];
-  for (int i = 1; i < 64; ++i) {
-    const int level = block[i];
-    if (level == 0) continue;
-    int v = level * matrix[i] * mquant / 16;
-    if (mpeg1) v = oddify(v);
-    v = saturate(v);
-    block[i] = static_cast<std::int16_t>(v);
-    sum += v;
-  }
+  bool anyLevel = false;
+  const int sum = block[0] + inverseQuantise(block, 1, mquant, matrix, true, mpeg1, anyLevel);
   if (!mpeg1) controlMismatch(block, sum);
 }
 
 void inverseQuantiseNonIntra(Block& block, int mquant, const std::array<std::uint8_t, 64>& matrix,
                              bool mpeg1) {
-  int sum = 0;
-  bool any = false;
-  for (int i = 0; i < 64; ++i) {
-    const int level = block[i];
-    if (level == 0) continue;
-    any = true;
-    const int sign = level > 0 ? 1 : -1;
-    int v = (2 * level + sign) * matrix[i] * mquant / 32;
-    if (mpeg1) v = oddify(v);
-    v = saturate(v);
-    block[i] = static_cast<std::int16_t>(v);
-    sum += v;
-  }
+  static const auto inverseQuantise = activeKernels().inverseQuantise;
+  bool anyLevel = false;
+  const int sum = inverseQuantise(block, 0, mquant, matrix, false, mpeg1, anyLevel);
   // A block without levels is not coded: the decoder adds nothing for it.
-  if (any && !mpeg1) controlMismatch(block, sum);
+  if (anyLevel && !mpeg1) controlMismatch(block, sum);
 }
 
 }  // namespace quiltbench::encoder

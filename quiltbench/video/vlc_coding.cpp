@@ -2,7 +2,13 @@
 // lookups derived from the tables in vlc_tables.h.
 #include "quiltbench/video/vlc_coding.h"
 
+#include <array>
+#include <bit>
 #include <cstdlib>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "quiltbench/video/bit_writer.h"
 #include "quiltbench/video/encoder_state.h"
@@ -12,17 +18,20 @@ namespace quiltbench::encoder {
 namespace {
 
 constexpr int kMaxRun = 32;
-constexpr int kMaxTableLevel = 41;
 
+// The codes of one coefficient table by run and magnitude: entry = code << 6 |
+// length, 0 where the table has no code (escape). 5 KB, one load per level.
+constexpr int kMaxTableLevel = 41;
 struct RunLevelLookup {
-  VlcCode code[kMaxRun][kMaxTableLevel]{};
+  std::uint32_t entries[kMaxRun][kMaxTableLevel]{};
 };
 
 template <std::size_t n>
 RunLevelLookup buildLookup(const std::array<RunLevelCode, n>& table) {
   RunLevelLookup lookup;
   for (const RunLevelCode& entry : table) {
-    lookup.code[entry.run][entry.level] = {entry.code, entry.length};
+    lookup.entries[entry.run][entry.level] =
+        static_cast<std::uint32_t>(entry.code) << 6 | entry.length;
   }
   return lookup;
 }
@@ -36,16 +45,39 @@ const RunLevelLookup& tableOne() {
   return lookup;
 }
 
-void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1) {
+// Up to 32 bits of codes gathered in a register before they go to the bit
+// writer: a block's short codes cost one writer call per few coefficients.
+class PendingBits {
+ public:
+  // `value` must fit in `count` (1..17) bits.
+  void add(std::uint32_t value, int count) {
+    if (count_ + count > 32) flush();
+    bits_ = bits_ << count | value;
+    count_ += count;
+  }
+  void flush() {
+    if (count_ > 0) putBits(static_cast<std::uint32_t>(bits_), count_);
+    bits_ = 0;
+    count_ = 0;
+  }
+
+ private:
+  std::uint64_t bits_ = 0;
+  int count_ = 0;
+};
+
+void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1,
+                 PendingBits& pending) {
   const int magnitude = std::abs(level);
   if (run < kMaxRun && magnitude < kMaxTableLevel) {
-    const VlcCode& vlc = table.code[run][magnitude];
-    if (vlc.length != 0) {
-      putBits(vlc.code, vlc.length);
-      putBits(level < 0 ? 1 : 0, 1);
+    const std::uint32_t entry = table.entries[run][magnitude];
+    if (entry != 0) {
+      // The code, then its sign bit.
+      pending.add((entry >> 6) << 1 | (level < 0 ? 1u : 0u), static_cast<int>(entry & 63) + 1);
       return;
     }
   }
+  pending.flush();
   putBits(kCoefficientEscape.code, kCoefficientEscape.length);
   putBits(static_cast<std::uint32_t>(run), 6);
   if (!mpeg1) {
@@ -59,6 +91,42 @@ void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1) {
     putBits(0x80, 8);
     putBits(static_cast<std::uint32_t>(level + 256), 8);
   }
+}
+
+// Bit r set where levels[r] (raster order) is not zero.
+std::uint64_t rasterMask(const std::array<std::int16_t, 64>& levels) {
+#if defined(__SSE2__)
+  std::uint64_t mask = 0;
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < 64; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&levels[i]));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&levels[i + 8]));
+    const __m128i isZero = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    mask |= static_cast<std::uint64_t>(~_mm_movemask_epi8(isZero) & 0xffff) << i;
+  }
+  return mask;
+#else
+  std::uint64_t mask = 0;
+  for (int r = 0; r < 64; ++r) mask |= static_cast<std::uint64_t>(levels[r] != 0) << r;
+  return mask;
+#endif
+}
+
+// Bit i set where levels[scan[i]] is not zero: the block's levels in coding
+// order, so the coder visits only the non-zero ones.
+std::uint64_t scanMask(const std::array<std::int16_t, 64>& levels, const std::uint8_t* scan) {
+  // The inverse of the last scan seen; pictures use one scan throughout.
+  static thread_local const std::uint8_t* cachedScan = nullptr;
+  static thread_local std::array<std::uint8_t, 64> inverse{};
+  if (scan != cachedScan) {
+    for (int i = 0; i < 64; ++i) inverse[scan[i]] = static_cast<std::uint8_t>(i);
+    cachedScan = scan;
+  }
+  std::uint64_t mask = 0;
+  for (std::uint64_t raster = rasterMask(levels); raster != 0; raster &= raster - 1) {
+    mask |= 1ull << inverse[std::countr_zero(raster)];
+  }
+  return mask;
 }
 
 }  // namespace
@@ -129,44 +197,39 @@ void putIntraBlock(const std::array<std::int16_t, 64>& levels, int component, in
     putBits(static_cast<std::uint32_t>(value), size);
   }
   const RunLevelLookup& table = coding.intraTableOne ? tableOne() : tableZero();
-  int run = 0;
-  for (int i = 1; i < 64; ++i) {
-    const int level = levels[coding.scan[i]];
-    if (level == 0) {
-      ++run;
-      continue;
-    }
-    putRunLevel(run, level, table, coding.mpeg1);
-    run = 0;
+  PendingBits pending;
+  int last = 0;
+  for (std::uint64_t m = scanMask(levels, coding.scan) & ~1ull; m != 0; m &= m - 1) {
+    const int i = std::countr_zero(m);
+    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, pending);
+    last = i;
   }
-  if (coding.intraTableOne) {
-    putBits(kEndOfBlockTableOne.code, kEndOfBlockTableOne.length);
-  } else {
-    putBits(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
-  }
+  const VlcCode end = coding.intraTableOne ? kEndOfBlockTableOne : kEndOfBlockTableZero;
+  pending.add(end.code, end.length);
+  pending.flush();
 }
 
 void putNonIntraBlock(const std::array<std::int16_t, 64>& levels, const BlockCoding& coding) {
   const RunLevelLookup& table = tableZero();
-  int run = 0;
-  bool first = true;
-  for (int i = 0; i < 64; ++i) {
-    const int level = levels[coding.scan[i]];
-    if (level == 0) {
-      ++run;
-      continue;
-    }
-    if (first && run == 0 && (level == 1 || level == -1)) {
+  PendingBits pending;
+  int last = -1;
+  std::uint64_t m = scanMask(levels, coding.scan);
+  if (m & 1) {
+    const int level = levels[coding.scan[0]];
+    if (level == 1 || level == -1) {
       // The first coefficient of a non-intra block has the short form "1s".
-      putBits(1, 1);
-      putBits(level < 0 ? 1 : 0, 1);
-    } else {
-      putRunLevel(run, level, table, coding.mpeg1);
+      pending.add(level < 0 ? 3 : 2, 2);
+      last = 0;
+      m &= m - 1;
     }
-    first = false;
-    run = 0;
   }
-  putBits(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
+  for (; m != 0; m &= m - 1) {
+    const int i = std::countr_zero(m);
+    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, pending);
+    last = i;
+  }
+  pending.add(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
+  pending.flush();
 }
 
 }  // namespace quiltbench::encoder

@@ -1,6 +1,8 @@
 // The encoder's fast kernels against plain reference versions on random
 // inputs (seed printed for replay), and the code tables against the
 // properties a decoder relies on.
+#include "quiltbench/video/coding_kernels.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -47,6 +49,50 @@ TEST(SadKernel, MatchesPlainSumAndStopsOnlyAboveTheLimit) {
     const int limit = plain / 2;
     EXPECT_GT(sad16(a.data() + off, 40, b.data() + 3, 37, h, limit), limit);
     EXPECT_EQ(sad16(a.data() + off, 40, b.data() + 3, 37, h, plain), plain);
+  }
+}
+
+TEST(SadKernel, HalfPelSadMatchesThePlainPredictionInEveryPhase) {
+  PRINT_SEED();
+  std::mt19937 rng(testSeed());
+  std::uniform_int_distribution<int> byte(0, 255);
+  constexpr int kStride = 48;
+  std::vector<std::uint8_t> ref(kStride * 48), cur(kStride * 48);
+  for (int trial = 0; trial < 400; ++trial) {
+    // All-255 planes show a rounding that overflows 8 bits; the rest random.
+    for (auto& v : ref) v = static_cast<std::uint8_t>(trial == 0 ? 255 : byte(rng));
+    for (auto& v : cur) v = static_cast<std::uint8_t>(trial == 0 ? 0 : byte(rng));
+    const int hx = trial % 5 - 2, hy = (trial / 5) % 5 - 2;  // all four phases, both signs
+    const int h = (trial & 1) ? 16 : 8;
+    const std::uint8_t* origin = ref.data() + 16 * kStride + 16;
+    const int plain = halfPelSad16Plain(cur.data(), kStride, origin, kStride, hx, hy, h);
+    SCOPED_TRACE("hx " + std::to_string(hx) + " hy " + std::to_string(hy));
+    EXPECT_EQ(halfPelSad16(cur.data(), kStride, origin, kStride, hx, hy, h, 1 << 30), plain);
+    EXPECT_EQ(halfPelSad16(cur.data(), kStride, origin, kStride, hx, hy, h, plain), plain);
+    EXPECT_GT(halfPelSad16(cur.data(), kStride, origin, kStride, hx, hy, h, plain / 3), plain / 3);
+  }
+}
+
+TEST(SadKernel, RowStatisticsMatchThePlainSums) {
+  PRINT_SEED();
+  std::mt19937 rng(testSeed());
+  std::uniform_int_distribution<int> byte(0, 255);
+  // Lengths around the vector width and beyond the 32-bit flush interval;
+  // extreme samples make the largest sums.
+  for (const int n : {0, 1, 15, 16, 17, 352, 4095, 4096, 4111, 9000}) {
+    SCOPED_TRACE("n " + std::to_string(n));
+    for (const bool extreme : {false, true}) {
+      std::vector<std::uint8_t> a(static_cast<std::size_t>(n)), b(a.size());
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        a[i] = static_cast<std::uint8_t>(extreme ? 255 : byte(rng));
+        b[i] = static_cast<std::uint8_t>(extreme ? 0 : byte(rng));
+      }
+      const RowStatistics fast = rowStatistics(a.data(), b.data(), n);
+      const RowStatistics plain = rowStatisticsPlain(a.data(), b.data(), n);
+      EXPECT_EQ(fast.sum, plain.sum);
+      EXPECT_EQ(fast.squares, plain.squares);
+      EXPECT_EQ(fast.errorSquares, plain.errorSquares);
+    }
   }
 }
 
@@ -106,6 +152,48 @@ TEST(FullSearch, FindsTheSameDisplacementAsThePlainScan) {
       EXPECT_LE(p[0] + window.xMax + 16, W);
       EXPECT_LE(p[1] + window.yMax + p[2], H);
     }
+  }
+}
+
+TEST(PredictiveSearch, FindsTheMotionFromSeedsAndStaysInTheWindow) {
+  // A smooth picture (one minimum, so the pattern search can walk to it) and
+  // a copy shifted by (5, -3).
+  const int W = 96, H = 80;
+  std::vector<std::uint8_t> ref(W * H), cur(W * H);
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) {
+      ref[y * W + x] = static_cast<std::uint8_t>(
+          128 + 60 * std::sin(x * 0.09) * std::cos(y * 0.11) + 30 * std::sin((x + 2 * y) * 0.05));
+    }
+  }
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) {
+      cur[y * W + x] = ref[std::clamp(y - 3, 0, H - 1) * W + std::clamp(x + 5, 0, W - 1)];
+    }
+  }
+  const PlaneView view{ref.data(), W, W, H};
+  struct Case {
+    const char* name;
+    std::vector<Displacement> seeds;
+    int sx, sy;
+    int wantDx, wantDy;
+  };
+  const Case cases[] = {
+      {"no seeds: the pattern walks from zero", {}, 15, 15, 5, -3},
+      {"a near seed", {{4, -2}}, 15, 15, 5, -3},
+      {"seeds far outside the window are clamped", {{1000, -1000}, {-99999, 99999}}, 15, 15, 5, -3},
+      {"a window too small for the motion ends at its edge", {{5, -3}}, 2, 2, 2, -2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int x = 32, y = 32;
+    const SearchWindow window = searchWindow(view, x, y, 16, c.sx, c.sy);
+    const SearchResult r = predictiveSearch(cur.data() + y * W + x, W, view, x, y, 16, window,
+                                            c.seeds.data(), static_cast<int>(c.seeds.size()));
+    EXPECT_EQ(r.dx, c.wantDx);
+    EXPECT_EQ(r.dy, c.wantDy);
+    EXPECT_EQ(r.sad,
+              sad16Plain(cur.data() + y * W + x, W, ref.data() + (y + r.dy) * W + x + r.dx, W, 16));
   }
 }
 
@@ -173,7 +261,7 @@ TEST(ForwardDct, AgreesWithTheDoublePrecisionDefinition) {
       in[i] = block[i];
     }
     referenceForward(in, expected);
-    forwardDct(block);
+    forwardDctPrecise(block);
     for (int i = 0; i < 64; ++i)
       ASSERT_LE(std::abs(block[i] - expected[i]), 0.5 + 1e-3) << "coefficient " << i;
   }
@@ -249,6 +337,126 @@ TEST(InverseDct, MeetsTheIeee1180Limits) {
   std::array<std::int16_t, 64> zero{};
   inverseDct(zero);
   for (int v : zero) EXPECT_EQ(v, 0);
+}
+
+TEST(ForwardDct, FixedPointStaysWithinOneOfTheExactValues) {
+  PRINT_SEED();
+  std::mt19937 rng(testSeed());
+  std::uniform_int_distribution<int> sample(-255, 255);
+  int exact = 0, total = 0;
+  for (int trial = 0; trial < 5000; ++trial) {
+    std::array<std::int16_t, 64> block;
+    double in[64], expected[64];
+    for (int i = 0; i < 64; ++i) {
+      // Extremes first: every sample at a limit, checkerboards of both limits.
+      const int extreme = (trial & 1) ? 255 : -255;
+      block[i] = static_cast<std::int16_t>(trial < 4   ? extreme
+                                           : trial < 8 ? extreme * (((i + i / 8) & 1) ? 1 : -1)
+                                                       : sample(rng));
+      in[i] = block[i];
+    }
+    referenceForward(in, expected);
+    forwardDct(block);
+    for (int i = 0; i < 64; ++i) {
+      ASSERT_LE(std::abs(block[i] - expected[i]), 1.0) << "coefficient " << i;
+      exact += block[i] == static_cast<int>(std::lround(expected[i]));
+      ++total;
+    }
+  }
+  // Fixed point misses the nearest integer only close to a half (about 2% of
+  // coefficients with 4 fraction bits between the passes).
+  EXPECT_GT(static_cast<double>(exact) / total, 0.97);
+}
+
+// Every SIMD kernel set gives the portable set's bits on random and extreme
+// inputs, so streams do not depend on the processor.
+TEST(CodingKernels, EverySetMatchesThePortableOne) {
+  PRINT_SEED();
+  const CodingKernels& plain = portableKernels();
+  const std::vector<const CodingKernels*> sets = availableKernels();
+  std::mt19937 rng(testSeed());
+  auto uniform = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(rng);
+  };
+  for (const CodingKernels* set : sets) {
+    SCOPED_TRACE(set->name);
+    for (int trial = 0; trial < 3000; ++trial) {
+      Block residual, coefficients, levels;
+      // Sparse coefficient blocks are what quantisation leaves; the full range
+      // and the extremes are what a hostile stream could hold.
+      const int range = trial % 3 == 0 ? 2048 : trial % 3 == 1 ? 300 : 20;
+      for (int i = 0; i < 64; ++i) {
+        residual[i] =
+            static_cast<std::int16_t>(trial < 2 ? (trial ? 255 : -255) : uniform(-255, 255));
+        coefficients[i] = static_cast<std::int16_t>(
+            uniform(0, 3) == 0 || range == 2048 ? uniform(-range, range - 1) : 0);
+        // Trial 2 is a still area: every level zero.
+        levels[i] = static_cast<std::int16_t>(trial == 2  ? 0
+                                              : trial < 2 ? (trial ? 32767 : -32768)
+                                                          : uniform(-2048, 2047));
+      }
+      Block a = residual, b = residual;
+      plain.forwardDct(a);
+      set->forwardDct(b);
+      ASSERT_EQ(a, b) << "forward DCT, trial " << trial;
+      a = coefficients, b = coefficients;
+      plain.inverseDct(a);
+      set->inverseDct(b);
+      ASSERT_EQ(a, b) << "inverse DCT, trial " << trial;
+
+      std::array<std::uint8_t, 64> matrix;
+      for (auto& m : matrix) m = static_cast<std::uint8_t>(trial % 5 == 0 ? 1 : uniform(1, 255));
+      const int mquant = trial % 7 == 0 ? 112 : uniform(1, 112);
+      const bool intra = trial & 1;
+      const int maxLevel = trial % 4 < 2 ? 2047 : 255;
+      a = levels, b = levels;
+      const bool anyA = plain.quantise(a, intra ? 1 : 0, mquant, matrix, intra, maxLevel);
+      const bool anyB = set->quantise(b, intra ? 1 : 0, mquant, matrix, intra, maxLevel);
+      ASSERT_EQ(a, b) << "quantisation, trial " << trial;
+      ASSERT_EQ(anyA, anyB) << "quantisation, trial " << trial;
+
+      // Inverse quantisation of what quantisation leaves, and of any codable level.
+      const bool mpeg1 = trial % 3 == 0;
+      for (const Block& input : {a, levels}) {
+        Block x = input, y = input;
+        for (auto& v : x) v = static_cast<std::int16_t>(std::clamp<int>(v, -2048, 2047));
+        y = x;
+        bool anyX = false, anyY = false;
+        const int sumX =
+            plain.inverseQuantise(x, intra ? 1 : 0, mquant, matrix, intra, mpeg1, anyX);
+        const int sumY = set->inverseQuantise(y, intra ? 1 : 0, mquant, matrix, intra, mpeg1, anyY);
+        ASSERT_EQ(x, y) << "inverse quantisation, trial " << trial;
+        ASSERT_EQ(sumX, sumY) << "inverse quantisation, trial " << trial;
+        ASSERT_EQ(anyX, anyY) << "inverse quantisation, trial " << trial;
+      }
+    }
+
+    // The transform's shortcut for blocks with a DC level alone gives what the
+    // full transform gives.
+    for (int dc = -2048; dc < 2048; ++dc) {
+      Block a{}, b{};
+      a[0] = b[0] = static_cast<std::int16_t>(dc);
+      inverseDct(a);
+      set->inverseDct(b);
+      ASSERT_EQ(a, b) << "DC " << dc;
+    }
+
+    // Prediction: every half-pel phase, both widths, with and without
+    // averaging into what the destination holds.
+    constexpr int kStride = 40;
+    std::vector<std::uint8_t> ref(kStride * 40);
+    for (int trial = 0; trial < 200; ++trial) {
+      for (auto& v : ref) v = static_cast<std::uint8_t>(trial < 2 ? 255 * trial : uniform(0, 255));
+      const int w = (trial & 1) ? 16 : 8, h = (trial & 2) ? 16 : 8;
+      const int dx = uniform(-8, 8), dy = uniform(-8, 8);
+      const bool average = trial & 4;
+      std::uint8_t a[16 * 16], b[16 * 16];
+      for (int i = 0; i < 256; ++i) a[i] = b[i] = static_cast<std::uint8_t>(uniform(0, 255));
+      plain.predictBlock(ref.data(), kStride, 12, 12, dx, dy, w, h, a, 16, average);
+      set->predictBlock(ref.data(), kStride, 12, 12, dx, dy, w, h, b, 16, average);
+      ASSERT_TRUE(std::equal(a, a + 256, b)) << "prediction " << dx << "," << dy << " w " << w;
+    }
+  }
 }
 
 // A set of codewords, each a bit string.
