@@ -83,8 +83,7 @@ struct BufferSet {
   struct Slot {
     std::unique_ptr<GuardedBuffer> rgb;
     bool inUse = false;
-    // Decoded to its end: the decoder reached the start code after its last slice in
-    // the stream itself, or the stream stopped short after slices on every row.
+    // Decoded to its end: the decoder reached the start code after its last slice.
     bool complete = false;
   };
   std::array<Slot, 3> slots;
@@ -114,12 +113,25 @@ struct DecoderCloser {
   void operator()(mpeg2dec_t* d) const { mpeg2_close(d); }
 };
 
+// Bytes put after a stream that stops short, before the end code we add: a last slice
+// that is whole ends before them, a cut one decodes them as macroblocks.
+constexpr std::array<std::uint8_t, 8> kProbeTrailer = {0xFF, 0xFF, 0xFF, 0xFF,
+                                                       0xFF, 0xFF, 0xFF, 0xFF};
+
+std::uint64_t fingerprint(const std::uint8_t* bytes, std::size_t size) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (std::size_t k = 0; k < size; ++k) hash = (hash ^ bytes[k]) * 1099511628211ull;
+  return hash;
+}
+
 // Runs in the child: decodes `stream` and sends every completely decoded picture,
-// cropped to the picture size, over `out`.
+// cropped to the picture size, over `out`. The pictures shown after the stream stopped
+// short of an end code wait for finish(), which knows whether the last one was whole.
+// Without `out` it only decodes, for the last picture's fingerprint.
 class ChildDecoder {
  public:
-  ChildDecoder(Bytes stream, PictureSize size, FrameChannel& out)
-      : stream_(stream), size_(size), out_(out) {
+  ChildDecoder(Bytes stream, PictureSize size, FrameChannel* out, Bytes trailer = {})
+      : stream_(stream), trailer_(trailer), size_(size), out_(out) {
     decoder_.reset(mpeg2_init());
     if (!decoder_) throw std::runtime_error("cannot create the MPEG decoder");
     info_ = mpeg2_info(decoder_.get());
@@ -138,12 +150,11 @@ class ChildDecoder {
         read += size;
         if (size == 0 && live_ && !flushed_) {
           // A stream that stops without a sequence end code still holds its last picture
-          // and the reference waiting to be shown: an end code lets them out. Whether the
-          // last picture was whole only its slices can tell.
-          std::memcpy(chunk.data(), kSequenceEndCode, sizeof kSequenceEndCode);
-          size = sizeof kSequenceEndCode;
+          // and the reference waiting to be shown: an end code lets them out.
+          std::copy(trailer_.begin(), trailer_.end(), chunk.begin());
+          std::memcpy(chunk.data() + trailer_.size(), kSequenceEndCode, sizeof kSequenceEndCode);
+          size = trailer_.size() + sizeof kSequenceEndCode;
           flushed_ = true;
-          lastPictureWhole_ = lastPictureCoversEveryRow(stream_, codedHeight_);
         }
         mpeg2_buffer(decoder_.get(), chunk.data(), chunk.data() + size);
         statesSinceRead = 0;
@@ -151,10 +162,27 @@ class ChildDecoder {
       }
       if (++statesSinceRead > kMaxStatesPerRead || !handle(state)) break;
     } while (size != 0);
-    out_.sendEnd(sent_);
+  }
+
+  // The fingerprint of the picture that our added end code completed, if any.
+  std::optional<std::uint64_t> lastPictureFingerprint() const { return lastFingerprint_; }
+  bool mpeg2() const { return mpeg2_; }
+  unsigned codedHeight() const { return codedHeight_; }
+
+  // Sends the pictures held back, the last decoded one only when `lastWhole`, and the end.
+  void finish(bool lastWhole) {
+    for (const Pending& p : pending_) {
+      if ((lastWhole || !p.last) && !send(p.rgb.data())) return;
+    }
+    out_->sendEnd(sent_);
   }
 
  private:
+  struct Pending {
+    std::vector<std::uint8_t> rgb;
+    bool last;
+  };
+
   // False when decoding has to stop here.
   bool handle(mpeg2_state_t state) {
     switch (state) {
@@ -187,24 +215,29 @@ class ChildDecoder {
     if (sequence->picture_width > sequence->width || sequence->picture_height > sequence->height)
       return false;
     if (!announced_) {
-      if (!out_.sendSize(width, height)) return false;
+      if (out_ != nullptr && !out_->sendSize(width, height)) return false;
       announced_ = true;
     }
     mpeg2_convert(decoder_.get(), mpeg2convert_rgb24, nullptr);
     mpeg2_custom_fbuf(decoder_.get(), 1);
     codedWidth_ = sequence->width;
     codedHeight_ = sequence->height;
+    mpeg2_ = (sequence->flags & SEQ_FLAG_MPEG2) != 0;
     // A new sequence without an end before it: the decoder may still show pictures of
     // the old buffers, so they stay alive until decoding is over.
     if (live_) {
       if (retired_.size() >= kMaxBufferSets) return false;
       retired_.push_back(std::move(live_));
     }
-    live_ = allocateBufferSet(static_cast<std::size_t>(codedWidth_) * codedHeight_ * 3);
+    live_ = allocateBufferSet(codedFrameBytes());
     cropped_.resize(static_cast<std::size_t>(size_.width) * size_.height * 3);
     handOverFreeBuffer(decoder_.get(), *live_);
     handOverFreeBuffer(decoder_.get(), *live_);
     return true;
+  }
+
+  std::size_t codedFrameBytes() const {
+    return static_cast<std::size_t>(codedWidth_) * codedHeight_ * 3;
   }
 
   // The slot behind a decoder's id, if it is one of ours that is still alive.
@@ -226,48 +259,83 @@ class ChildDecoder {
   }
 
   void markCurrentPictureDecoded() {
-    if (BufferSet::Slot* slot = ownSlot(info_->current_fbuf))
-      slot->complete = !flushed_ || lastPictureWhole_;
+    BufferSet::Slot* slot = ownSlot(info_->current_fbuf);
+    if (slot == nullptr) return;
+    slot->complete = true;
+    if (flushed_) {
+      lastSlot_ = slot;
+      lastFingerprint_ = fingerprint(slot->rgb->data(), codedFrameBytes());
+    }
   }
 
   // False when the parent has gone.
   bool takeDisplayedFrame() {
     bool parentListens = true;
     BufferSet::Slot* shown = ownSlot(info_->display_fbuf);
-    if (shown != nullptr && shown->complete && info_->sequence != nullptr &&
+    if (out_ != nullptr && shown != nullptr && shown->complete && info_->sequence != nullptr &&
         info_->sequence->width == codedWidth_ && info_->sequence->height == codedHeight_) {
-      parentListens = sendCropped(shown->rgb->data());
+      crop(shown->rgb->data());
+      if (flushed_) {
+        pending_.push_back({cropped_, shown == lastSlot_});
+      } else {
+        parentListens = send(cropped_.data());
+      }
     }
     if (BufferSet::Slot* discarded = ownSlot(info_->discard_fbuf)) discarded->inUse = false;
     return parentListens;
   }
 
   // The converter fills whole macroblocks; the picture is the top-left part of them.
-  bool sendCropped(const std::uint8_t* rgb) {
+  void crop(const std::uint8_t* rgb) {
     const std::size_t codedRow = static_cast<std::size_t>(codedWidth_) * 3;
     const std::size_t row = static_cast<std::size_t>(size_.width) * 3;
     for (int y = 0; y < size_.height; ++y) {
       std::memcpy(cropped_.data() + y * row, rgb + y * codedRow, row);
     }
+  }
+
+  bool send(const std::uint8_t* frame) {
     ++sent_;
-    return out_.sendFrame(cropped_.data(), cropped_.size());
+    return out_->sendFrame(frame, cropped_.size());
   }
 
   Bytes stream_;
+  Bytes trailer_;
   PictureSize size_;
-  FrameChannel& out_;
+  FrameChannel* out_;
   bool announced_ = false;
   bool flushed_ = false;
-  bool lastPictureWhole_ = false;
+  bool mpeg2_ = false;
   int sent_ = 0;
   unsigned codedWidth_ = 0, codedHeight_ = 0;
   std::vector<std::uint8_t> cropped_;
+  std::vector<Pending> pending_;
+  const BufferSet::Slot* lastSlot_ = nullptr;
+  std::optional<std::uint64_t> lastFingerprint_;
   // Declared before the decoder, so that the decoder is closed before they go.
   std::unique_ptr<BufferSet> live_;
   std::vector<std::unique_ptr<BufferSet>> retired_;
   std::unique_ptr<mpeg2dec_t, DecoderCloser> decoder_;
   const mpeg2_info_t* info_ = nullptr;
 };
+
+// The child's work. A picture completed only by our end code counts as whole when its
+// slices reach every row (in MPEG-2, where a slice never spans rows) and decoding the
+// stream again with other bytes before that end code gives the same picture.
+void decodeInChild(Bytes stream, PictureSize size, FrameChannel& out) {
+  ChildDecoder decoder(stream, size, &out);
+  decoder.run();
+  bool lastWhole = true;
+  if (const std::optional<std::uint64_t> last = decoder.lastPictureFingerprint()) {
+    lastWhole = !decoder.mpeg2() || lastPictureCoversEveryRow(stream, decoder.codedHeight());
+    if (lastWhole) {
+      ChildDecoder probe(stream, size, nullptr, kProbeTrailer);
+      probe.run();
+      lastWhole = probe.lastPictureFingerprint() == last;
+    }
+  }
+  decoder.finish(lastWhole);
+}
 
 std::vector<std::uint8_t> readVideoFile(const std::string& path) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::openStdFile(path, "rb"),
@@ -365,7 +433,7 @@ void checkPictureSizeEncodable(PictureSize size) {
 VideoFrames decodeVideoStream(Bytes stream, PictureSize size, const std::string& path) {
   try {
     VideoFrames video = framesFromChild(
-        [&](FrameChannel& out) { ChildDecoder(stream, size, out).run(); }, limitsFor(stream, size));
+        [&](FrameChannel& out) { decodeInChild(stream, size, out); }, limitsFor(stream, size));
     if (video.frames.empty()) video.width = video.height = 0;
     return video;
   } catch (const DecodeChildError& e) {
