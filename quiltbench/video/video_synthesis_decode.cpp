@@ -78,6 +78,32 @@ class GuardedBuffer {
   std::uint8_t* data_ = nullptr;
 };
 
+// libmpeg2's own allocations in the child: zero-filled, so that what it leaves unwritten
+// in its pictures never reaches a frame as uninitialised bytes, and between a read-only
+// page (which keeps the mapping's size) and an inaccessible one.
+void* guardedAllocation(unsigned size, mpeg2_alloc_t) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t dataPages = (static_cast<std::size_t>(size) + page - 1) / page;
+  const std::size_t mapped = (dataPages + 2) * page;
+  void* base = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return nullptr;
+  auto* bytes = static_cast<std::uint8_t*>(base);
+  std::memcpy(bytes, &mapped, sizeof mapped);
+  mprotect(bytes, page, PROT_READ);
+  mprotect(bytes + (dataPages + 1) * page, page, PROT_NONE);
+  return bytes + page;
+}
+
+int releaseGuardedAllocation(void* data) {
+  if (data == nullptr) return 1;
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  std::uint8_t* base = static_cast<std::uint8_t*>(data) - page;
+  std::size_t mapped = 0;
+  std::memcpy(&mapped, base, sizeof mapped);
+  munmap(base, mapped);
+  return 1;
+}
+
 // The decoder keeps two reference pictures and decodes into a third.
 struct BufferSet {
   struct Slot {
@@ -323,6 +349,7 @@ class ChildDecoder {
 // slices reach every row (in MPEG-2, where a slice never spans rows) and decoding the
 // stream again with other bytes before that end code gives the same picture.
 void decodeInChild(Bytes stream, PictureSize size, FrameChannel& out) {
+  mpeg2_malloc_hooks(guardedAllocation, releaseGuardedAllocation);
   ChildDecoder decoder(stream, size, &out);
   decoder.run();
   bool lastWhole = true;
