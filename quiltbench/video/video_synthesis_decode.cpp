@@ -10,7 +10,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 extern "C" {
 #include <mpeg2dec/mpeg2.h>
@@ -49,35 +53,6 @@ constexpr int kMaxFrames = 1 << 20;
 // CIF fits every MPEG-2 level.
 constexpr PictureSize kSizeEveryLevelTakes{352, 288};
 
-// A frame buffer between two inaccessible pages, so that the decoder's writes beyond it
-// kill the child instead of corrupting what lies next to it.
-class GuardedBuffer {
- public:
-  explicit GuardedBuffer(std::size_t bytes) : bytes_(bytes) {
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    mapped_ = ((bytes + page - 1) / page + 2) * page;
-    void* base = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) throw std::runtime_error("cannot allocate a frame buffer");
-    base_ = static_cast<std::uint8_t*>(base);
-    mprotect(base_, page, PROT_NONE);
-    mprotect(base_ + mapped_ - page, page, PROT_NONE);
-    data_ = base_ + page;
-  }
-  ~GuardedBuffer() { munmap(base_, mapped_); }
-  GuardedBuffer(const GuardedBuffer&) = delete;
-  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
-
-  std::uint8_t* data() { return data_; }
-  // A picture never shows what an earlier one left where the decoder did not write.
-  void clear() { std::memset(data_, 0, bytes_); }
-
- private:
-  std::size_t bytes_;
-  std::size_t mapped_ = 0;
-  std::uint8_t* base_ = nullptr;
-  std::uint8_t* data_ = nullptr;
-};
-
 // libmpeg2's own allocations in the child: zero-filled, so that what it leaves unwritten
 // in its pictures never reaches a frame as uninitialised bytes, and between a read-only
 // page (which keeps the mapping's size) and an inaccessible one.
@@ -104,12 +79,36 @@ int releaseGuardedAllocation(void* data) {
   return 1;
 }
 
+// One of our frame buffers, guarded in the same way, so that the decoder's writes beyond
+// it kill the child instead of corrupting what lies next to it.
+class GuardedBuffer {
+ public:
+  explicit GuardedBuffer(std::size_t bytes)
+      : bytes_(bytes),
+        data_(static_cast<std::uint8_t*>(
+            guardedAllocation(static_cast<unsigned>(bytes), MPEG2_ALLOC_CONVERTED))) {
+    if (data_ == nullptr) throw std::runtime_error("cannot allocate a frame buffer");
+  }
+  ~GuardedBuffer() { releaseGuardedAllocation(data_); }
+  GuardedBuffer(const GuardedBuffer&) = delete;
+  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+
+  std::uint8_t* data() { return data_; }
+  // A picture never shows what an earlier one left where the decoder did not write.
+  void clear() { std::memset(data_, 0, bytes_); }
+
+ private:
+  std::size_t bytes_;
+  std::uint8_t* data_;
+};
+
 // The decoder keeps two reference pictures and decodes into a third.
 struct BufferSet {
   struct Slot {
     std::unique_ptr<GuardedBuffer> rgb;
     bool inUse = false;
-    // Decoded to its end: the decoder reached the start code after its last slice.
+    // The decoder reached the start code after the picture's last slice (when that was
+    // the end code we added, finish() judges the picture).
     bool complete = false;
   };
   std::array<Slot, 3> slots;
@@ -465,6 +464,8 @@ VideoFrames decodeVideoStream(Bytes stream, PictureSize size, const std::string&
     return video;
   } catch (const DecodeChildError& e) {
     throw VideoSynthesisError("cannot decode " + path + ": " + e.what());
+  } catch (const std::bad_alloc&) {
+    throw VideoSynthesisError("not enough memory for the decoded frames of " + path);
   }
 }
 
