@@ -35,7 +35,7 @@ void BM_ChildFrameTransfer(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * frames * static_cast<std::int64_t>(frame.size()));
 }
-BENCHMARK(BM_ChildFrameTransfer)->Arg(0)->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChildFrameTransfer)->Arg(0)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // MPEG-2 packs of 2048 bytes, each with one video packet, as DVD authoring tools write.
 std::vector<std::uint8_t> programStream(std::size_t packs) {
