@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
+#include "platform/recording_ui.h"
+#include "platform/ui.h"
+#include "quiltbench/engine/graph_cut_synthesizer.h"
 #include "quiltbench/video/video_synthesis.h"
 #include "quiltbench/video/video_synthesis_internal.h"
 #include "tests/support/test_support.h"
@@ -217,6 +221,25 @@ TEST_F(VideoDecode, PictureSizesTheEncoderCannotTakeAreRefusedBeforeDecoding) {
   }
   test_support::writeFileBytes(file("fits.m2v"), sequenceHeaderOnly(720, 576));
   EXPECT_EQ(decodeMpegVideo(file("fits.m2v")).count(), 0);
+}
+
+// The whole command refuses before it decodes or writes anything.
+TEST_F(VideoDecode, TheCommandRefusesAnUnencodableSizeBeforeAnyWork) {
+  const fs::path drive = fs::path(file("c"));
+  fs::create_directories(drive);
+  setenv("WORKBENCH_DRIVE_C", drive.c_str(), 1);
+  platform::RecordingUi ui;
+  platform::ScopedUi scopedUi(ui);
+  test_support::writeFileBytes(file("c/hd.m2v"), sequenceHeaderOnly(1280, 720));
+  CGraphCutSynthesizer engine;
+  try {
+    engine.SynthesizeVideo("C:\\hd.m2v", "C:\\loop.mpg");
+    ADD_FAILURE() << "no refusal";
+  } catch (const VideoSynthesisError& e) {
+    EXPECT_THAT(e.what(), testing::HasSubstr("pictures of 1280x720 cannot be encoded"));
+  }
+  unsetenv("WORKBENCH_DRIVE_C");
+  EXPECT_EQ(std::distance(fs::directory_iterator(drive), fs::directory_iterator()), 1);
 }
 
 // Seeds and the inputs that once crashed the decoder: each ends in frames of the
