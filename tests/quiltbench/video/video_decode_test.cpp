@@ -154,31 +154,53 @@ TEST_F(VideoDecode, PaddedPicturesComeBackInTheirOwnSize) {
   }
 }
 
-// The last picture start code of a stream.
-std::size_t lastPictureAt(const Bytes& stream) {
+// The last start code of a stream with a code in [low, high].
+std::size_t lastStartCodeAt(const Bytes& stream, unsigned low, unsigned high) {
   for (std::size_t at = stream.size() - 4; at > 0; --at) {
-    if (stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 1 && stream[at + 3] == 0)
+    if (stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 1 && stream[at + 3] >= low &&
+        stream[at + 3] <= high)
       return at;
   }
   return 0;
 }
 
 TEST_F(VideoDecode, ACutStreamLosesOnlyItsPartialLastPicture) {
-  for (int bFrames : {0, 2}) {
-    SCOPED_TRACE("B pictures: " + std::to_string(bFrames));
+  enum Cut { halfTheLastPicture, fiveBytes, beforeTheLastSlice };
+  struct Case {
+    const char* codec;
+    int bFrames;
+    Cut cut;
+  } cases[] = {
+      {"mpeg2video", 0, halfTheLastPicture}, {"mpeg2video", 2, halfTheLastPicture},
+      {"mpeg2video", 0, fiveBytes},          {"mpeg2video", 0, beforeTheLastSlice},
+      {"mpeg1video", 2, halfTheLastPicture}, {"mpeg1video", 0, fiveBytes},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.codec) + ", B pictures " + std::to_string(c.bFrames) + ", cut " +
+                 std::to_string(c.cut));
     // ffmpeg writes no sequence end code: the last picture ends with the file, whole.
-    const std::string path = clip("whole.m2v", 64, 64, 10, "mpeg2video", bFrames);
+    const std::string path = clip("whole.es", 64, 64, 10, c.codec, c.bFrames);
     const VideoFrames whole = decodeMpegVideo(path);
     ASSERT_EQ(whole.count(), 10);
 
     Bytes stream = test_support::readFileBytes(path);
-    const std::size_t last = lastPictureAt(stream);
-    ASSERT_GT(last, 0u);
-    stream.resize(last + (stream.size() - last) / 2);
-    test_support::writeFileBytes(file("cut.m2v"), stream);
-    const VideoFrames cut = decodeMpegVideo(file("cut.m2v"));
+    const std::size_t lastPicture = lastStartCodeAt(stream, 0x00, 0x00);
+    ASSERT_GT(lastPicture, 0u);
+    switch (c.cut) {
+      case halfTheLastPicture:
+        stream.resize(lastPicture + (stream.size() - lastPicture) / 2);
+        break;
+      case fiveBytes:
+        stream.resize(stream.size() - 5);
+        break;
+      case beforeTheLastSlice:
+        stream.resize(lastStartCodeAt(stream, 0x01, 0xAF));
+        break;
+    }
+    test_support::writeFileBytes(file("cut.es"), stream);
+    const VideoFrames cut = decodeMpegVideo(file("cut.es"));
     ASSERT_EQ(cut.count(), 9);
-    if (bFrames == 0) {
+    if (c.bFrames == 0) {
       for (int t = 0; t < 9; ++t) EXPECT_TRUE(cut.frames[t] == whole.frames[t]) << "frame " << t;
     }
   }
