@@ -28,10 +28,14 @@ struct VideoFrames {
   int count() const { return static_cast<int>(frames.size()); }
 };
 
-// Decodes every frame of the MPEG-1/2 video elementary stream at `path` (a program
-// path). Throws VideoSynthesisError when the file cannot be opened; a stream without a
-// decodable picture gives no frames. Decoding stops at a later sequence of another
-// size. A decoder or an output buffer that cannot be had ends the process (status 1).
+// Decodes every completely decoded picture of the MPEG-1/2 video at `path` (a program
+// path): a video elementary stream, or the first video stream of an MPEG-1 system or
+// MPEG-2 program stream. Frames have the picture size of the first sequence header;
+// decoding stops at a later sequence of another size. The decoder runs in a child
+// process under memory and time limits. Throws VideoSynthesisError with the reason when
+// the file cannot be read, is another container, has no sequence header, has a picture
+// size the encoder cannot take, or when the decoder dies, hits a limit or sends anything
+// else than such frames; a stream without a decodable picture gives no frames.
 VideoFrames decodeMpegVideo(const std::string& path);
 
 // The loop's jump: show frame `from` again after frame `to`.
