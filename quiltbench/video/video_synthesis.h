@@ -4,8 +4,10 @@
 // SynthesizeVideo(input, output) decodes the MPEG video at `input`, picks the loop's jump,
 // hides it with a spatio-temporal graph cut, and encodes the looping video as an MPEG-2
 // stream at `output` (".\MPEG_Result.mpg" when empty). It returns 1. Every failure throws
-// VideoSynthesisError with the reason: a video it cannot use (unopenable, no decodable
-// frame, fewer than 11 frames, too large for the cut), an output it cannot write or that
+// VideoSynthesisError with the reason: a video it cannot use (unopenable, another
+// container than an MPEG video or program stream, a picture size the encoder cannot take,
+// a stream the decoder dies or stalls on, no decodable frame, fewer than 11 frames, too
+// large for the cut), an output it cannot write or that
 // lies among its temporary files, temporary paths that already hold something, a frame
 // or parameter file that cannot be written, a missing template and every encoder error.
 // The output is replaced only by a complete stream. The run removes exactly the files and
