@@ -86,6 +86,8 @@ function(workbench_window_test name)
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES
       RESOURCE_LOCK x_display
+      # A window that never answers fails its test instead of stalling the whole run.
+      TIMEOUT 300
       ENVIRONMENT "WORKBENCH_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
 endfunction()
 
