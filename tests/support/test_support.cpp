@@ -14,6 +14,18 @@ namespace fs = std::filesystem;
 
 namespace test_support {
 
+ScopedDriveC::ScopedDriveC(const std::string& folder) {
+  if (const char* old = std::getenv("WORKBENCH_DRIVE_C")) previous_ = old;
+  setenv("WORKBENCH_DRIVE_C", folder.c_str(), 1);
+}
+
+ScopedDriveC::~ScopedDriveC() {
+  if (previous_)
+    setenv("WORKBENCH_DRIVE_C", previous_->c_str(), 1);
+  else
+    unsetenv("WORKBENCH_DRIVE_C");
+}
+
 TempDir::TempDir() {
   std::random_device rd;
   for (;;) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,16 @@ class ScopedWorkingDirectory {
 
  private:
   std::filesystem::path previous_;
+};
+
+// Points drive C: at a folder for the lifetime of the guard.
+class ScopedDriveC {
+ public:
+  explicit ScopedDriveC(const std::string& folder);
+  ~ScopedDriveC();
+
+ private:
+  std::optional<std::string> previous_;
 };
 
 // tests/data in the source tree (from WORKBENCH_TEST_DATA, set by CTest).

@@ -42,22 +42,6 @@ inline void writeSampleBmp(const std::string& path, int w, int h, int bitCount =
   test_support::writeFileBytes(path, bytes);
 }
 
-// Points drive C: at a folder for the lifetime of the guard.
-class ScopedDriveC {
- public:
-  explicit ScopedDriveC(const std::string& folder) {
-    if (const char* old = std::getenv("WORKBENCH_DRIVE_C")) previous_ = old;
-    setenv("WORKBENCH_DRIVE_C", folder.c_str(), 1);
-  }
-  ~ScopedDriveC() {
-    if (previous_)
-      setenv("WORKBENCH_DRIVE_C", previous_->c_str(), 1);
-    else
-      unsetenv("WORKBENCH_DRIVE_C");
-  }
-
- private:
-  std::optional<std::string> previous_;
-};
+using test_support::ScopedDriveC;
 
 }  // namespace app_test

@@ -249,7 +249,7 @@ TEST_F(VideoDecode, PictureSizesTheEncoderCannotTakeAreRefusedBeforeDecoding) {
 TEST_F(VideoDecode, TheCommandRefusesAnUnencodableSizeBeforeAnyWork) {
   const fs::path drive = fs::path(file("c"));
   fs::create_directories(drive);
-  setenv("WORKBENCH_DRIVE_C", drive.c_str(), 1);
+  test_support::ScopedDriveC scopedDrive(drive.string());
   platform::RecordingUi ui;
   platform::ScopedUi scopedUi(ui);
   test_support::writeFileBytes(file("c/hd.m2v"), sequenceHeaderOnly(1280, 720));
@@ -260,7 +260,6 @@ TEST_F(VideoDecode, TheCommandRefusesAnUnencodableSizeBeforeAnyWork) {
   } catch (const VideoSynthesisError& e) {
     EXPECT_THAT(e.what(), testing::HasSubstr("pictures of 1280x720 cannot be encoded"));
   }
-  unsetenv("WORKBENCH_DRIVE_C");
   EXPECT_EQ(std::distance(fs::directory_iterator(drive), fs::directory_iterator()), 1);
 }
 

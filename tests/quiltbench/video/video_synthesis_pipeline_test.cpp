@@ -43,19 +43,9 @@ class VideoSynthesisPipeline : public ::testing::Test {
     fs::create_directories(work());
     fs::create_directories(root_.path() / "Mpeg2Enc");
     fs::copy_file(sourceRoot() / "Mpeg2Enc" / "_MPEG.par", root_.path() / "Mpeg2Enc" / "_MPEG.par");
-    if (const char* old = std::getenv("WORKBENCH_DRIVE_C")) oldDrive_ = old;
-    setenv("WORKBENCH_DRIVE_C", drive().c_str(), 1);
+    drive_.emplace(drive().string());
     cwd_.emplace(work());
   }
-  ~VideoSynthesisPipeline() override {
-    cwd_.reset();
-    if (oldDrive_) {
-      setenv("WORKBENCH_DRIVE_C", oldDrive_->c_str(), 1);
-    } else {
-      unsetenv("WORKBENCH_DRIVE_C");
-    }
-  }
-
   fs::path drive() const { return root_.path() / "c"; }
   fs::path work() const { return root_.path() / "work"; }
   fs::path scratch() const { return root_.path(); }
@@ -69,7 +59,7 @@ class VideoSynthesisPipeline : public ::testing::Test {
 
  private:
   test_support::TempDir root_;
-  std::optional<std::string> oldDrive_;
+  std::optional<test_support::ScopedDriveC> drive_;
   std::optional<test_support::ScopedWorkingDirectory> cwd_;
   platform::ScopedUi scopedUi_{ui_};
 };

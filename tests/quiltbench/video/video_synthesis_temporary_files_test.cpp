@@ -59,8 +59,7 @@ class VideoTemporaryFiles : public ::testing::Test {
     fs::create_directories(root_.path() / "work");
     fs::create_directories(root_.path() / "Mpeg2Enc");
     fs::copy_file(sourceRoot() / "Mpeg2Enc" / "_MPEG.par", root_.path() / "Mpeg2Enc" / "_MPEG.par");
-    if (const char* old = std::getenv("WORKBENCH_DRIVE_C")) oldDrive_ = old;
-    setenv("WORKBENCH_DRIVE_C", drive().c_str(), 1);
+    drive_.emplace(drive().string());
     cwd_.emplace(root_.path() / "work");
     const std::string command =
         "ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i testsrc=size=64x48:rate=25 "
@@ -70,11 +69,7 @@ class VideoTemporaryFiles : public ::testing::Test {
   }
   void TearDown() override {
     cwd_.reset();
-    if (oldDrive_) {
-      setenv("WORKBENCH_DRIVE_C", oldDrive_->c_str(), 1);
-    } else {
-      unsetenv("WORKBENCH_DRIVE_C");
-    }
+    drive_.reset();
   }
 
   fs::path drive() const { return root_.path() / "c"; }
@@ -101,7 +96,7 @@ class VideoTemporaryFiles : public ::testing::Test {
 
  private:
   test_support::TempDir root_;
-  std::optional<std::string> oldDrive_;
+  std::optional<test_support::ScopedDriveC> drive_;
   std::optional<test_support::ScopedWorkingDirectory> cwd_;
   platform::ScopedUi scopedUi_{ui_};
 };
