@@ -5,6 +5,9 @@ Lloyd k-means on one thread, in one run: same points, same k, same first centres
 
     bench/patchloom/kmeans/compare_with_peer.py build/bench/patchloom/kmeans/kmeans_bench
 
+The peer comes from Debian's python3-sklearn, which the build does not install
+(apt-get install python3-sklearn).
+
 scikit-learn stops early once the assignments no longer change, so its figure is also scaled
 to 100 iterations: the time of a one-iteration fit (its fixed cost) plus 99 times the cost of
 each further iteration. Our stages include the restarts from new random
