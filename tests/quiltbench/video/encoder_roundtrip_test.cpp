@@ -15,8 +15,11 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <mpeg2dec/mpeg2.h>
+}
+
 #include "quiltbench/video/encoder_entry.h"
-#include "tests/quiltbench/video/mpeg2_conformance.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -43,10 +46,13 @@ struct Clip {
 // Test names and failure messages show the clip's name, not its bytes.
 void PrintTo(const Clip& c, std::ostream* os) { *os << c.name; }
 
-using conformance::Picture;
-using conformance::readAll;
+// Planes of one picture of horizontal_size x vertical_size.
+struct Picture {
+  std::vector<std::uint8_t> y, u, v;
+};
 
-conformance::PictureSize pictureSize(const Clip& c) { return {c.width, c.height, c.chroma}; }
+int chromaWidth(const Clip& c) { return c.chroma == 3 ? c.width : c.width / 2; }
+int chromaHeight(const Clip& c) { return c.chroma == 1 ? c.height / 2 : c.height; }
 
 // Moving shapes over a gradient with noise; in interlaced clips the two fields
 // of a frame show the motion half a frame apart.
@@ -122,8 +128,76 @@ std::string parameterFile(const Clip& c, const std::string& dir) {
   return s.str();
 }
 
+std::vector<std::uint8_t> readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
 Picture readReconstruction(const std::string& base) {
   return {readAll(base + ".Y"), readAll(base + ".U"), readAll(base + ".V")};
+}
+
+// Every frame libmpeg2 decodes, in display order, cropped to the picture size.
+std::vector<Picture> decodeWithLibmpeg2(const Clip& c, const std::vector<std::uint8_t>& stream) {
+  std::vector<Picture> pictures;
+  mpeg2dec_t* decoder = mpeg2_init();
+  const mpeg2_info_t* info = mpeg2_info(decoder);
+  std::size_t fed = 0;
+  for (;;) {
+    const mpeg2_state_t state = mpeg2_parse(decoder);
+    if (state == STATE_BUFFER) {
+      if (fed >= stream.size()) break;
+      const std::size_t n = std::min<std::size_t>(4096, stream.size() - fed);
+      mpeg2_buffer(decoder, const_cast<std::uint8_t*>(stream.data() + fed),
+                   const_cast<std::uint8_t*>(stream.data() + fed + n));
+      fed += n;
+    } else if (state == STATE_SLICE || state == STATE_END || state == STATE_INVALID_END) {
+      if (info->display_fbuf != nullptr) {
+        const mpeg2_sequence_t* seq = info->sequence;
+        Picture p;
+        const int cw = chromaWidth(c), ch = chromaHeight(c);
+        for (int y = 0; y < c.height; ++y) {
+          const std::uint8_t* row =
+              info->display_fbuf->buf[0] + static_cast<std::size_t>(y) * seq->width;
+          p.y.insert(p.y.end(), row, row + c.width);
+        }
+        for (int k = 1; k < 3; ++k) {
+          std::vector<std::uint8_t>& plane = k == 1 ? p.u : p.v;
+          for (int y = 0; y < ch; ++y) {
+            const std::uint8_t* row =
+                info->display_fbuf->buf[k] + static_cast<std::size_t>(y) * seq->chroma_width;
+            plane.insert(plane.end(), row, row + cw);
+          }
+        }
+        pictures.push_back(std::move(p));
+      }
+      if (state != STATE_SLICE) break;
+    }
+  }
+  mpeg2_close(decoder);
+  return pictures;
+}
+
+std::vector<Picture> decodeWithFfmpeg(const Clip& c, const std::string& streamPath,
+                                      const std::string& dir) {
+  const std::string raw = dir + "/ffmpeg.yuv";
+  const char* format = c.chroma == 1 ? "yuv420p" : (c.chroma == 2 ? "yuv422p" : "yuv444p");
+  const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -i '" +
+                              streamPath + "' -vsync 0 -f rawvideo -pix_fmt " + format + " -y '" +
+                              raw + "'";
+  if (std::system(command.c_str()) != 0) return {};
+  const std::vector<std::uint8_t> all = readAll(raw);
+  const std::size_t luma = static_cast<std::size_t>(c.width) * c.height;
+  const std::size_t chroma = static_cast<std::size_t>(chromaWidth(c)) * chromaHeight(c);
+  std::vector<Picture> pictures;
+  for (std::size_t at = 0; at + luma + 2 * chroma <= all.size(); at += luma + 2 * chroma) {
+    Picture p;
+    p.y.assign(all.begin() + at, all.begin() + at + luma);
+    p.u.assign(all.begin() + at + luma, all.begin() + at + luma + chroma);
+    p.v.assign(all.begin() + at + luma + chroma, all.begin() + at + luma + 2 * chroma);
+    pictures.push_back(std::move(p));
+  }
+  return pictures;
 }
 
 double psnr(const Picture& a, const Picture& b) {
@@ -209,9 +283,8 @@ TEST_P(EncoderRoundTrip, BothDecodersReproduceTheReconstruction) {
   }
 
   const std::vector<std::uint8_t> stream = readAll(streamPath);
-  const std::vector<Picture> libmpeg2 = conformance::decodeWithLibmpeg2(pictureSize(c), stream);
-  const std::vector<Picture> ffmpeg =
-      conformance::decodeWithFfmpeg(pictureSize(c), streamPath, d + "/ffmpeg.yuv");
+  const std::vector<Picture> libmpeg2 = decodeWithLibmpeg2(c, stream);
+  const std::vector<Picture> ffmpeg = decodeWithFfmpeg(c, streamPath, d);
   EXPECT_GT(smallestLumaPsnr(d + "/stats.txt"), c.minimumLumaPsnr)
       << "reconstruction against source";
   if (c.expectDualPrime) {
