@@ -26,11 +26,6 @@ using patchloom_detail::RgbPlane;
 // 24 widens the blurred margin for little gain.
 constexpr int kRingWidth = 16;
 
-// The strongest pull a target is given. Above it the matches move no pixel by a grey
-// level any more, while near the largest doubles weight * colour overflows and the blend
-// turns black.
-constexpr double kStrongestWeight = 1e6;
-
 // Per pixel of a width x height grid, the 3-4 chamfer distance to the nearest marked
 // pixel in thirds of a pixel (within 8% of the Euclidean distance); INT_MAX / 2 when
 // nothing is marked.
@@ -96,7 +91,7 @@ CImage* CPatchOptimizer::SynthesizeControllable(CImage* exemplar, CImage* image,
   if (exemplar == nullptr || image == nullptr || !exemplar->IsValid() || !image->IsValid())
     return nullptr;
   if (!(weight >= 0.0) || !std::isfinite(weight)) return nullptr;
-  weight = std::min(weight, kStrongestWeight);
+  weight = std::min(weight, patchloom_detail::kStrongestTargetWeight);
   const int width = image->GetWidth();
   const int height = image->GetHeight();
   if (width <= 0 || height <= 0 || exemplar->GetWidth() < kSize || exemplar->GetHeight() < kSize)

@@ -39,6 +39,11 @@ int CoveringSide(int size, int n);
 // row.
 RgbPlane ExtendPlane(const RgbPlane& plane, int width, int height);
 
+// The strongest pull a target is given. Above it the matches move no pixel by a grey
+// level any more, while near the largest doubles weight * colour overflows and the blend
+// turns black.
+constexpr double kStrongestTargetWeight = 1e6;
+
 // `iterations` EM iterations at neighbourhood size n on `canvas` in place, the windows on
 // a grid of step n/4 that must cover the canvas exactly. `targets`, when given, has the
 // canvas's size. `label` names the iterations in the progress lines.

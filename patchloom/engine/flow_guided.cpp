@@ -98,7 +98,8 @@ void RunTargetedIterations(const RgbPlane& exemplar, RgbPlane& canvas,
         const bool matched = sum[3] > 0.0;
         if (matched)
           for (int ch = 0; ch < 3; ++ch) mean[ch] = sum[ch] / sum[3];
-        const double targetWeight = targets ? targets->weight[targets->Index(x, y)] : 0.0;
+        const double targetWeight =
+            targets ? std::min(targets->weight[targets->Index(x, y)], kStrongestTargetWeight) : 0.0;
         if (targetWeight > 0.0) {
           const std::uint8_t* t = targets->rgb.data() + targets->Index(x, y) * 3;
           // Without any match the target alone decides.

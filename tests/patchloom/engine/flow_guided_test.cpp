@@ -99,7 +99,12 @@ TEST_F(FlowGuidedTest, RefinedFramesMoveWithTheMap) {
     double cx, cy;
     double weight;
   };
-  const Case cases[] = {{"right by 4, weight 1", 4, 0, 1.0}, {"up by 3, weight 3", 0, 3, 3.0}};
+  // The largest weight holds each frame to the carried one, where weight * colour
+  // would overflow a double.
+  const Case cases[] = {
+      {"right by 4, weight 1", 4, 0, 1.0},
+      {"up by 3, weight 3", 0, 3, 3.0},
+      {"right by 4, the largest weight", 4, 0, std::numeric_limits<double>::max()}};
   // Smooth blobs of period 10: the exemplar's patches, 8 pixels apart, hold them at
   // every even phase, so a moved frame can be rebuilt from them.
   const int size = 64;
