@@ -24,10 +24,19 @@ std::deque<Step>& steps() {
   return queue;
 }
 
+// Set while runSteps waits for the queue to empty.
+bool g_stepping = false;
+
 // Takes the next step from whichever event loop is running; the timer is set again before
 // the step runs, since a step may open a modal window and run its loop for a long time.
+// With the queue empty it keeps ticking while runSteps waits: a step that ends a modal
+// loop from this callback sends no event, and a late timer set again can fall due within
+// the same wait, so without a tick that loop would sleep on with nothing to wake it.
 void onStepTimer(void*) {
-  if (steps().empty()) return;
+  if (steps().empty()) {
+    if (g_stepping) Fl::add_timeout(0.02, onStepTimer);
+    return;
+  }
   if (detail::repaintOnly()) {  // a running command takes no user input
     Fl::add_timeout(0.02, onStepTimer);
     return;
@@ -169,7 +178,12 @@ void addStep(Step step) {
 }
 
 bool runSteps(int milliseconds) {
-  return pumpUntil([] { return steps().empty(); }, milliseconds);
+  g_stepping = true;
+  if (!Fl::has_timeout(onStepTimer)) Fl::add_timeout(0.02, onStepTimer);
+  const bool done = pumpUntil([] { return steps().empty(); }, milliseconds);
+  g_stepping = false;
+  Fl::remove_timeout(onStepTimer);
+  return done;
 }
 
 bool screenshot(const std::string& pngPath, Fl_Window* window) {
