@@ -1,7 +1,5 @@
 // The patch cluster tree: exemplar patches clustered four ways by k-means, level by level,
 // until a group is small; a query descends to the nearest centre and scans its leaf.
-#include <immintrin.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -15,6 +13,13 @@
 #include "patchloom/image/image.h"
 #include "patchloom/kmeans/kmeans.h"
 #include "platform/ui.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define PATCHLOOM_X86 1
+#else
+#define PATCHLOOM_X86 0
+#endif
 
 namespace patchloom_detail {
 
@@ -172,6 +177,7 @@ constexpr int kLargestEstimated = 1 << 20;
 // exact distance above the least exact one and cannot be the first nearest.
 constexpr double kLead = (1 + kEstimateError) / (1 - kEstimateError) * (1 + kRoundingSlack);
 
+#if PATCHLOOM_X86
 #define SEARCH_AVX2 __attribute__((target("avx2")))
 
 // d^1.25 = d * d^(1/4); rsqrt(0) is infinity and rsqrt(infinity) zero, so 0 stays 0.
@@ -254,6 +260,8 @@ SEARCH_AVX2 void EstimateMemberSumsAvx2(const std::uint8_t* const* members,
   for (int c = 0; c < N; ++c) sums[c] = LaneSum(total[c]);
 }
 
+#endif
+
 int FormulaDifference(const CentreView& v, const std::uint8_t* query, int i) {
   return std::max(v.floors[i] - query[i], query[i] - v.ceilings[i]);
 }
@@ -279,6 +287,10 @@ bool FinishCentreEstimate(const CentreView& v, const std::uint8_t* query, int fr
 // Estimates of `count` (2 ... 4) prepared centres; false when they carry no bound.
 bool EstimateCentreSums(const CentreView* views, int count, const std::uint8_t* query,
                         int dimension, double* sums) {
+#if !PATCHLOOM_X86
+  (void)views, (void)count, (void)query, (void)dimension, (void)sums;
+  return false;
+#else
   if (count == 2) EstimateCentreSumsAvx2<2>(views, query, dimension, sums);
   if (count == 3) EstimateCentreSumsAvx2<3>(views, query, dimension, sums);
   if (count == 4) EstimateCentreSumsAvx2<4>(views, query, dimension, sums);
@@ -286,14 +298,17 @@ bool EstimateCentreSums(const CentreView* views, int count, const std::uint8_t* 
   for (int c = 0; c < count; ++c)
     if (!FinishCentreEstimate(views[c], query, from, dimension, sums[c])) return false;
   return true;
+#endif
 }
 
 void EstimateMemberSums(const std::uint8_t* const* members, int count, const std::uint8_t* query,
                         int dimension, double* sums) {
+#if PATCHLOOM_X86
   if (count == 1) EstimateMemberSumsAvx2<1>(members, query, dimension, sums);
   if (count == 2) EstimateMemberSumsAvx2<2>(members, query, dimension, sums);
   if (count == 3) EstimateMemberSumsAvx2<3>(members, query, dimension, sums);
   if (count == 4) EstimateMemberSumsAvx2<4>(members, query, dimension, sums);
+#endif
   const auto& table = PowerTable();
   for (int c = 0; c < count; ++c) {
     for (int i = dimension - dimension % 32; i < dimension; ++i) {
@@ -304,7 +319,7 @@ void EstimateMemberSums(const std::uint8_t* const* members, int count, const std
 }
 
 struct Counters {
-  std::atomic<std::uint64_t> steps{0}, exactSteps{0}, members{0}, exactMembers{0};
+  std::atomic<std::uint64_t> steps{0}, exactSteps{0}, leaves{0}, members{0}, exactMembers{0};
 };
 
 Counters& SearchCounters() {
@@ -345,8 +360,14 @@ int NearestCentreExactly(const CentreView* views, const int* which, int count,
   return nearest;
 }
 
-bool Estimable(const CentreView* views, int count, int dimension) {
-  if (dimension > kLargestEstimated) return false;
+// Estimates run only where this processor has the instructions, and for dimensions that
+// keep the rounding of the exact sums inside kRoundingSlack.
+bool Estimating(SearchKernel kernel, int dimension) {
+  return kernel == SearchKernel::avx2 && BestSearchKernel() == SearchKernel::avx2 &&
+         dimension <= kLargestEstimated;
+}
+
+bool Estimable(const CentreView* views, int count) {
   for (int c = 0; c < count; ++c)
     if (views[c].floors == nullptr) return false;
   return true;
@@ -401,8 +422,9 @@ void MemberContenders(const CPatchClusterNode& leaf, const std::uint8_t* query, 
                       std::vector<int>& contenders) {
   const int count = leaf.memberCount;
   contenders.clear();
+  Count(SearchCounters().leaves, 1);
   Count(SearchCounters().members, static_cast<std::uint64_t>(count));
-  if (kernel != SearchKernel::avx2 || count < 2 || dimension > kLargestEstimated) {
+  if (!Estimating(kernel, dimension) || count < 2) {
     for (int m = 0; m < count; ++m) contenders.push_back(m);
     return;
   }
@@ -476,14 +498,19 @@ void SearchTrees(const CPatchClusterNode* root, const std::uint8_t* const* queri
 }  // namespace
 
 SearchKernel BestSearchKernel() {
+#if PATCHLOOM_X86
   static const SearchKernel best =
       __builtin_cpu_supports("avx2") ? SearchKernel::avx2 : SearchKernel::exact;
   return best;
+#else
+  return SearchKernel::exact;
+#endif
 }
 
 SearchCounts SearchCountsSoFar() {
   const Counters& c = SearchCounters();
-  return SearchCounts{c.steps.load(), c.exactSteps.load(), c.members.load(), c.exactMembers.load()};
+  return SearchCounts{c.steps.load(), c.exactSteps.load(), c.leaves.load(), c.members.load(),
+                      c.exactMembers.load()};
 }
 
 int NearestCentre(const CentreView* centres, int count, const std::uint8_t* query, int dimension,
@@ -491,7 +518,7 @@ int NearestCentre(const CentreView* centres, int count, const std::uint8_t* quer
   Count(SearchCounters().steps, 1);
   int which[4] = {0, 1, 2, 3};
   int contenders = std::min(count, 4);
-  if (kernel == SearchKernel::avx2 && Estimable(centres, contenders, dimension)) {
+  if (Estimating(kernel, dimension) && Estimable(centres, contenders)) {
     // Prepared centres keep every sum small and finite, so one candidate is the answer.
     if (contenders == 1) return 0;
     double estimates[4];

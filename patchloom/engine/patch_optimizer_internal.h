@@ -98,11 +98,12 @@ int NearestCentre(const CentreView* centres, int count, const std::uint8_t* quer
 PatchMatch NearestMember(const CPatchClusterNode& leaf, const std::uint8_t* query,
                          SearchKernel kernel);
 
-// Descent steps and leaf members the searches of this process have ranked, and how many
-// of them needed exact distances.
+// Descent steps, leaves and leaf members the searches of this process have ranked, and
+// how many steps and members needed exact distances (at least one member a leaf does).
 struct SearchCounts {
   std::uint64_t steps = 0;
   std::uint64_t exactSteps = 0;
+  std::uint64_t leaves = 0;
   std::uint64_t members = 0;
   std::uint64_t exactMembers = 0;
 };
