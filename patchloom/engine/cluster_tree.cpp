@@ -169,8 +169,8 @@ constexpr double kTermError = 1.5 * kRsqrtError + kRsqrtError * kRsqrtError + 0x
 constexpr int kFloatRun = 256;
 constexpr double kFloatSumError = 32 * 0x1p-24 / (1 - 32 * 0x1p-24);
 constexpr double kEstimateError = (1 + kTermError) * (1 + kFloatSumError) - 1;
-// The exact sums round up to kLargestEstimated additions by 2^-53 each and pow rounds by
-// less than an ulp: far below this.
+// The exact sums round up to kLargestEstimated additions by 2^-53 each, the estimates'
+// double additions are fewer, and pow rounds by less than an ulp: all far below this.
 constexpr double kRoundingSlack = 1e-9;
 constexpr int kLargestEstimated = 1 << 20;
 // A candidate whose estimate exceeds the least estimate by more than this factor has an
