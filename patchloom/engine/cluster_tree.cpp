@@ -515,6 +515,7 @@ SearchCounts SearchCountsSoFar() {
 
 int NearestCentre(const CentreView* centres, int count, const std::uint8_t* query, int dimension,
                   SearchKernel kernel) {
+  if (count <= 0) return -1;
   Count(SearchCounters().steps, 1);
   int which[4] = {0, 1, 2, 3};
   int contenders = std::min(count, 4);
@@ -552,6 +553,7 @@ void PatchDistances(const std::uint8_t* const* members, int count, const std::ui
 void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query, int dimension,
                      double* out) {
   count = std::min(count, 4);
+  if (count <= 0) return;
   ExactCentreSums(centres, count, query, dimension, out);
   for (int c = 0; c < count; ++c) out[c] = std::pow(out[c], 0.8);
 }

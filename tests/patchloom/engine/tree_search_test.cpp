@@ -249,6 +249,13 @@ TEST_F(TreeSearchTest, EstimatesRankedTheWrongWayRoundFallBackToExactDistances) 
   }
 }
 
+TEST(NearestCentreTest, NoCandidatesIsNoAnswer) {
+  const std::uint8_t query[3] = {1, 2, 3};
+  patchloom_detail::CentreView none;
+  for (SearchKernel kernel : {SearchKernel::exact, SearchKernel::avx2})
+    EXPECT_EQ(patchloom_detail::NearestCentre(&none, 0, query, 3, kernel), -1);
+}
+
 // A leaf whose member m sits at position (m, 1000 - m).
 CPatchClusterNode LeafWith(const std::vector<std::vector<std::uint8_t>>& members, int dimension) {
   CPatchClusterNode leaf;
