@@ -51,6 +51,7 @@ void RunTargetedIterations(const RgbPlane& exemplar, RgbPlane& canvas,
   const int rows = (height - n) / step + 1;
   const int columns = (width - n) / step + 1;
   std::vector<std::uint8_t> query(static_cast<std::size_t>(tree.dimension));
+  std::vector<std::uint8_t> query2(query.size());
   std::vector<PatchMatch> matches(static_cast<std::size_t>(rows) * columns);
   // Per pixel: weighted red, green, blue and the weight itself.
   std::vector<double> sums(static_cast<std::size_t>(width) * height * 4);
@@ -59,11 +60,18 @@ void RunTargetedIterations(const RgbPlane& exemplar, RgbPlane& canvas,
     platform::ui().progress(std::string(label) + ": iteration " + std::to_string(it + 1) + " of " +
                             std::to_string(iterations));
     // Every window is matched against the canvas as it stands before any pixel changes.
-    for (int r = 0; r < rows; ++r) {
-      for (int c = 0; c < columns; ++c) {
-        GatherPatch(canvas, c * step, r * step, n, query.data());
-        matches[static_cast<std::size_t>(r) * columns + c] = SearchTree(&tree, query.data());
+    // Cells in row order, two at a time: a pair's searches share their exact distances.
+    const int cells = rows * columns;
+    for (int cell = 0; cell < cells; cell += 2) {
+      GatherPatch(canvas, (cell % columns) * step, (cell / columns) * step, n, query.data());
+      if (cell + 1 == cells) {
+        matches[static_cast<std::size_t>(cell)] = SearchTree(&tree, query.data());
+        break;
       }
+      GatherPatch(canvas, ((cell + 1) % columns) * step, ((cell + 1) / columns) * step, n,
+                  query2.data());
+      SearchTreePair(&tree, query.data(), query2.data(), matches[static_cast<std::size_t>(cell)],
+                     matches[static_cast<std::size_t>(cell) + 1]);
     }
     std::fill(sums.begin(), sums.end(), 0.0);
     for (int r = 0; r < rows; ++r) {
