@@ -403,10 +403,13 @@ const CPatchClusterNode* LeafOf(const CPatchClusterNode* root, const std::uint8_
   return node;
 }
 
+// Queries searched together, their exact leaf distances side by side.
+constexpr int kBatch = 8;
+
 // Scratch lists of one search, kept between searches so that a search allocates nothing.
 struct LeafScratch {
   std::vector<double> estimates;
-  std::vector<int> contenders[2];
+  std::vector<int> contenders[kBatch];
   std::vector<const std::uint8_t*> members, queries;
   std::vector<double> sums;
 };
@@ -471,15 +474,15 @@ void MatchContenders(const CPatchClusterNode* const* leaves, const std::uint8_t*
   }
 }
 
-// Each query's answer, `walks` (1 or 2) at a time.
+// Each query's answer, `walks` (1 ... kBatch) at a time.
 void SearchTrees(const CPatchClusterNode* root, const std::uint8_t* const* queries, int walks,
                  SearchKernel kernel, PatchMatch* matches) {
   const int dimension = root ? root->dimension : 0;
   LeafScratch& scratch = Scratch();
-  const CPatchClusterNode* leaves[2] = {};
+  const CPatchClusterNode* leaves[kBatch] = {};
   int found = 0;
-  const std::uint8_t* foundQueries[2] = {};
-  int foundAt[2] = {};
+  const std::uint8_t* foundQueries[kBatch] = {};
+  int foundAt[kBatch] = {};
   for (int w = 0; w < walks; ++w) {
     matches[w] = PatchMatch{0, 0, kNoMatch};
     const CPatchClusterNode* leaf = LeafOf(root, queries[w], kernel);
@@ -490,7 +493,7 @@ void SearchTrees(const CPatchClusterNode* root, const std::uint8_t* const* queri
     foundQueries[found] = queries[w];
     foundAt[found++] = w;
   }
-  PatchMatch answers[2];
+  PatchMatch answers[kBatch];
   MatchContenders(leaves, foundQueries, found, dimension, scratch, answers);
   for (int f = 0; f < found; ++f) matches[foundAt[f]] = answers[f];
 }
@@ -613,6 +616,12 @@ PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query,
   PatchMatch match;
   SearchTrees(root, &query, 1, kernel, &match);
   return match;
+}
+
+void SearchTreeBatch(const CPatchClusterNode* root, const std::uint8_t* const* queries, int count,
+                     PatchMatch* matches, SearchKernel kernel) {
+  for (int first = 0; first < count; first += kBatch)
+    SearchTrees(root, queries + first, std::min(kBatch, count - first), kernel, matches + first);
 }
 
 void SearchTreePair(const CPatchClusterNode* root, const std::uint8_t* queryA,

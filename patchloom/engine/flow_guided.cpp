@@ -50,8 +50,12 @@ void RunTargetedIterations(const RgbPlane& exemplar, RgbPlane& canvas,
   if (targets != nullptr && (targets->width != width || targets->height != height)) return;
   const int rows = (height - n) / step + 1;
   const int columns = (width - n) / step + 1;
-  std::vector<std::uint8_t> query(static_cast<std::size_t>(tree.dimension));
-  std::vector<std::uint8_t> query2(query.size());
+  // Windows are searched a batch at a time: a batch's searches share their exact distances.
+  constexpr int kBatch = 8;
+  const std::size_t queryBytes = static_cast<std::size_t>(tree.dimension);
+  std::vector<std::uint8_t> batch(queryBytes * kBatch);
+  const std::uint8_t* queries[kBatch];
+  for (int q = 0; q < kBatch; ++q) queries[q] = batch.data() + queryBytes * q;
   std::vector<PatchMatch> matches(static_cast<std::size_t>(rows) * columns);
   // Per pixel: weighted red, green, blue and the weight itself.
   std::vector<double> sums(static_cast<std::size_t>(width) * height * 4);
@@ -60,18 +64,15 @@ void RunTargetedIterations(const RgbPlane& exemplar, RgbPlane& canvas,
     platform::ui().progress(std::string(label) + ": iteration " + std::to_string(it + 1) + " of " +
                             std::to_string(iterations));
     // Every window is matched against the canvas as it stands before any pixel changes.
-    // Cells in row order, two at a time: a pair's searches share their exact distances.
     const int cells = rows * columns;
-    for (int cell = 0; cell < cells; cell += 2) {
-      GatherPatch(canvas, (cell % columns) * step, (cell / columns) * step, n, query.data());
-      if (cell + 1 == cells) {
-        matches[static_cast<std::size_t>(cell)] = SearchTree(&tree, query.data());
-        break;
+    for (int first = 0; first < cells; first += kBatch) {
+      const int count = std::min(kBatch, cells - first);
+      for (int q = 0; q < count; ++q) {
+        const int cell = first + q;
+        GatherPatch(canvas, (cell % columns) * step, (cell / columns) * step, n,
+                    batch.data() + queryBytes * q);
       }
-      GatherPatch(canvas, ((cell + 1) % columns) * step, ((cell + 1) / columns) * step, n,
-                  query2.data());
-      SearchTreePair(&tree, query.data(), query2.data(), matches[static_cast<std::size_t>(cell)],
-                     matches[static_cast<std::size_t>(cell) + 1]);
+      SearchTreeBatch(&tree, queries, count, matches.data() + first);
     }
     std::fill(sums.begin(), sums.end(), 0.0);
     for (int r = 0; r < rows; ++r) {

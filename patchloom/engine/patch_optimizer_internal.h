@@ -113,6 +113,12 @@ SearchCounts SearchCountsSoFar();
 PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query,
                       SearchKernel kernel = BestSearchKernel());
 
+// The answers for `count` queries into matches[0 ... count-1], each exactly SearchTree's;
+// the exact distances of up to eight leaves are worked out side by side, which makes
+// this faster than one search at a time.
+void SearchTreeBatch(const CPatchClusterNode* root, const std::uint8_t* const* queries, int count,
+                     PatchMatch* matches, SearchKernel kernel = BestSearchKernel());
+
 // The answers for two queries, each exactly SearchTree's; the exact distances of the two
 // leaves are worked out side by side, which makes this faster than two searches.
 void SearchTreePair(const CPatchClusterNode* root, const std::uint8_t* queryA,

@@ -354,6 +354,14 @@ TEST_F(TreeSearchTest, EstimatedLeafScanGivesTheExactFirstNearestMember) {
   }
 }
 
+void ExpectSameMatch(const PatchMatch& a, const PatchMatch& b) {
+  EXPECT_EQ(a.x, b.x);
+  EXPECT_EQ(a.y, b.y);
+  EXPECT_EQ(a.distance, b.distance);
+}
+
+// Single searches, pairs and batches (11 queries: a full batch and a short one) with the
+// estimates against single searches by exact distances.
 TEST_F(TreeSearchTest, BothKernelsGiveTheSameAnswersOnBuiltTrees) {
   CPatchOptimizer optimizer;
   auto exemplar = engine_test::MakeNoise(56, 56, 5);
@@ -365,33 +373,41 @@ TEST_F(TreeSearchTest, BothKernelsGiveTheSameAnswersOnBuiltTrees) {
     ASSERT_NE(tree, nullptr);
     const int dim = n * n * 3;
     std::uniform_int_distribution<int> at(0, 48 - n);
-    for (int trial = 0; trial < 40; ++trial) {
-      std::vector<std::uint8_t> a(static_cast<std::size_t>(dim)), b(a.size());
-      const CImage& source = trial % 2 ? *other : *exemplar;
+    // Windows of the exemplar, of other noise, and of the exemplar with channels mixed.
+    std::vector<std::vector<std::uint8_t>> queries;
+    for (int trial = 0; trial < 33; ++trial) {
+      std::vector<std::uint8_t> q(static_cast<std::size_t>(dim));
+      const CImage& source = trial % 3 == 1 ? *other : *exemplar;
       const int x = at(random), y = at(random);
       for (int f = 0, k = 0; f < n; ++f) {
         for (int i = 0; i < n; ++i, k += 3) {
           const engine_test::Rgb p = engine_test::PixelOf(source, x + i, y + f);
-          a[static_cast<std::size_t>(k)] = p.r;
-          a[static_cast<std::size_t>(k) + 1] = p.g;
-          a[static_cast<std::size_t>(k) + 2] = p.b;
-          b[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(255 - p.g);
-          b[static_cast<std::size_t>(k) + 1] = p.b;
-          b[static_cast<std::size_t>(k) + 2] = p.r;
+          const bool mixed = trial % 3 == 2;
+          q[static_cast<std::size_t>(k)] = mixed ? static_cast<std::uint8_t>(255 - p.g) : p.r;
+          q[static_cast<std::size_t>(k) + 1] = mixed ? p.b : p.g;
+          q[static_cast<std::size_t>(k) + 2] = mixed ? p.r : p.b;
         }
       }
-      const PatchMatch exact =
-          patchloom_detail::SearchTree(tree.get(), a.data(), SearchKernel::exact);
-      PatchMatch pa, pb;
-      patchloom_detail::SearchTreePair(tree.get(), a.data(), b.data(), pa, pb, SearchKernel::avx2);
-      const PatchMatch exactB =
-          patchloom_detail::SearchTree(tree.get(), b.data(), SearchKernel::exact);
-      ASSERT_EQ(pa.x, exact.x);
-      ASSERT_EQ(pa.y, exact.y);
-      ASSERT_EQ(pa.distance, exact.distance);
-      ASSERT_EQ(pb.x, exactB.x);
-      ASSERT_EQ(pb.y, exactB.y);
-      ASSERT_EQ(pb.distance, exactB.distance);
+      queries.push_back(std::move(q));
+    }
+    std::vector<PatchMatch> exact;
+    for (const auto& q : queries)
+      exact.push_back(patchloom_detail::SearchTree(tree.get(), q.data(), SearchKernel::exact));
+    for (std::size_t k = 0; k + 1 < queries.size(); k += 2) {
+      PatchMatch a, b;
+      patchloom_detail::SearchTreePair(tree.get(), queries[k].data(), queries[k + 1].data(), a, b,
+                                       SearchKernel::avx2);
+      ExpectSameMatch(a, exact[k]);
+      ExpectSameMatch(b, exact[k + 1]);
+      ExpectSameMatch(patchloom_detail::SearchTree(tree.get(), queries[k].data()), exact[k]);
+    }
+    for (std::size_t first = 0; first + 11 <= queries.size(); first += 11) {
+      const std::uint8_t* batch[11];
+      for (int q = 0; q < 11; ++q) batch[q] = queries[first + static_cast<std::size_t>(q)].data();
+      PatchMatch matches[11];
+      patchloom_detail::SearchTreeBatch(tree.get(), batch, 11, matches, SearchKernel::avx2);
+      for (int q = 0; q < 11; ++q)
+        ExpectSameMatch(matches[q], exact[first + static_cast<std::size_t>(q)]);
     }
   }
 }
