@@ -1,6 +1,7 @@
 // The patch cluster tree: exemplar patches clustered four ways by k-means, level by level,
 // until a group is small; a query descends to the nearest centre and scans its leaf.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,13 @@
 #include "patchloom/image/image.h"
 #include "patchloom/kmeans/kmeans.h"
 #include "platform/ui.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define PATCHLOOM_X86 1
+#else
+#define PATCHLOOM_X86 0
+#endif
 
 namespace patchloom_detail {
 
@@ -118,167 +126,439 @@ void CentreSums(const CentreView* v, const std::uint8_t* const* queries, int dim
   for (int c = 0; c < N; ++c) sums[c] = s[c];
 }
 
-// The candidates of one query at one step: up to four, padded with the first.
-struct Candidates {
-  int count = 0;
-  const std::uint8_t* query = nullptr;
-  const CPatchClusterNode* nodes[4] = {};
-  CentreView centres[4];
-  const std::uint8_t* members[4] = {};
-};
-
-// The distances of one or two candidate sets; `b` may be null.
-void CentreDistancesOf(const Candidates& a, const Candidates* b, int dimension, double* da,
-                       double* db) {
-  CentreView views[8];
-  const std::uint8_t* queries[8];
-  double sums[8];
-  for (int c = 0; c < 4; ++c) {
-    views[c] = a.centres[c < a.count ? c : 0];
-    queries[c] = a.query;
-    if (b) {
-      views[4 + c] = b->centres[c < b->count ? c : 0];
-      queries[4 + c] = b->query;
-    }
-  }
-  if (b) {
-    CentreSums<8>(views, queries, dimension, sums);
-  } else {
-    CentreSums<4>(views, queries, dimension, sums);
-  }
-  for (int c = 0; c < a.count; ++c) da[c] = std::pow(sums[c], 0.8);
-  if (b)
-    for (int c = 0; c < b->count; ++c) db[c] = std::pow(sums[4 + c], 0.8);
-}
-
-void MemberDistancesOf(const Candidates& a, const Candidates* b, int dimension, double* da,
-                       double* db) {
-  const std::uint8_t* members[8];
-  const std::uint8_t* queries[8];
-  double sums[8];
-  for (int c = 0; c < 4; ++c) {
-    members[c] = a.members[c < a.count ? c : 0];
-    queries[c] = a.query;
-    if (b) {
-      members[4 + c] = b->members[c < b->count ? c : 0];
-      queries[4 + c] = b->query;
-    }
-  }
-  if (b) {
+// Exact sums of `count` (member, query) pairs, as many chains side by side as there are.
+void ExactMemberSums(const std::uint8_t* const* members, const std::uint8_t* const* queries,
+                     int count, int dimension, double* sums) {
+  for (; count >= 8; count -= 8, members += 8, queries += 8, sums += 8)
     MemberSums<8>(members, queries, dimension, sums);
-  } else {
+  if (count >= 4) {
     MemberSums<4>(members, queries, dimension, sums);
+    count -= 4, members += 4, queries += 4, sums += 4;
   }
-  for (int c = 0; c < a.count; ++c) da[c] = std::pow(sums[c], 0.8);
-  if (b)
-    for (int c = 0; c < b->count; ++c) db[c] = std::pow(sums[4 + c], 0.8);
+  if (count >= 2) {
+    MemberSums<2>(members, queries, dimension, sums);
+    count -= 2, members += 2, queries += 2, sums += 2;
+  }
+  if (count == 1) MemberSums<1>(members, queries, dimension, sums);
 }
 
-// One query's walk through the tree, a step at a time, so that two walks can share
-// their distance computations.
-class Walk {
- public:
-  Walk(const CPatchClusterNode* root, const std::uint8_t* query) : node_(root) {
-    next_.query = query;
-    if (node_ == nullptr) done_ = true;
-    Prepare();
-  }
-  bool Done() const { return done_; }
-  const Candidates& Next() const { return next_; }
-  bool Descending() const { return !node_->isLeaf; }
-  // Takes the distances of Next() and moves on.
-  void Advance(const double* d) {
-    if (Descending()) {
-      const CPatchClusterNode* kept = nullptr;
-      double best = kNoMatch;
-      for (int c = 0; c < next_.count; ++c) {
-        if (d[c] < best) {
-          best = d[c];
-          kept = next_.nodes[c];
-        }
-      }
-      if (kept == nullptr) {
-        done_ = true;
-        return;
-      }
-      node_ = kept;
-      first_ = 0;
-    } else {
-      for (int c = 0; c < next_.count; ++c) {
-        if (d[c] < match_.distance) {
-          const std::uint8_t* position = next_.members[c] + node_->dimension;
-          match_.x = position[0] | (position[1] << 8);
-          match_.y = position[2] | (position[3] << 8);
-          match_.distance = d[c];
-        }
-      }
-      first_ += next_.count;
-    }
-    Prepare();
-  }
-  const PatchMatch& Match() const { return match_; }
+// Exact sums of `count` (1 ... 4) centres against one query.
+void ExactCentreSums(const CentreView* views, int count, const std::uint8_t* query, int dimension,
+                     double* sums) {
+  const std::uint8_t* queries[4] = {query, query, query, query};
+  if (count == 1) return CentreSums<1>(views, queries, dimension, sums);
+  if (count == 2) return CentreSums<2>(views, queries, dimension, sums);
+  CentreView padded[4] = {views[0], views[1], views[2], views[count > 3 ? 3 : 0]};
+  double all[4];
+  CentreSums<4>(padded, queries, dimension, all);
+  std::copy(all, all + count, sums);
+}
 
- private:
-  void Prepare() {
-    if (done_) return;
-    next_.count = 0;
-    if (node_->isLeaf) {
-      const int count = std::min(4, node_->memberCount - first_);
-      if (count <= 0) {
-        done_ = true;
-        return;
-      }
-      for (int c = 0; c < count; ++c) next_.members[c] = node_->GetMember(first_ + c);
-      next_.count = count;
-      return;
-    }
-    // A cluster that got no members leaves an empty leaf; its nearest non-empty
-    // sibling answers instead.
-    for (const auto& child : node_->children) {
-      if (!child || (child->isLeaf && child->memberCount == 0)) continue;
-      next_.nodes[next_.count] = child.get();
-      next_.centres[next_.count] = ViewOf(*child);
-      ++next_.count;
-    }
-    if (next_.count == 0) done_ = true;
-  }
+// ---------------------------------------------------------------------------------------
+// Estimated sums. A descent step only needs to know which centre is nearest, and a leaf
+// only which member, so both first estimate every sum with vector arithmetic and work
+// out exact sums only for the candidates the estimates cannot tell apart.
 
-  const CPatchClusterNode* node_;
-  Candidates next_;
-  int first_ = 0;
-  bool done_ = false;
-  PatchMatch match_{0, 0, kNoMatch};
+// Documented bound on the relative error of the hardware reciprocal square root.
+constexpr double kRsqrtError = 1.5 / 4096;
+// A term d * rsqrt(rsqrt(d)) is d^1.25 (1 + e1)^-1/2 (1 + e2) (1 + e3), |e1|, |e2| within
+// kRsqrtError and e3 the rounding of the product; this bounds its relative error.
+constexpr double kTermError = 1.5 * kRsqrtError + kRsqrtError * kRsqrtError + 0x1p-23;
+// Terms are added in floats for this many components, no lane taking more than 32 of
+// them, then moved to doubles.
+constexpr int kFloatRun = 256;
+constexpr double kFloatSumError = 32 * 0x1p-24 / (1 - 32 * 0x1p-24);
+constexpr double kEstimateError = (1 + kTermError) * (1 + kFloatSumError) - 1;
+// The exact sums round up to kLargestEstimated additions by 2^-53 each, the estimates'
+// double additions are fewer, and pow rounds by less than an ulp: all far below this.
+constexpr double kRoundingSlack = 1e-9;
+constexpr int kLargestEstimated = 1 << 20;
+// A candidate whose estimate exceeds the least estimate by more than this factor has an
+// exact distance above the least exact one and cannot be the first nearest.
+constexpr double kLead = (1 + kEstimateError) / (1 - kEstimateError) * (1 + kRoundingSlack);
+
+#if PATCHLOOM_X86
+#define SEARCH_AVX2 __attribute__((target("avx2")))
+
+// d^1.25 = d * d^(1/4); rsqrt(0) is infinity and rsqrt(infinity) zero, so 0 stays 0.
+SEARCH_AVX2 inline __m256 PowerEstimate(__m256 d) {
+  return _mm256_mul_ps(d, _mm256_rsqrt_ps(_mm256_rsqrt_ps(d)));
+}
+
+SEARCH_AVX2 inline __m256d Widened(__m256 run) {
+  return _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(run)),
+                       _mm256_cvtps_pd(_mm256_extractf128_ps(run, 1)));
+}
+
+SEARCH_AVX2 inline double LaneSum(__m256d v) {
+  alignas(32) double lanes[4];
+  _mm256_store_pd(lanes, v);
+  return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
+
+// Estimates over the first (dimension / 16) * 16 components of prepared centres, each
+// difference max(floor - q, q - ceiling) as the exact sums take it outside the near-whole
+// components.
+template <int N>
+SEARCH_AVX2 void EstimateCentreSumsAvx2(const CentreView* v, const std::uint8_t* query,
+                                        int dimension, double* sums) {
+  const int vectorEnd = dimension - dimension % 16;
+  __m256d total[N];
+  for (auto& t : total) t = _mm256_setzero_pd();
+  for (int base = 0; base < vectorEnd; base += kFloatRun) {
+    const int runEnd = std::min(vectorEnd, base + kFloatRun);
+    __m256 run[N];
+    for (auto& r : run) r = _mm256_setzero_ps();
+    for (int i = base; i < runEnd; i += 16) {
+      const __m256i q =
+          _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(query + i)));
+      for (int c = 0; c < N; ++c) {
+        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v[c].floors + i));
+        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v[c].ceilings + i));
+        const __m256i d = _mm256_max_epi16(_mm256_sub_epi16(lo, q), _mm256_sub_epi16(q, hi));
+        const __m256 low = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(d)));
+        const __m256 high =
+            _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_extracti128_si256(d, 1)));
+        run[c] = _mm256_add_ps(run[c], _mm256_add_ps(PowerEstimate(low), PowerEstimate(high)));
+      }
+    }
+    for (int c = 0; c < N; ++c) total[c] = _mm256_add_pd(total[c], Widened(run[c]));
+  }
+  for (int c = 0; c < N; ++c) sums[c] = LaneSum(total[c]);
+}
+
+// Estimates for the low eight bytes.
+SEARCH_AVX2 inline __m256 BytePowers(__m128i bytes) {
+  return PowerEstimate(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes)));
+}
+
+// Estimates over the first (dimension / 32) * 32 bytes of members.
+template <int N>
+SEARCH_AVX2 void EstimateMemberSumsAvx2(const std::uint8_t* const* members,
+                                        const std::uint8_t* query, int dimension, double* sums) {
+  const int vectorEnd = dimension - dimension % 32;
+  __m256d total[N];
+  for (auto& t : total) t = _mm256_setzero_pd();
+  for (int base = 0; base < vectorEnd; base += kFloatRun) {
+    const int runEnd = std::min(vectorEnd, base + kFloatRun);
+    __m256 run[N];
+    for (auto& r : run) r = _mm256_setzero_ps();
+    for (int i = base; i < runEnd; i += 32) {
+      const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(query + i));
+      for (int c = 0; c < N; ++c) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(members[c] + i));
+        const __m256i d = _mm256_sub_epi8(_mm256_max_epu8(a, q), _mm256_min_epu8(a, q));
+        const __m128i low = _mm256_castsi256_si128(d);
+        const __m128i high = _mm256_extracti128_si256(d, 1);
+        const __m256 first = _mm256_add_ps(BytePowers(low), BytePowers(_mm_srli_si128(low, 8)));
+        const __m256 second = _mm256_add_ps(BytePowers(high), BytePowers(_mm_srli_si128(high, 8)));
+        run[c] = _mm256_add_ps(run[c], _mm256_add_ps(first, second));
+      }
+    }
+    for (int c = 0; c < N; ++c) total[c] = _mm256_add_pd(total[c], Widened(run[c]));
+  }
+  for (int c = 0; c < N; ++c) sums[c] = LaneSum(total[c]);
+}
+
+#endif
+
+int FormulaDifference(const CentreView& v, const std::uint8_t* query, int i) {
+  return std::max(v.floors[i] - query[i], query[i] - v.ceilings[i]);
+}
+
+// Adds the exact terms of the components past the vector loop and puts the near-whole
+// components right. False if one would lower the sum, which would void the bound.
+bool FinishCentreEstimate(const CentreView& v, const std::uint8_t* query, int from, int dimension,
+                          double& sum) {
+  const auto& table = PowerTable();
+  for (int i = from; i < dimension; ++i)
+    sum += table[static_cast<std::size_t>(FormulaDifference(v, query, i))];
+  for (int k = 0; k < v.exactCount; ++k) {
+    const int i = v.exact[k];
+    const int e = static_cast<int>(v.values[i] - query[i]);
+    const int exact = e < 0 ? -e : e;
+    const int formula = FormulaDifference(v, query, i);
+    if (exact < formula) return false;
+    if (exact > formula) sum += PowerOf(static_cast<unsigned>(exact)) - table[formula];
+  }
+  return true;
+}
+
+// Estimates of `count` (2 ... 4) prepared centres; false when they carry no bound.
+bool EstimateCentreSums(const CentreView* views, int count, const std::uint8_t* query,
+                        int dimension, double* sums) {
+#if !PATCHLOOM_X86
+  (void)views, (void)count, (void)query, (void)dimension, (void)sums;
+  return false;
+#else
+  if (count == 2) EstimateCentreSumsAvx2<2>(views, query, dimension, sums);
+  if (count == 3) EstimateCentreSumsAvx2<3>(views, query, dimension, sums);
+  if (count == 4) EstimateCentreSumsAvx2<4>(views, query, dimension, sums);
+  const int from = dimension - dimension % 16;
+  for (int c = 0; c < count; ++c)
+    if (!FinishCentreEstimate(views[c], query, from, dimension, sums[c])) return false;
+  return true;
+#endif
+}
+
+void EstimateMemberSums(const std::uint8_t* const* members, int count, const std::uint8_t* query,
+                        int dimension, double* sums) {
+#if PATCHLOOM_X86
+  if (count == 1) EstimateMemberSumsAvx2<1>(members, query, dimension, sums);
+  if (count == 2) EstimateMemberSumsAvx2<2>(members, query, dimension, sums);
+  if (count == 3) EstimateMemberSumsAvx2<3>(members, query, dimension, sums);
+  if (count == 4) EstimateMemberSumsAvx2<4>(members, query, dimension, sums);
+#endif
+  const auto& table = PowerTable();
+  for (int c = 0; c < count; ++c) {
+    for (int i = dimension - dimension % 32; i < dimension; ++i) {
+      const int d = members[c][i] - query[i];
+      sums[c] += table[static_cast<std::size_t>(d < 0 ? -d : d)];
+    }
+  }
+}
+
+struct Counters {
+  std::atomic<std::uint64_t> steps{0}, exactSteps{0}, leaves{0}, members{0}, exactMembers{0};
 };
 
-// One step of one walk alone.
-void Step(Walk& walk, int dimension) {
-  double d[4];
-  if (walk.Descending()) {
-    CentreDistancesOf(walk.Next(), nullptr, dimension, d, nullptr);
-  } else {
-    MemberDistancesOf(walk.Next(), nullptr, dimension, d, nullptr);
+Counters& SearchCounters() {
+  static Counters counters;
+  return counters;
+}
+
+void Count(std::atomic<std::uint64_t>& counter, std::uint64_t amount) {
+  counter.fetch_add(amount, std::memory_order_relaxed);
+}
+
+// Ascending positions `which` of the candidates whose estimate is within kLead of the
+// least; their number.
+int Contenders(const double* estimates, int count, int* which) {
+  const double bar = *std::min_element(estimates, estimates + count) * kLead;
+  int kept = 0;
+  for (int c = 0; c < count; ++c)
+    if (estimates[c] <= bar) which[kept++] = c;
+  return kept;
+}
+
+// The first of centres `which` whose exact distance is least, -1 when none is below kNoMatch.
+int NearestCentreExactly(const CentreView* views, const int* which, int count,
+                         const std::uint8_t* query, int dimension) {
+  CentreView chosen[4];
+  for (int c = 0; c < count; ++c) chosen[c] = views[which[c]];
+  double sums[4];
+  ExactCentreSums(chosen, count, query, dimension, sums);
+  int nearest = -1;
+  double best = kNoMatch;
+  for (int c = 0; c < count; ++c) {
+    const double d = std::pow(sums[c], 0.8);
+    if (d < best) {
+      best = d;
+      nearest = which[c];
+    }
   }
-  walk.Advance(d);
+  return nearest;
+}
+
+// Estimates run only where this processor has the instructions, and for dimensions that
+// keep the rounding of the exact sums inside kRoundingSlack.
+bool Estimating(SearchKernel kernel, int dimension) {
+  return kernel == SearchKernel::avx2 && BestSearchKernel() == SearchKernel::avx2 &&
+         dimension <= kLargestEstimated;
+}
+
+bool Estimable(const CentreView* views, int count) {
+  for (int c = 0; c < count; ++c)
+    if (views[c].floors == nullptr) return false;
+  return true;
+}
+
+// The children a query may descend to: an empty leaf (a cluster that got no members)
+// gives way to its nearest non-empty sibling.
+int ChildrenOf(const CPatchClusterNode& node, const CPatchClusterNode** children,
+               CentreView* views) {
+  int count = 0;
+  for (const auto& child : node.children) {
+    if (!child || (child->isLeaf && child->memberCount == 0)) continue;
+    children[count] = child.get();
+    views[count] = ViewOf(*child);
+    ++count;
+  }
+  return count;
+}
+
+// The leaf a query descends to; null when a node offers no way on.
+const CPatchClusterNode* LeafOf(const CPatchClusterNode* root, const std::uint8_t* query,
+                                SearchKernel kernel) {
+  const int dimension = root ? root->dimension : 0;
+  const CPatchClusterNode* node = root;
+  while (node && !node->isLeaf) {
+    const CPatchClusterNode* children[4];
+    CentreView views[4];
+    const int count = ChildrenOf(*node, children, views);
+    if (count == 0) return nullptr;
+    const int nearest = NearestCentre(views, count, query, dimension, kernel);
+    node = nearest < 0 ? nullptr : children[nearest];
+  }
+  return node;
+}
+
+// Queries searched together, their exact leaf distances side by side.
+constexpr int kBatch = 8;
+
+// Scratch lists of one search, kept between searches so that a search allocates nothing.
+struct LeafScratch {
+  std::vector<double> estimates;
+  std::vector<int> contenders[kBatch];
+  std::vector<const std::uint8_t*> members, queries;
+  std::vector<double> sums;
+};
+
+LeafScratch& Scratch() {
+  thread_local LeafScratch scratch;
+  return scratch;
+}
+
+// The members of `leaf` that may be the query's first nearest, ascending.
+void MemberContenders(const CPatchClusterNode& leaf, const std::uint8_t* query, int dimension,
+                      SearchKernel kernel, std::vector<double>& estimates,
+                      std::vector<int>& contenders) {
+  const int count = leaf.memberCount;
+  contenders.clear();
+  Count(SearchCounters().leaves, 1);
+  Count(SearchCounters().members, static_cast<std::uint64_t>(count));
+  if (!Estimating(kernel, dimension) || count < 2) {
+    for (int m = 0; m < count; ++m) contenders.push_back(m);
+    return;
+  }
+  estimates.resize(static_cast<std::size_t>(count));
+  for (int first = 0; first < count; first += 4) {
+    const int group = std::min(4, count - first);
+    const std::uint8_t* members[4];
+    for (int c = 0; c < group; ++c) members[c] = leaf.GetMember(first + c);
+    EstimateMemberSums(members, group, query, dimension, estimates.data() + first);
+  }
+  const double bar = *std::min_element(estimates.begin(), estimates.end()) * kLead;
+  for (int m = 0; m < count; ++m)
+    if (estimates[static_cast<std::size_t>(m)] <= bar) contenders.push_back(m);
+}
+
+// The first nearest of each walk's contenders by exact distance; the exact sums of all
+// walks run side by side.
+void MatchContenders(const CPatchClusterNode* const* leaves, const std::uint8_t* const* queries,
+                     int walks, int dimension, LeafScratch& scratch, PatchMatch* matches) {
+  scratch.members.clear();
+  scratch.queries.clear();
+  for (int w = 0; w < walks; ++w) {
+    for (int m : scratch.contenders[w]) {
+      scratch.members.push_back(leaves[w]->GetMember(m));
+      scratch.queries.push_back(queries[w]);
+    }
+  }
+  const int total = static_cast<int>(scratch.members.size());
+  Count(SearchCounters().exactMembers, static_cast<std::uint64_t>(total));
+  scratch.sums.resize(scratch.members.size());
+  ExactMemberSums(scratch.members.data(), scratch.queries.data(), total, dimension,
+                  scratch.sums.data());
+  std::size_t at = 0;
+  for (int w = 0; w < walks; ++w) {
+    PatchMatch match{0, 0, kNoMatch};
+    for (int m : scratch.contenders[w]) {
+      const double d = std::pow(scratch.sums[at++], 0.8);
+      if (d < match.distance) {
+        const std::uint8_t* position = leaves[w]->GetMember(m) + leaves[w]->dimension;
+        match = PatchMatch{position[0] | (position[1] << 8), position[2] | (position[3] << 8), d};
+      }
+    }
+    matches[w] = match;
+  }
+}
+
+// Each query's answer, `walks` (1 ... kBatch) at a time.
+void SearchTrees(const CPatchClusterNode* root, const std::uint8_t* const* queries, int walks,
+                 SearchKernel kernel, PatchMatch* matches) {
+  const int dimension = root ? root->dimension : 0;
+  LeafScratch& scratch = Scratch();
+  const CPatchClusterNode* leaves[kBatch] = {};
+  int found = 0;
+  const std::uint8_t* foundQueries[kBatch] = {};
+  int foundAt[kBatch] = {};
+  for (int w = 0; w < walks; ++w) {
+    matches[w] = PatchMatch{0, 0, kNoMatch};
+    const CPatchClusterNode* leaf = LeafOf(root, queries[w], kernel);
+    if (leaf == nullptr) continue;
+    MemberContenders(*leaf, queries[w], dimension, kernel, scratch.estimates,
+                     scratch.contenders[found]);
+    leaves[found] = leaf;
+    foundQueries[found] = queries[w];
+    foundAt[found++] = w;
+  }
+  PatchMatch answers[kBatch];
+  MatchContenders(leaves, foundQueries, found, dimension, scratch, answers);
+  for (int f = 0; f < found; ++f) matches[foundAt[f]] = answers[f];
 }
 
 }  // namespace
 
+SearchKernel BestSearchKernel() {
+#if PATCHLOOM_X86
+  static const SearchKernel best =
+      __builtin_cpu_supports("avx2") ? SearchKernel::avx2 : SearchKernel::exact;
+  return best;
+#else
+  return SearchKernel::exact;
+#endif
+}
+
+SearchCounts SearchCountsSoFar() {
+  const Counters& c = SearchCounters();
+  return SearchCounts{c.steps.load(), c.exactSteps.load(), c.leaves.load(), c.members.load(),
+                      c.exactMembers.load()};
+}
+
+int NearestCentre(const CentreView* centres, int count, const std::uint8_t* query, int dimension,
+                  SearchKernel kernel) {
+  if (count <= 0) return -1;
+  Count(SearchCounters().steps, 1);
+  int which[4] = {0, 1, 2, 3};
+  int contenders = std::min(count, 4);
+  if (Estimating(kernel, dimension) && Estimable(centres, contenders)) {
+    // Prepared centres keep every sum small and finite, so one candidate is the answer.
+    if (contenders == 1) return 0;
+    double estimates[4];
+    if (EstimateCentreSums(centres, contenders, query, dimension, estimates)) {
+      contenders = Contenders(estimates, contenders, which);
+      if (contenders == 1) return which[0];
+    }
+  }
+  Count(SearchCounters().exactSteps, 1);
+  return NearestCentreExactly(centres, which, contenders, query, dimension);
+}
+
+PatchMatch NearestMember(const CPatchClusterNode& leaf, const std::uint8_t* query,
+                         SearchKernel kernel) {
+  LeafScratch& scratch = Scratch();
+  MemberContenders(leaf, query, leaf.dimension, kernel, scratch.estimates, scratch.contenders[0]);
+  const CPatchClusterNode* leaves[1] = {&leaf};
+  PatchMatch match;
+  MatchContenders(leaves, &query, 1, leaf.dimension, scratch, &match);
+  return match;
+}
+
 void PatchDistances(const std::uint8_t* const* members, int count, const std::uint8_t* query,
                     int dimension, double* out) {
-  Candidates a;
-  a.count = std::min(count, 4);
-  a.query = query;
-  for (int c = 0; c < a.count; ++c) a.members[c] = members[c];
-  MemberDistancesOf(a, nullptr, dimension, out, nullptr);
+  count = std::min(count, 4);
+  const std::uint8_t* queries[4] = {query, query, query, query};
+  ExactMemberSums(members, queries, count, dimension, out);
+  for (int c = 0; c < count; ++c) out[c] = std::pow(out[c], 0.8);
 }
 
 void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query, int dimension,
                      double* out) {
-  Candidates a;
-  a.count = std::min(count, 4);
-  a.query = query;
-  for (int c = 0; c < a.count; ++c) a.centres[c] = centres[c];
-  CentreDistancesOf(a, nullptr, dimension, out, nullptr);
+  count = std::min(count, 4);
+  if (count <= 0) return;
+  ExactCentreSums(centres, count, query, dimension, out);
+  for (int c = 0; c < count; ++c) out[c] = std::pow(out[c], 0.8);
 }
 
 CentreView ViewOf(const CPatchClusterNode& node) {
@@ -331,35 +611,27 @@ double CentreDistance(const double* centre, const std::uint8_t* query, int dimen
   return d;
 }
 
-PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query) {
-  Walk walk(root, query);
-  while (!walk.Done()) Step(walk, root->dimension);
-  return walk.Match();
+PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query,
+                      SearchKernel kernel) {
+  PatchMatch match;
+  SearchTrees(root, &query, 1, kernel, &match);
+  return match;
+}
+
+void SearchTreeBatch(const CPatchClusterNode* root, const std::uint8_t* const* queries, int count,
+                     PatchMatch* matches, SearchKernel kernel) {
+  for (int first = 0; first < count; first += kBatch)
+    SearchTrees(root, queries + first, std::min(kBatch, count - first), kernel, matches + first);
 }
 
 void SearchTreePair(const CPatchClusterNode* root, const std::uint8_t* queryA,
-                    const std::uint8_t* queryB, PatchMatch& matchA, PatchMatch& matchB) {
-  Walk a(root, queryA), b(root, queryB);
-  const int dimension = root ? root->dimension : 0;
-  // Steps of the same kind go together; otherwise each walk steps alone.
-  while (!a.Done() && !b.Done()) {
-    if (a.Descending() != b.Descending()) {
-      Step(a.Descending() ? a : b, dimension);
-      continue;
-    }
-    double da[4], db[4];
-    if (a.Descending()) {
-      CentreDistancesOf(a.Next(), &b.Next(), dimension, da, db);
-    } else {
-      MemberDistancesOf(a.Next(), &b.Next(), dimension, da, db);
-    }
-    a.Advance(da);
-    b.Advance(db);
-  }
-  while (!a.Done()) Step(a, dimension);
-  while (!b.Done()) Step(b, dimension);
-  matchA = a.Match();
-  matchB = b.Match();
+                    const std::uint8_t* queryB, PatchMatch& matchA, PatchMatch& matchB,
+                    SearchKernel kernel) {
+  const std::uint8_t* queries[2] = {queryA, queryB};
+  PatchMatch matches[2];
+  SearchTrees(root, queries, 2, kernel, matches);
+  matchA = matches[0];
+  matchB = matches[1];
 }
 
 void GatherPatch(const RgbPlane& plane, int x, int y, int n, std::uint8_t* out) {

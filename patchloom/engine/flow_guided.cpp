@@ -50,7 +50,12 @@ void RunTargetedIterations(const RgbPlane& exemplar, RgbPlane& canvas,
   if (targets != nullptr && (targets->width != width || targets->height != height)) return;
   const int rows = (height - n) / step + 1;
   const int columns = (width - n) / step + 1;
-  std::vector<std::uint8_t> query(static_cast<std::size_t>(tree.dimension));
+  // Windows are searched a batch at a time: a batch's searches share their exact distances.
+  constexpr int kBatch = 8;
+  const std::size_t queryBytes = static_cast<std::size_t>(tree.dimension);
+  std::vector<std::uint8_t> batch(queryBytes * kBatch);
+  const std::uint8_t* queries[kBatch];
+  for (int q = 0; q < kBatch; ++q) queries[q] = batch.data() + queryBytes * q;
   std::vector<PatchMatch> matches(static_cast<std::size_t>(rows) * columns);
   // Per pixel: weighted red, green, blue and the weight itself.
   std::vector<double> sums(static_cast<std::size_t>(width) * height * 4);
@@ -59,11 +64,15 @@ void RunTargetedIterations(const RgbPlane& exemplar, RgbPlane& canvas,
     platform::ui().progress(std::string(label) + ": iteration " + std::to_string(it + 1) + " of " +
                             std::to_string(iterations));
     // Every window is matched against the canvas as it stands before any pixel changes.
-    for (int r = 0; r < rows; ++r) {
-      for (int c = 0; c < columns; ++c) {
-        GatherPatch(canvas, c * step, r * step, n, query.data());
-        matches[static_cast<std::size_t>(r) * columns + c] = SearchTree(&tree, query.data());
+    const int cells = rows * columns;
+    for (int first = 0; first < cells; first += kBatch) {
+      const int count = std::min(kBatch, cells - first);
+      for (int q = 0; q < count; ++q) {
+        const int cell = first + q;
+        GatherPatch(canvas, (cell % columns) * step, (cell / columns) * step, n,
+                    batch.data() + queryBytes * q);
       }
+      SearchTreeBatch(&tree, queries, count, matches.data() + first);
     }
     std::fill(sums.begin(), sums.end(), 0.0);
     for (int r = 0; r < rows; ++r) {

@@ -1,5 +1,5 @@
 // Working parts of the engine shared by its procedures: images as plain RGB planes, the
-// table-driven patch distance, the tree descent on contiguous queries and the EM
+// table-driven patch distance, the tree search on contiguous queries and the EM
 // iteration that the single-size, multi-level and later procedures run.
 #pragma once
 
@@ -80,13 +80,50 @@ void PrepareCentre(CPatchClusterNode& node);
 void CentreDistances(const CentreView* centres, int count, const std::uint8_t* query, int dimension,
                      double* out);
 
-// The tree's answer for a query of the tree's dimension.
-PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query);
+// How the search ranks candidates: by exact distances throughout, or by AVX2 estimates
+// with a proven error bound, working out exact distances only where the estimates cannot
+// decide. Both give the same answers.
+enum class SearchKernel { exact, avx2 };
 
-// The answers for two queries, each exactly SearchTree's; the two walks share their
-// distance loops where they can, which makes them faster than two searches.
+// The fastest kernel this processor runs.
+SearchKernel BestSearchKernel();
+
+// The position among `count` (1 ... 4) centres of the first one at the least
+// CentreDistance, as comparing the exact distances finds it; -1 when none is below 1e20.
+int NearestCentre(const CentreView* centres, int count, const std::uint8_t* query, int dimension,
+                  SearchKernel kernel);
+
+// The leaf's first member at the least PatchDistance from the query and that distance;
+// distance 1e20 for a leaf without members.
+PatchMatch NearestMember(const CPatchClusterNode& leaf, const std::uint8_t* query,
+                         SearchKernel kernel);
+
+// Descent steps, leaves and leaf members the searches of this process have ranked, and
+// how many steps and members needed exact distances (at least one member a leaf does).
+struct SearchCounts {
+  std::uint64_t steps = 0;
+  std::uint64_t exactSteps = 0;
+  std::uint64_t leaves = 0;
+  std::uint64_t members = 0;
+  std::uint64_t exactMembers = 0;
+};
+SearchCounts SearchCountsSoFar();
+
+// The tree's answer for a query of the tree's dimension.
+PatchMatch SearchTree(const CPatchClusterNode* root, const std::uint8_t* query,
+                      SearchKernel kernel = BestSearchKernel());
+
+// The answers for `count` queries into matches[0 ... count-1], each exactly SearchTree's;
+// the exact distances of up to eight leaves are worked out side by side, which makes
+// this faster than one search at a time.
+void SearchTreeBatch(const CPatchClusterNode* root, const std::uint8_t* const* queries, int count,
+                     PatchMatch* matches, SearchKernel kernel = BestSearchKernel());
+
+// The answers for two queries, each exactly SearchTree's; the exact distances of the two
+// leaves are worked out side by side, which makes this faster than two searches.
 void SearchTreePair(const CPatchClusterNode* root, const std::uint8_t* queryA,
-                    const std::uint8_t* queryB, PatchMatch& matchA, PatchMatch& matchB);
+                    const std::uint8_t* queryB, PatchMatch& matchA, PatchMatch& matchB,
+                    SearchKernel kernel = BestSearchKernel());
 
 // The n x n neighbourhood at (x, y) of a plane, row by row; pixels off the plane are black.
 void GatherPatch(const RgbPlane& plane, int x, int y, int n, std::uint8_t* out);

@@ -18,6 +18,7 @@
 
 #include "patchloom/engine/cluster_tree_digest.h"
 #include "patchloom/engine/patch_optimizer.h"
+#include "patchloom/engine/patch_optimizer_internal.h"
 #include "patchloom/image/image.h"
 #include "patchloom/kmeans/kmeans_random.h"
 #include "platform/clock.h"
@@ -311,6 +312,21 @@ std::unique_ptr<CImage> FastMultiLevel(CImage& exemplar) {
 
 std::unique_ptr<CImage> g_fastSynthesis, g_fastMultiLevel;
 
+// How often the search's estimates left the choice to exact distances during the runs
+// since `before`: descent steps, and leaf members beyond the one a leaf always needs.
+void ReportExactShares(benchmark::State& state, const patchloom_detail::SearchCounts& before) {
+  const patchloom_detail::SearchCounts after = patchloom_detail::SearchCountsSoFar();
+  const double steps = static_cast<double>(after.steps - before.steps);
+  const double members = static_cast<double>(after.members - before.members);
+  const double leaves = static_cast<double>(after.leaves - before.leaves);
+  if (steps > 0)
+    state.counters["exact_steps_%"] =
+        100.0 * static_cast<double>(after.exactSteps - before.exactSteps) / steps;
+  if (members > 0)
+    state.counters["exact_members_%"] =
+        100.0 * (static_cast<double>(after.exactMembers - before.exactMembers) - leaves) / members;
+}
+
 // Digests of the results when they were first measured.
 constexpr std::uint64_t kSynthesisDigest = 0x6280217516b3d1c4ULL;
 constexpr std::uint64_t kMultiLevelDigest = 0x928577b9d1dbd092ULL;
@@ -323,8 +339,10 @@ std::string Hex(std::uint64_t value) {
 
 void BM_Synthesize(benchmark::State& state) {
   auto exemplar = MakeExemplar();
+  const patchloom_detail::SearchCounts before = patchloom_detail::SearchCountsSoFar();
   for (auto _ : state) g_fastSynthesis = Repeatable([&] { return FastSynthesize(*exemplar); });
   state.SetItemsProcessed(state.iterations() * 256 * 256);
+  ReportExactShares(state, before);
   const std::uint64_t digest = patchloom_detail::ImageDigest(*g_fastSynthesis);
   if (digest != kSynthesisDigest)
     state.SkipWithError(("result changed: digest " + Hex(digest)).c_str());
@@ -343,8 +361,10 @@ void BM_SynthesizeStraightforward(benchmark::State& state) {
 void BM_SynthesizeMultiLevel(benchmark::State& state) {
   auto exemplar = MakeExemplar();
   ScratchFolder scratch;
+  const patchloom_detail::SearchCounts before = patchloom_detail::SearchCountsSoFar();
   for (auto _ : state) g_fastMultiLevel = Repeatable([&] { return FastMultiLevel(*exemplar); });
   state.SetItemsProcessed(state.iterations() * 512 * 512);
+  ReportExactShares(state, before);
   const std::uint64_t digest = patchloom_detail::ImageDigest(*g_fastMultiLevel);
   if (digest != kMultiLevelDigest)
     state.SkipWithError(("result changed: digest " + Hex(digest)).c_str());
