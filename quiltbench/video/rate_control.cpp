@@ -297,8 +297,10 @@ double bufferPressure(int index, const MacroblockInfo& macroblock, double used) 
   return std::clamp(1.0 - perMacroblock / kComfortableMacroblockBits, 0.0, 1.0);
 }
 
-// The quantiser_scale_code whose quantiser_scale lies nearest to `scale`.
+// The quantiser_scale_code whose quantiser_scale lies nearest to `scale`
+// (halves up on the linear scale, to the smaller on the non-linear one).
 int nearestScaleCode(double scale, int qScaleType) {
+  if (!qScaleType) return std::clamp(static_cast<int>(std::floor(scale / 2 + 0.5)), 1, 31);
   int best = 1;
   for (int code = 2; code < 32; ++code) {
     if (std::abs(quantiserScale(code, qScaleType) - scale) <
