@@ -331,7 +331,7 @@ int macroblockQuantiser(const PictureState& picture, int index, const Macroblock
   double scale = 2.0 * q * normalised;
   // Complexities read from the file may be anything; never let the
   // quantiser go beyond its range or become undefined.
-  scale = std::isnan(scale) ? largest : std::clamp(scale, 1.0, largest);
+  scale = std::isfinite(scale) ? std::clamp(scale, 1.0, largest) : largest;
   scale = std::max(scale, pressure * largest);
   g_rc.q = quantiserScale(nearestScaleCode(scale, picture.q_scale_type), picture.q_scale_type);
   g_rc.qSum += g_rc.q / 2.0;
