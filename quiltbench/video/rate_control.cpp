@@ -4,6 +4,8 @@
 // quantiser by the macroblock's spatial activity. Around it the decoder's buffer
 // model: pictures kept within the bits the buffer holds at their decoding time,
 // stuffing where they cannot spend the rate, and the vbv_delay of each picture.
+#include "quiltbench/video/rate_control.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -63,6 +65,7 @@ struct RateControl {
 };
 
 RateControl g_rc;
+bool g_activityMasking = true;
 
 double blockVariance(const std::uint8_t* p, int stride) {
   int sum = 0, squares = 0;
@@ -294,24 +297,43 @@ double bufferPressure(int index, const MacroblockInfo& macroblock, double used) 
   return std::clamp(1.0 - perMacroblock / kComfortableMacroblockBits, 0.0, 1.0);
 }
 
+// The quantiser_scale_code whose quantiser_scale lies nearest to `scale`
+// (halves up on the linear scale, to the smaller on the non-linear one).
+int nearestScaleCode(double scale, int qScaleType) {
+  if (!qScaleType) return std::clamp(static_cast<int>(std::floor(scale / 2 + 0.5)), 1, 31);
+  int best = 1;
+  for (int code = 2; code < 32; ++code) {
+    if (std::abs(quantiserScale(code, qScaleType) - scale) <
+        std::abs(quantiserScale(best, qScaleType) - scale)) {
+      best = code;
+    }
+  }
+  return best;
+}
+
 }  // namespace
+
+void setActivityMasking(bool enabled) { g_activityMasking = enabled; }
+bool activityMasking() { return g_activityMasking; }
 
 int macroblockQuantiser(const PictureState& picture, int index, const MacroblockInfo& macroblock) {
   const double used = static_cast<double>(bitCount() - g_rc.S);
   const double pressure = bufferPressure(index, macroblock, used);
   const double fullness = g_rc.d + used - g_rc.T * index / g_rc.mbCount;
-  double q = fullness * 31.0 / g_rc.r;
-  if (q < 1.0) q = 1.0;
+  const double q = fullness * 31.0 / g_rc.r;
   const double act = macroblock.act;
-  const double normalised = (2.0 * act + g_rc.avgAct) / (act + 2.0 * g_rc.avgAct);
+  const double normalised =
+      g_activityMasking ? (2.0 * act + g_rc.avgAct) / (act + 2.0 * g_rc.avgAct) : 1.0;
+  // mquant, in steps of the linear scale (quantiser_scale / 2), is clipped only
+  // once modulated: a busy macroblock of a picture under its target still gets
+  // a coarser step than a flat one.
   const double largest = picture.q_scale_type ? 112.0 : 62.0;
   double scale = 2.0 * q * normalised;
   // Complexities read from the file may be anything; never let the
   // quantiser go beyond its range or become undefined.
   scale = std::isfinite(scale) ? std::clamp(scale, 1.0, largest) : largest;
   scale = std::max(scale, pressure * largest);
-  const int code = quantiserScaleCode(static_cast<int>(scale + 0.5), picture.q_scale_type);
-  g_rc.q = quantiserScale(code, picture.q_scale_type);
+  g_rc.q = quantiserScale(nearestScaleCode(scale, picture.q_scale_type), picture.q_scale_type);
   g_rc.qSum += g_rc.q / 2.0;
   return g_rc.q;
 }
