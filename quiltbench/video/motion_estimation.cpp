@@ -135,14 +135,31 @@ Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneVie
   // SAD at half-pel offset (ox, oy) from the full-pel vector, INT_MAX where
   // the interpolation would read outside the view or the vector leave the
   // search width; may stop above `limit`.
-  auto measure = [&](int ox, int oy, int limit) {
+  auto measurable = [&](int ox, int oy) {
     const int hx = cx + ox, hy = cy + oy;
-    if (x + (hx >> 1) < 0 || x + (hx >> 1) + 16 + (hx & 1) > reconRef.width) return INT_MAX;
-    if (y + (hy >> 1) < 0 || y + (hy >> 1) + h + (hy & 1) > reconRef.rows) return INT_MAX;
-    if (std::abs(hx) > 2 * sx || std::abs(hy) > 2 * sy) return INT_MAX;
-    return halfPelSad16(current, currentStride, origin, reconRef.stride, hx, hy, h, limit);
+    return x + (hx >> 1) >= 0 && x + (hx >> 1) + 16 + (hx & 1) <= reconRef.width &&
+           y + (hy >> 1) >= 0 && y + (hy >> 1) + h + (hy & 1) <= reconRef.rows &&
+           std::abs(hx) <= 2 * sx && std::abs(hy) <= 2 * sy;
   };
-  Match best{{cx, cy}, 0, measure(0, 0, INT_MAX)};
+  auto measure = [&](int ox, int oy, int limit) {
+    if (!measurable(ox, oy)) return INT_MAX;
+    return halfPelSad16(current, currentStride, origin, reconRef.stride, cx + ox, cy + oy, h,
+                        limit);
+  };
+  // The full-pel position and its four half-pel neighbours on the axes,
+  // measured in one pass where all are inside; then, in the predictive mode,
+  // only the diagonal between the better horizontal and the better vertical
+  // one: six of the nine positions, nearly always including the best.
+  constexpr int kCrossOffsets[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+  int cross[5];
+  if (measurable(-1, 0) && measurable(1, 0) && measurable(0, -1) && measurable(0, 1)) {
+    crossHalfPelSads16(current, currentStride, origin + full.dy * reconRef.stride + full.dx,
+                       reconRef.stride, h, cross);
+  } else {
+    for (int k = 0; k < 5; ++k)
+      cross[k] = measure(kCrossOffsets[k][0], kCrossOffsets[k][1], INT_MAX);
+  }
+  Match best{{cx, cy}, 0, cross[0]};
   auto consider = [&](int ox, int oy) {
     const int sad = measure(ox, oy, best.sad);
     if (sad < best.sad) best = {{cx + ox, cy + oy}, 0, sad};
@@ -155,16 +172,13 @@ Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneVie
     }
     return best;
   }
-  // The four half-pel neighbours on the axes, then only the diagonal between
-  // the better horizontal and the better vertical one: six of the nine
-  // positions, nearly always including the best.
   const int centre = best.sad;
   int bestOffset[2] = {0, 0};
   for (int axis = 0; axis < 2; ++axis) {
     int axisSad = centre;
-    for (const int o : {-1, 1}) {
-      const int sad = axis == 0 ? measure(o, 0, axisSad) : measure(0, o, axisSad);
-      if (sad < axisSad) axisSad = sad, bestOffset[axis] = o;
+    for (int side = 0; side < 2; ++side) {
+      const int sad = cross[1 + 2 * axis + side];
+      if (sad < axisSad) axisSad = sad, bestOffset[axis] = side ? 1 : -1;
     }
     if (axisSad < best.sad) {
       best = {

@@ -37,6 +37,15 @@ int halfPelSad16Plain(const std::uint8_t* a, int aStride, const std::uint8_t* re
   return sum;
 }
 
+constexpr int kCrossOffsets[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+
+void crossHalfPelSads16Plain(const std::uint8_t* a, int aStride, const std::uint8_t* ref,
+                             int refStride, int h, int out[5]) {
+  for (int k = 0; k < 5; ++k)
+    out[k] =
+        halfPelSad16Plain(a, aStride, ref, refStride, kCrossOffsets[k][0], kCrossOffsets[k][1], h);
+}
+
 RowStatistics rowStatisticsPlain(const std::uint8_t* source, const std::uint8_t* reconstruction,
                                  int n) {
   RowStatistics r;
@@ -89,6 +98,52 @@ __attribute__((target("avx2"))) RowStatistics rowStatisticsAvx2(const std::uint8
   return r;
 }
 
+// Two 16-sample rows in one register.
+__attribute__((target("avx2"))) inline __m256i loadTwoRows(const std::uint8_t* p, int stride) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + stride)), 1);
+}
+
+// Four psadbw accumulators (each lane below 2^16) to their four sums.
+__attribute__((target("avx2"))) inline void storeFourSums(__m256i s0, __m256i s1, __m256i s2,
+                                                          __m256i s3, int out[4]) {
+  const __m256i t0 = _mm256_or_si256(s0, _mm256_slli_epi64(s1, 32));
+  const __m256i t1 = _mm256_or_si256(s2, _mm256_slli_epi64(s3, 32));
+  const __m256i u = _mm256_add_epi32(_mm256_unpacklo_epi64(t0, t1), _mm256_unpackhi_epi64(t0, t1));
+  const __m128i v = _mm_add_epi32(_mm256_castsi256_si128(u), _mm256_extracti128_si256(u, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+}
+
+__attribute__((target("avx2"))) int sum64x4(__m256i acc) {
+  const __m128i v = _mm_add_epi64(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+  return _mm_cvtsi128_si32(_mm_add_epi64(v, _mm_srli_si128(v, 8)));
+}
+
+__attribute__((target("avx2"))) void crossHalfPelSads16Avx2(const std::uint8_t* a, int aStride,
+                                                            const std::uint8_t* ref, int refStride,
+                                                            int h, int out[5]) {
+  __m256i centreSum = _mm256_setzero_si256(), left = centreSum, right = centreSum, up = centreSum,
+          down = centreSum;
+  for (int y = 0; y < h; y += 2) {
+    const __m256i cur = loadTwoRows(a, aStride);
+    const __m256i centre = loadTwoRows(ref, refStride);
+    const __m256i l = _mm256_avg_epu8(loadTwoRows(ref - 1, refStride), centre);
+    const __m256i r = _mm256_avg_epu8(loadTwoRows(ref + 1, refStride), centre);
+    const __m256i u = _mm256_avg_epu8(loadTwoRows(ref - refStride, refStride), centre);
+    const __m256i d = _mm256_avg_epu8(loadTwoRows(ref + refStride, refStride), centre);
+    centreSum = _mm256_add_epi64(centreSum, _mm256_sad_epu8(cur, centre));
+    left = _mm256_add_epi64(left, _mm256_sad_epu8(cur, l));
+    right = _mm256_add_epi64(right, _mm256_sad_epu8(cur, r));
+    up = _mm256_add_epi64(up, _mm256_sad_epu8(cur, u));
+    down = _mm256_add_epi64(down, _mm256_sad_epu8(cur, d));
+    a += 2 * aStride;
+    ref += 2 * refStride;
+  }
+  storeFourSums(left, right, up, down, out + 1);
+  out[0] = sum64x4(centreSum);
+}
+
 }  // namespace
 #endif
 
@@ -98,6 +153,30 @@ RowStatistics rowStatistics(const std::uint8_t* source, const std::uint8_t* reco
   if (avx2) return rowStatisticsAvx2(source, reconstruction, n);
 #endif
   return rowStatisticsPlain(source, reconstruction, n);
+}
+
+namespace {
+
+bool haveAvx2() {
+#if defined(__x86_64__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+void crossHalfPelSads16(const std::uint8_t* a, int aStride, const std::uint8_t* ref, int refStride,
+                        int h, int out[5]) {
+#if defined(__x86_64__)
+  if (haveAvx2()) return crossHalfPelSads16Avx2(a, aStride, ref, refStride, h, out);
+#endif
+  for (int k = 0; k < 5; ++k) {
+    out[k] = halfPelSad16(a, aStride, ref, refStride, kCrossOffsets[k][0], kCrossOffsets[k][1], h,
+                          1 << 30);
+  }
 }
 
 }  // namespace quiltbench::encoder

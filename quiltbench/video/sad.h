@@ -101,6 +101,16 @@ inline int halfPelSad16(const std::uint8_t* a, int aStride, const std::uint8_t* 
 #endif
 }
 
+// The SADs (as halfPelSad16) of the 16 x h block `a` (h a multiple of 4) at
+// the full-pel position `ref` and its four half-sample neighbours on the axes,
+// in the order (0, 0), (-1, 0), (1, 0), (0, -1), (0, 1): one pass reads the
+// rows and columns they share. Reads one sample and one row beyond the block
+// on each side. Exact, no early stop.
+void crossHalfPelSads16(const std::uint8_t* a, int aStride, const std::uint8_t* ref, int refStride,
+                        int h, int out[5]);
+void crossHalfPelSads16Plain(const std::uint8_t* a, int aStride, const std::uint8_t* ref,
+                             int refStride, int h, int out[5]);
+
 // Sums over n samples of `source`: the samples, their squares and the squared
 // differences from `reconstruction`, for the encoder's signal-to-noise lines.
 struct RowStatistics {
