@@ -18,15 +18,6 @@
 namespace quiltbench::encoder {
 namespace {
 
-#if defined(__SSE2__)
-// Sum of four 32-bit lanes (each at most 16 x 16 x 255^2, so no overflow).
-long horizontalSum(__m128i v) {
-  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
-  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
-  return _mm_cvtsi128_si32(v);
-}
-#endif
-
 // A vector found for one block of 16 x h: half-pel vector, the reference field
 // (field predictions) and its SAD against the reconstructed reference.
 struct Match {
@@ -152,7 +143,12 @@ Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneVie
   // one: six of the nine positions, nearly always including the best.
   constexpr int kCrossOffsets[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
   int cross[5];
-  if (measurable(-1, 0) && measurable(1, 0) && measurable(0, -1) && measurable(0, 1)) {
+  // All five measurable: the full-pel block one sample and one row away from
+  // the edges of the view, and the vector short of the search width.
+  const bool crossInside = x + full.dx >= 1 && x + full.dx + 17 <= reconRef.width &&
+                           y + full.dy >= 1 && y + full.dy + h + 1 <= reconRef.rows &&
+                           std::abs(full.dx) < sx && std::abs(full.dy) < sy;
+  if (crossInside) {
     crossHalfPelSads16(current, currentStride, origin + full.dy * reconRef.stride + full.dx,
                        reconRef.stride, h, cross);
   } else {
@@ -218,53 +214,10 @@ void averagePredictions(const std::uint8_t* a, const std::uint8_t* b, std::uint8
 }
 
 long squaredError(const std::uint8_t* current, int stride, const std::uint8_t* prediction) {
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  __m128i acc = zero;
-  for (int y = 0; y < 16; ++y) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + y * stride));
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prediction + y * 16));
-    const __m128i lo = _mm_sub_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(p, zero));
-    const __m128i hi = _mm_sub_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(p, zero));
-    acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)));
-  }
-  return horizontalSum(acc);
-#else
-  long sum = 0;
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      const int d = current[y * stride + x] - prediction[y * 16 + x];
-      sum += d * d;
-    }
-  }
-  return sum;
-#endif
+  return squaredError16(current, stride, prediction);
 }
 
-long variance(const std::uint8_t* current, int stride) {
-  long sum = 0, squares = 0;
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  __m128i sums = zero, acc = zero;
-  for (int y = 0; y < 16; ++y) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + y * stride));
-    sums = _mm_add_epi64(sums, _mm_sad_epu8(c, zero));
-    const __m128i lo = _mm_unpacklo_epi8(c, zero), hi = _mm_unpackhi_epi8(c, zero);
-    acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)));
-  }
-  sum = _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
-  squares = horizontalSum(acc);
-#else
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      const int v = current[y * stride + x];
-      sum += v;
-      squares += v * v;
-    }
-  }
-#endif
-  return squares - sum * sum / 256;
-}
+long variance(const std::uint8_t* current, int stride) { return variance16(current, stride); }
 
 // The luma prediction of a dual-prime macroblock and its SAD, or INT_MAX when
 // one of its references would leave the picture. Frame pictures: `mv` is the

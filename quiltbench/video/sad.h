@@ -111,6 +111,15 @@ void crossHalfPelSads16(const std::uint8_t* a, int aStride, const std::uint8_t* 
 void crossHalfPelSads16Plain(const std::uint8_t* a, int aStride, const std::uint8_t* ref,
                              int refStride, int h, int out[5]);
 
+// For the choice between intra and predicted coding of a 16 x 16 block `a`:
+// the sum of squared differences from `prediction` (rows 16 apart), and the
+// sum of squared differences of its samples from their mean, times 256,
+// integer-divided by 256 (sum of squares - sum^2 / 256).
+long squaredError16(const std::uint8_t* a, int aStride, const std::uint8_t* prediction);
+long squaredError16Plain(const std::uint8_t* a, int aStride, const std::uint8_t* prediction);
+long variance16(const std::uint8_t* a, int aStride);
+long variance16Plain(const std::uint8_t* a, int aStride);
+
 // Sums over n samples of `source`: the samples, their squares and the squared
 // differences from `reconstruction`, for the encoder's signal-to-noise lines.
 struct RowStatistics {

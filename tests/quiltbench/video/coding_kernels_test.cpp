@@ -98,6 +98,23 @@ TEST(SadKernel, CrossOfHalfPelSadsMatchesThePlainSums) {
   }
 }
 
+TEST(SadKernel, IntraDecisionEnergiesMatchThePlainSums) {
+  PRINT_SEED();
+  std::mt19937 rng(testSeed());
+  std::uniform_int_distribution<int> byte(0, 255);
+  constexpr int kStride = 37;
+  std::vector<std::uint8_t> cur(kStride * 16 + 16), prediction(256);
+  for (int trial = 0; trial < 200; ++trial) {
+    // Extremes first: the largest error and the largest squares.
+    for (auto& v : cur) v = static_cast<std::uint8_t>(trial < 2 ? 255 : byte(rng));
+    for (auto& v : prediction) v = static_cast<std::uint8_t>(trial < 2 ? 0 : byte(rng));
+    const std::uint8_t* a = cur.data() + trial % 9;
+    EXPECT_EQ(squaredError16(a, kStride, prediction.data()),
+              squaredError16Plain(a, kStride, prediction.data()));
+    EXPECT_EQ(variance16(a, kStride), variance16Plain(a, kStride));
+  }
+}
+
 TEST(SadKernel, RowStatisticsMatchThePlainSums) {
   PRINT_SEED();
   std::mt19937 rng(testSeed());
