@@ -229,16 +229,20 @@ long sum32x4(__m128i v) {
 }
 #endif
 
+bool g_avx2Allowed = true;
+
 bool haveAvx2() {
 #if defined(__x86_64__)
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2;
+  return avx2 && g_avx2Allowed;
 #else
   return false;
 #endif
 }
 
 }  // namespace
+
+void detail::allowAvx2Sads(bool allowed) { g_avx2Allowed = allowed; }
 
 long squaredError16(const std::uint8_t* a, int aStride, const std::uint8_t* prediction) {
 #if defined(__x86_64__)

@@ -120,6 +120,13 @@ long squaredError16Plain(const std::uint8_t* a, int aStride, const std::uint8_t*
 long variance16(const std::uint8_t* a, int aStride);
 long variance16Plain(const std::uint8_t* a, int aStride);
 
+namespace detail {
+// Lets the dispatching kernels above use AVX2 where the processor has it (the
+// default) or keeps them to their SSE2 or plain versions, so that tests reach
+// those too. Not for use while another thread encodes.
+void allowAvx2Sads(bool allowed);
+}  // namespace detail
+
 // Sums over n samples of `source`: the samples, their squares and the squared
 // differences from `reconstruction`, for the encoder's signal-to-noise lines.
 struct RowStatistics {
