@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -28,19 +29,24 @@ namespace enc = quiltbench::encoder;
 constexpr int kWidth = 352, kHeight = 288, kFrames = 31;
 constexpr std::size_t kLuma = static_cast<std::size_t>(kWidth) * kHeight;
 
-// A textured background panning by (1.3, 0.6) samples a frame, luma only.
+// The encoder benchmark's pan: a textured background moving by (1.3, 0.6)
+// samples a frame, an object of its own motion and mild noise; luma only.
 std::vector<enc::Frame> panningFrames() {
+  std::mt19937 rng(1);
+  std::uniform_int_distribution<int> noise(-2, 2);
   std::vector<enc::Frame> frames(kFrames);
   for (int t = 0; t < kFrames; ++t) {
     frames[t].plane[0].resize(kLuma);
     for (int j = 0; j < kHeight; ++j) {
       for (int i = 0; i < kWidth; ++i) {
         const double x = i + 1.3 * t, y = j + 0.6 * t;
-        const double value = 128 + 50 * std::sin(x * 0.05) * std::cos(y * 0.07) +
-                             25 * std::sin((x + y) * 0.21) +
-                             ((static_cast<int>(x / 8) + static_cast<int>(y / 8)) % 2 ? 12 : -12);
+        double value = 128 + 50 * std::sin(x * 0.05) * std::cos(y * 0.07) +
+                       25 * std::sin((x + y) * 0.21) +
+                       ((static_cast<int>(x / 8) + static_cast<int>(y / 8)) % 2 ? 12 : -12);
+        const double ox = 60 + 2.5 * t, oy = 80 + 20 * std::sin(t * 0.1);
+        if (i > ox && i < ox + 64 && j > oy && j < oy + 48) value = 220 - ((i + j) % 16) * 3;
         frames[t].plane[0][j * kWidth + i] =
-            static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0));
+            static_cast<std::uint8_t>(std::clamp(value + noise(rng), 0.0, 255.0));
       }
     }
   }
