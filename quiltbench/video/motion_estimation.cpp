@@ -18,15 +18,6 @@
 namespace quiltbench::encoder {
 namespace {
 
-#if defined(__SSE2__)
-// Sum of four 32-bit lanes (each at most 16 x 16 x 255^2, so no overflow).
-long horizontalSum(__m128i v) {
-  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
-  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
-  return _mm_cvtsi128_si32(v);
-}
-#endif
-
 // A vector found for one block of 16 x h: half-pel vector, the reference field
 // (field predictions) and its SAD against the reconstructed reference.
 struct Match {
@@ -135,14 +126,36 @@ Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneVie
   // SAD at half-pel offset (ox, oy) from the full-pel vector, INT_MAX where
   // the interpolation would read outside the view or the vector leave the
   // search width; may stop above `limit`.
-  auto measure = [&](int ox, int oy, int limit) {
+  auto measurable = [&](int ox, int oy) {
     const int hx = cx + ox, hy = cy + oy;
-    if (x + (hx >> 1) < 0 || x + (hx >> 1) + 16 + (hx & 1) > reconRef.width) return INT_MAX;
-    if (y + (hy >> 1) < 0 || y + (hy >> 1) + h + (hy & 1) > reconRef.rows) return INT_MAX;
-    if (std::abs(hx) > 2 * sx || std::abs(hy) > 2 * sy) return INT_MAX;
-    return halfPelSad16(current, currentStride, origin, reconRef.stride, hx, hy, h, limit);
+    return x + (hx >> 1) >= 0 && x + (hx >> 1) + 16 + (hx & 1) <= reconRef.width &&
+           y + (hy >> 1) >= 0 && y + (hy >> 1) + h + (hy & 1) <= reconRef.rows &&
+           std::abs(hx) <= 2 * sx && std::abs(hy) <= 2 * sy;
   };
-  Match best{{cx, cy}, 0, measure(0, 0, INT_MAX)};
+  auto measure = [&](int ox, int oy, int limit) {
+    if (!measurable(ox, oy)) return INT_MAX;
+    return halfPelSad16(current, currentStride, origin, reconRef.stride, cx + ox, cy + oy, h,
+                        limit);
+  };
+  // The full-pel position and its four half-pel neighbours on the axes,
+  // measured in one pass where all are inside; then, in the predictive mode,
+  // only the diagonal between the better horizontal and the better vertical
+  // one: six of the nine positions, nearly always including the best.
+  constexpr int kCrossOffsets[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+  int cross[5];
+  // All five measurable: the full-pel block one sample and one row away from
+  // the edges of the view, and the vector short of the search width.
+  const bool crossInside = x + full.dx >= 1 && x + full.dx + 17 <= reconRef.width &&
+                           y + full.dy >= 1 && y + full.dy + h + 1 <= reconRef.rows &&
+                           std::abs(full.dx) < sx && std::abs(full.dy) < sy;
+  if (crossInside) {
+    crossHalfPelSads16(current, currentStride, origin + full.dy * reconRef.stride + full.dx,
+                       reconRef.stride, h, cross);
+  } else {
+    for (int k = 0; k < 5; ++k)
+      cross[k] = measure(kCrossOffsets[k][0], kCrossOffsets[k][1], INT_MAX);
+  }
+  Match best{{cx, cy}, 0, cross[0]};
   auto consider = [&](int ox, int oy) {
     const int sad = measure(ox, oy, best.sad);
     if (sad < best.sad) best = {{cx + ox, cy + oy}, 0, sad};
@@ -155,16 +168,13 @@ Match searchBlock(const std::uint8_t* current, int currentStride, const PlaneVie
     }
     return best;
   }
-  // The four half-pel neighbours on the axes, then only the diagonal between
-  // the better horizontal and the better vertical one: six of the nine
-  // positions, nearly always including the best.
   const int centre = best.sad;
   int bestOffset[2] = {0, 0};
   for (int axis = 0; axis < 2; ++axis) {
     int axisSad = centre;
-    for (const int o : {-1, 1}) {
-      const int sad = axis == 0 ? measure(o, 0, axisSad) : measure(0, o, axisSad);
-      if (sad < axisSad) axisSad = sad, bestOffset[axis] = o;
+    for (int side = 0; side < 2; ++side) {
+      const int sad = cross[1 + 2 * axis + side];
+      if (sad < axisSad) axisSad = sad, bestOffset[axis] = side ? 1 : -1;
     }
     if (axisSad < best.sad) {
       best = {
@@ -204,53 +214,10 @@ void averagePredictions(const std::uint8_t* a, const std::uint8_t* b, std::uint8
 }
 
 long squaredError(const std::uint8_t* current, int stride, const std::uint8_t* prediction) {
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  __m128i acc = zero;
-  for (int y = 0; y < 16; ++y) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + y * stride));
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prediction + y * 16));
-    const __m128i lo = _mm_sub_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(p, zero));
-    const __m128i hi = _mm_sub_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(p, zero));
-    acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)));
-  }
-  return horizontalSum(acc);
-#else
-  long sum = 0;
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      const int d = current[y * stride + x] - prediction[y * 16 + x];
-      sum += d * d;
-    }
-  }
-  return sum;
-#endif
+  return squaredError16(current, stride, prediction);
 }
 
-long variance(const std::uint8_t* current, int stride) {
-  long sum = 0, squares = 0;
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  __m128i sums = zero, acc = zero;
-  for (int y = 0; y < 16; ++y) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + y * stride));
-    sums = _mm_add_epi64(sums, _mm_sad_epu8(c, zero));
-    const __m128i lo = _mm_unpacklo_epi8(c, zero), hi = _mm_unpackhi_epi8(c, zero);
-    acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)));
-  }
-  sum = _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
-  squares = horizontalSum(acc);
-#else
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      const int v = current[y * stride + x];
-      sum += v;
-      squares += v * v;
-    }
-  }
-#endif
-  return squares - sum * sum / 256;
-}
+long variance(const std::uint8_t* current, int stride) { return variance16(current, stride); }
 
 // The luma prediction of a dual-prime macroblock and its SAD, or INT_MAX when
 // one of its references would leave the picture. Frame pictures: `mv` is the

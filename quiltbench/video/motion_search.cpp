@@ -75,19 +75,31 @@ SearchResult fullSearch(const std::uint8_t* current, int currentStride, const Pl
 namespace {
 
 // Remembers which displacements a predictive search has measured, so the
-// overlapping diamond steps measure each one once. Keyed by the displacement
-// modulo 32 in each direction: a search never strays that far from where it
-// was before overwriting matters.
+// overlapping diamond steps measure each one once. A window of at most 32 x
+// 32 displacements (the usual +-15) has one bit each, keyed by the
+// displacement modulo 32; wider ones go to a table keyed the same way, where
+// a search never strays that far from where it was before overwriting
+// matters.
 class VisitedSet {
  public:
   bool insert(int dx, int dy) {
+    if (small_) {
+      std::uint32_t& row = rows_[dy & 31];
+      const std::uint32_t bit = 1u << (dx & 31);
+      if (row & bit) return false;
+      row |= bit;
+      return true;
+    }
     Entry& e = entries_[(dy & 31) * 32 + (dx & 31)];
     if (e.stamp == stamp_ && e.dx == dx && e.dy == dy) return false;
     e = {stamp_, dx, dy};
     return true;
   }
-  void clear() {
-    if (++stamp_ == 0) {
+  void clear(const SearchWindow& window) {
+    small_ = window.xMax - window.xMin < 32 && window.yMax - window.yMin < 32;
+    if (small_) {
+      rows_ = {};
+    } else if (++stamp_ == 0) {
       entries_ = {};
       stamp_ = 1;
     }
@@ -98,6 +110,8 @@ class VisitedSet {
     unsigned stamp;
     int dx, dy;
   };
+  bool small_ = true;
+  std::array<std::uint32_t, 32> rows_{};
   std::array<Entry, 32 * 32> entries_{};
   unsigned stamp_ = 0;
 };
@@ -137,7 +151,7 @@ SearchResult predictiveSearch(const std::uint8_t* current, int currentStride, co
                               int x, int y, int h, const SearchWindow& window,
                               const Displacement* seeds, int seedCount) {
   static thread_local VisitedSet visited;
-  visited.clear();
+  visited.clear(window);
   visited.insert(0, 0);
   const std::uint8_t* origin = ref.data + y * ref.stride + x;
   SearchContext search{

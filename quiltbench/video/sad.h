@@ -101,6 +101,32 @@ inline int halfPelSad16(const std::uint8_t* a, int aStride, const std::uint8_t* 
 #endif
 }
 
+// The SADs (as halfPelSad16) of the 16 x h block `a` (h a multiple of 4) at
+// the full-pel position `ref` and its four half-sample neighbours on the axes,
+// in the order (0, 0), (-1, 0), (1, 0), (0, -1), (0, 1): one pass reads the
+// rows and columns they share. Reads one sample and one row beyond the block
+// on each side. Exact, no early stop.
+void crossHalfPelSads16(const std::uint8_t* a, int aStride, const std::uint8_t* ref, int refStride,
+                        int h, int out[5]);
+void crossHalfPelSads16Plain(const std::uint8_t* a, int aStride, const std::uint8_t* ref,
+                             int refStride, int h, int out[5]);
+
+// For the choice between intra and predicted coding of a 16 x 16 block `a`:
+// the sum of squared differences from `prediction` (rows 16 apart), and the
+// sum of squared differences of its samples from their mean, times 256,
+// integer-divided by 256 (sum of squares - sum^2 / 256).
+long squaredError16(const std::uint8_t* a, int aStride, const std::uint8_t* prediction);
+long squaredError16Plain(const std::uint8_t* a, int aStride, const std::uint8_t* prediction);
+long variance16(const std::uint8_t* a, int aStride);
+long variance16Plain(const std::uint8_t* a, int aStride);
+
+namespace detail {
+// Lets the dispatching kernels above use AVX2 where the processor has it (the
+// default) or keeps them to their SSE2 or plain versions, so that tests reach
+// those too. Not for use while another thread encodes.
+void allowAvx2Sads(bool allowed);
+}  // namespace detail
+
 // Sums over n samples of `source`: the samples, their squares and the squared
 // differences from `reconstruction`, for the encoder's signal-to-noise lines.
 struct RowStatistics {

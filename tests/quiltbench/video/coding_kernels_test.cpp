@@ -73,6 +73,53 @@ TEST(SadKernel, HalfPelSadMatchesThePlainPredictionInEveryPhase) {
   }
 }
 
+TEST(SadKernel, CrossOfHalfPelSadsMatchesThePlainSums) {
+  PRINT_SEED();
+  std::mt19937 rng(testSeed());
+  std::uniform_int_distribution<int> byte(0, 255);
+  constexpr int kStride = 53;  // odd, so rows start at every alignment
+  std::vector<std::uint8_t> ref(kStride * 48), cur(kStride * 24);
+  for (int trial = 0; trial < 600; ++trial) {
+    // Every other trial without AVX2, for the versions other processors run.
+    detail::allowAvx2Sads(trial % 2 == 0);
+    // Saturated planes give the largest sums and the rounding that overflows
+    // 8 bits; the rest random, some near copies.
+    for (auto& v : ref) v = static_cast<std::uint8_t>(trial < 2 ? 255 : byte(rng));
+    for (std::size_t i = 0; i < cur.size(); ++i) {
+      cur[i] = static_cast<std::uint8_t>(trial < 2   ? 0
+                                         : trial % 3 ? byte(rng)
+                                                     : ref[i + 9 * kStride] ^ (byte(rng) & 3));
+    }
+    const int h = (trial & 2) ? 16 : 8;
+    const std::uint8_t* a = cur.data() + trial % 5;
+    const std::uint8_t* origin = ref.data() + 9 * kStride + 1 + trial % 7;
+    int fast[5], plain[5];
+    crossHalfPelSads16(a, kStride, origin, kStride, h, fast);
+    crossHalfPelSads16Plain(a, kStride, origin, kStride, h, plain);
+    EXPECT_EQ(std::vector<int>(fast, fast + 5), std::vector<int>(plain, plain + 5));
+  }
+  detail::allowAvx2Sads(true);
+}
+
+TEST(SadKernel, IntraDecisionEnergiesMatchThePlainSums) {
+  PRINT_SEED();
+  std::mt19937 rng(testSeed());
+  std::uniform_int_distribution<int> byte(0, 255);
+  constexpr int kStride = 37;
+  std::vector<std::uint8_t> cur(kStride * 16 + 16), prediction(256);
+  for (int trial = 0; trial < 400; ++trial) {
+    detail::allowAvx2Sads(trial % 2 == 0);
+    // Extremes first: the largest error and the largest squares.
+    for (auto& v : cur) v = static_cast<std::uint8_t>(trial < 4 ? 255 : byte(rng));
+    for (auto& v : prediction) v = static_cast<std::uint8_t>(trial < 4 ? 0 : byte(rng));
+    const std::uint8_t* a = cur.data() + trial % 9;
+    EXPECT_EQ(squaredError16(a, kStride, prediction.data()),
+              squaredError16Plain(a, kStride, prediction.data()));
+    EXPECT_EQ(variance16(a, kStride), variance16Plain(a, kStride));
+  }
+  detail::allowAvx2Sads(true);
+}
+
 TEST(SadKernel, RowStatisticsMatchThePlainSums) {
   PRINT_SEED();
   std::mt19937 rng(testSeed());
