@@ -1,8 +1,11 @@
 // Per-picture statistics of the encoder and the reconstructed-frame files.
 #include "quiltbench/video/encoder_statistics.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
+#include <string>
 
 #include "platform/file.h"
 #include "quiltbench/video/sad.h"
@@ -48,6 +51,41 @@ char quantLetter(const MacroblockInfo& mb) {
   return 'N';
 }
 
+// printf-style formatting appended to `text`.
+[[gnu::format(printf, 2, 3)]] void appendFormatted(std::string& text, const char* format, ...) {
+  char line[256];
+  std::va_list arguments;
+  va_start(arguments, format);
+  const int length = std::vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  if (length < 0) return;
+  if (static_cast<std::size_t>(length) < sizeof line) {
+    text.append(line, static_cast<std::size_t>(length));
+    return;
+  }
+  std::string longer(static_cast<std::size_t>(length) + 1, '\0');
+  va_start(arguments, format);
+  std::vsnprintf(longer.data(), longer.size(), format, arguments);
+  va_end(arguments);
+  text.append(longer, 0, static_cast<std::size_t>(length));
+}
+
+// What "%3d" prints, without a formatted write for each of the map's entries.
+void appendThreeWide(std::string& text, int value) {
+  if (value < 0 || value > 999) {
+    appendFormatted(text, "%3d", value);
+    return;
+  }
+  const char digits[3] = {value >= 100 ? static_cast<char>('0' + value / 100) : ' ',
+                          value >= 10 ? static_cast<char>('0' + value / 10 % 10) : ' ',
+                          static_cast<char>('0' + value % 10)};
+  text.append(digits, 3);
+}
+
+void writeText(std::FILE* out, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), out);
+}
+
 }  // namespace
 
 PlaneSnr plane_snr(const std::uint8_t* source, const std::uint8_t* reconstruction, int stride,
@@ -81,16 +119,18 @@ void print_snr(std::FILE* out, const EncoderParameters& params, const Sizes& siz
   const bool field = pictStruct != kFramePicture;
   const int firstRow = pictStruct == kBottomField ? 1 : 0;
   const int rowStep = field ? 2 : 1;
+  std::string text;
   for (int c = 0; c < 3; ++c) {
     const PictureArea area = c == 0 ? lumaArea(params) : chromaArea(params);
     const int stride = c == 0 ? sizes.width : sizes.chrom_width;
     const int rows = field ? area.rows / 2 : area.rows;
     const PlaneSnr snr =
         plane_snr(source[c], reconstruction[c], stride, area.columns, rows, firstRow, rowStep);
-    std::fprintf(out, "%c: variance=%4.4g, MSE=%3.3g (%3.3g dB), SNR=%3.3g dB\n", "YUV"[c],
-                 snr.variance, snr.mse, 10.0 * std::log10(65025.0 / snr.mse),
-                 10.0 * std::log10(snr.variance / snr.mse));
+    appendFormatted(text, "%c: variance=%4.4g, MSE=%3.3g (%3.3g dB), SNR=%3.3g dB\n", "YUV"[c],
+                    snr.variance, snr.mse, 10.0 * std::log10(65025.0 / snr.mse),
+                    10.0 * std::log10(snr.variance / snr.mse));
   }
+  writeText(out, text);
 }
 
 void print_picture_statistics(std::FILE* out, const Sizes& sizes,
@@ -98,6 +138,7 @@ void print_picture_statistics(std::FILE* out, const Sizes& sizes,
   const int total = sizes.mb_width * sizes.mb_height2;
   int intra = 0, codedBlocks = 0, notCoded = 0, skipped = 0, forward = 0, backward = 0,
       interpolated = 0;
+  const unsigned blockMask = sizes.block_count >= 32 ? ~0u : (1u << sizes.block_count) - 1;
   for (int k = 0; k < total; ++k) {
     const MacroblockInfo& mb = macroblocks[static_cast<std::size_t>(k)];
     if (mb.mb_type & kMbIntra) {
@@ -105,9 +146,7 @@ void print_picture_statistics(std::FILE* out, const Sizes& sizes,
     } else if (!(mb.mb_type & kMbPattern)) {
       ++notCoded;
     }
-    for (int b = 0; b < sizes.block_count; ++b) {
-      if (mb.cbp & (1 << b)) ++codedBlocks;
-    }
+    codedBlocks += std::popcount(static_cast<unsigned>(mb.cbp) & blockMask);
     if (mb.skipped) ++skipped;
     switch (mb.mb_type & (kMbForward | kMbBackward)) {
       case kMbForward:
@@ -124,42 +163,50 @@ void print_picture_statistics(std::FILE* out, const Sizes& sizes,
     }
   }
 
-  std::fprintf(out, "\npicture statistics:\n");
-  std::fprintf(out, " # of intra coded macroblocks:  %4d (%.1f%%)\n", intra, percent(intra, total));
-  std::fprintf(out, " # of coded blocks:             %4d (%.1f%%)\n", codedBlocks,
-               percent(codedBlocks, total * sizes.block_count));
-  std::fprintf(out, " # of not coded macroblocks:    %4d (%.1f%%)\n", notCoded,
-               percent(notCoded, total));
-  std::fprintf(out, " # of skipped macroblocks:      %4d (%.1f%%)\n", skipped,
-               percent(skipped, total));
-  std::fprintf(out, " # of forw. pred. macroblocks:  %4d (%.1f%%)\n", forward,
-               percent(forward, total));
-  std::fprintf(out, " # of backw. pred. macroblocks: %4d (%.1f%%)\n", backward,
-               percent(backward, total));
-  std::fprintf(out, " # of interpolated macroblocks: %4d (%.1f%%)\n", interpolated,
-               percent(interpolated, total));
+  // The whole report is formatted here and written at once: the maps alone
+  // would otherwise take a formatted write per macroblock.
+  std::string text;
+  text.reserve(static_cast<std::size_t>(total) * 6 + 512);
+  text += "\npicture statistics:\n";
+  appendFormatted(text, " # of intra coded macroblocks:  %4d (%.1f%%)\n", intra,
+                  percent(intra, total));
+  appendFormatted(text, " # of coded blocks:             %4d (%.1f%%)\n", codedBlocks,
+                  percent(codedBlocks, total * sizes.block_count));
+  appendFormatted(text, " # of not coded macroblocks:    %4d (%.1f%%)\n", notCoded,
+                  percent(notCoded, total));
+  appendFormatted(text, " # of skipped macroblocks:      %4d (%.1f%%)\n", skipped,
+                  percent(skipped, total));
+  appendFormatted(text, " # of forw. pred. macroblocks:  %4d (%.1f%%)\n", forward,
+                  percent(forward, total));
+  appendFormatted(text, " # of backw. pred. macroblocks: %4d (%.1f%%)\n", backward,
+                  percent(backward, total));
+  appendFormatted(text, " # of interpolated macroblocks: %4d (%.1f%%)\n", interpolated,
+                  percent(interpolated, total));
 
-  std::fprintf(out, "\nmacroblock_type map:\n");
+  text += "\nmacroblock_type map:\n";
   for (int j = 0; j < sizes.mb_height2; ++j) {
     for (int i = 0; i < sizes.mb_width; ++i) {
       const MacroblockInfo& mb = macroblocks[static_cast<std::size_t>(j * sizes.mb_width + i)];
-      std::fprintf(out, "%c%c ", motionLetter(mb), quantLetter(mb));
+      text += motionLetter(mb);
+      text += quantLetter(mb);
+      text += ' ';
     }
-    std::fprintf(out, "\n");
+    text += '\n';
   }
 
-  std::fprintf(out, "\nmquant map:\n");
+  text += "\nmquant map:\n";
   for (int j = 0; j < sizes.mb_height2; ++j) {
     for (int i = 0; i < sizes.mb_width; ++i) {
       const std::size_t k = static_cast<std::size_t>(j * sizes.mb_width + i);
       if (i == 0 || macroblocks[k].mquant != macroblocks[k - 1].mquant) {
-        std::fprintf(out, "%3d", macroblocks[k].mquant);
+        appendThreeWide(text, macroblocks[k].mquant);
       } else {
-        std::fprintf(out, "   ");
+        text += "   ";
       }
     }
-    std::fprintf(out, "\n");
+    text += '\n';
   }
+  writeText(out, text);
 }
 
 void write_reconstructed_frame(const std::string& name, const EncoderParameters& params,
