@@ -11,6 +11,7 @@
 #include "quiltbench/video/encoder_parameters.h"
 #include "quiltbench/video/encoder_stages.h"
 #include "quiltbench/video/encoder_statistics.h"
+#include "quiltbench/video/transform.h"
 
 namespace quiltbench::encoder {
 
@@ -69,21 +70,9 @@ void codeOnePicture(EncoderState& e, Frame& source, Frame& reconstruction) {
   transformPicture(source, stores.prediction, picture, e.sizes, e.macroblocks, e.blocks);
   codePicture(e.params, e.matrices, source, picture, e.sizes, e.macroblocks, e.blocks);
 
-  const bool mpeg1 = e.params.mpeg1 != 0;
-  const std::size_t blockCount = static_cast<std::size_t>(e.sizes.block_count);
-  for (std::size_t k = 0; k < e.macroblocks.size(); ++k) {
-    const MacroblockInfo& mb = e.macroblocks[k];
-    for (std::size_t b = 0; b < blockCount; ++b) {
-      Block& block = e.blocks[k * blockCount + b];
-      if (mb.mb_type & kMbIntra) {
-        inverseQuantiseIntra(block, mb.mquant, picture.intra_dc_precision, e.matrices.intra, mpeg1);
-      } else {
-        inverseQuantiseNonIntra(block, mb.mquant, e.matrices.non_intra, mpeg1);
-      }
-    }
-  }
-  inverseTransformPicture(stores.prediction, picture, e.sizes, e.macroblocks, e.blocks,
-                          reconstruction);
+  // Inverse quantisation and inverse transform run together, block by block.
+  reconstructPicture(stores.prediction, picture, e.sizes, e.matrices, e.params.mpeg1 != 0,
+                     e.macroblocks, e.blocks, reconstruction);
 
   print_snr(e.statistics, e.params, e.sizes, source, reconstruction, picture.pict_struct);
   print_picture_statistics(e.statistics, e.sizes, e.macroblocks);
