@@ -17,13 +17,15 @@
 namespace quiltbench::encoder {
 namespace {
 
-constexpr int kMaxRun = 32;
+// Runs of a block: 0..63.
+constexpr int kRuns = 64;
 
-// The codes of one coefficient table by run and magnitude: entry = code << 6 |
-// length, 0 where the table has no code (escape). 5 KB, one load per level.
+// The codes of one coefficient table by run and magnitude with room for the
+// sign bit: entry = code << 7 | (length + 1), 0 where the table has no code
+// (escape). 10 KB, one load per level.
 constexpr int kMaxTableLevel = 41;
 struct RunLevelLookup {
-  std::uint32_t entries[kMaxRun][kMaxTableLevel]{};
+  std::uint32_t entries[kRuns][kMaxTableLevel]{};
 };
 
 template <std::size_t n>
@@ -31,7 +33,7 @@ RunLevelLookup buildLookup(const std::array<RunLevelCode, n>& table) {
   RunLevelLookup lookup;
   for (const RunLevelCode& entry : table) {
     lookup.entries[entry.run][entry.level] =
-        static_cast<std::uint32_t>(entry.code) << 6 | entry.length;
+        static_cast<std::uint32_t>(entry.code) << 7 | (entry.length + 1u);
   }
   return lookup;
 }
@@ -45,52 +47,36 @@ const RunLevelLookup& tableOne() {
   return lookup;
 }
 
-// Up to 32 bits of codes gathered in a register before they go to the bit
-// writer: a block's short codes cost one writer call per few coefficients.
-class PendingBits {
- public:
-  // `value` must fit in `count` (1..17) bits.
-  void add(std::uint32_t value, int count) {
-    if (count_ + count > 32) flush();
-    bits_ = bits_ << count | value;
-    count_ += count;
+// The escape code, the run, then the level in 12 bits (MPEG-2) or in 8 or 16
+// bits (MPEG-1); at most 28 bits in all.
+void putEscape(int run, int level, bool mpeg1, BitBatch& bits) {
+  const std::uint32_t prefix =
+      static_cast<std::uint32_t>(kCoefficientEscape.code) << 6 | static_cast<std::uint32_t>(run);
+  const int prefixLength = kCoefficientEscape.length + 6;
+  if (!mpeg1) {
+    bits.put(prefix << 12 | (static_cast<std::uint32_t>(level) & 0xfff), prefixLength + 12);
+  } else if (std::abs(level) < 128) {
+    bits.put(prefix << 8 | (static_cast<std::uint32_t>(level) & 0xff), prefixLength + 8);
+  } else if (level > 0) {
+    bits.put(prefix << 16 | static_cast<std::uint32_t>(level), prefixLength + 16);
+  } else {
+    bits.put(prefix << 16 | 0x8000 | static_cast<std::uint32_t>(level + 256), prefixLength + 16);
   }
-  void flush() {
-    if (count_ > 0) putBits(static_cast<std::uint32_t>(bits_), count_);
-    bits_ = 0;
-    count_ = 0;
-  }
+}
 
- private:
-  std::uint64_t bits_ = 0;
-  int count_ = 0;
-};
-
-void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1,
-                 PendingBits& pending) {
-  const int magnitude = std::abs(level);
-  if (run < kMaxRun && magnitude < kMaxTableLevel) {
+// `run` is 0..63.
+inline void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1,
+                        BitBatch& bits) {
+  const int sign = level >> 31;  // 0 or -1
+  const auto magnitude = static_cast<unsigned>((level ^ sign) - sign);
+  if (magnitude < kMaxTableLevel) {
     const std::uint32_t entry = table.entries[run][magnitude];
     if (entry != 0) {
-      // The code, then its sign bit.
-      pending.add((entry >> 6) << 1 | (level < 0 ? 1u : 0u), static_cast<int>(entry & 63) + 1);
+      bits.put(entry >> 6 | static_cast<std::uint32_t>(sign & 1), static_cast<int>(entry & 63));
       return;
     }
   }
-  pending.flush();
-  putBits(kCoefficientEscape.code, kCoefficientEscape.length);
-  putBits(static_cast<std::uint32_t>(run), 6);
-  if (!mpeg1) {
-    putBits(static_cast<std::uint32_t>(level) & 0xfff, 12);
-  } else if (magnitude < 128) {
-    putBits(static_cast<std::uint32_t>(level) & 0xff, 8);
-  } else if (level > 0) {
-    putBits(0x00, 8);
-    putBits(static_cast<std::uint32_t>(level), 8);
-  } else {
-    putBits(0x80, 8);
-    putBits(static_cast<std::uint32_t>(level + 256), 8);
-  }
+  putEscape(run, level, mpeg1, bits);
 }
 
 // Bit r set where levels[r] (raster order) is not zero.
@@ -184,52 +170,47 @@ void putIntraBlock(const std::array<std::int16_t, 64>& levels, int component, in
                    const BlockCoding& coding) {
   const int difference = levels[0] - dcPredictor;
   dcPredictor = levels[0];
-  int magnitude = std::abs(difference);
-  int size = 0;
-  while (magnitude > 0) {
-    ++size;
-    magnitude >>= 1;
-  }
+  const int size = std::bit_width(static_cast<unsigned>(std::abs(difference)));
   const VlcCode& sizeVlc = component == 0 ? kDcSizeLuminanceVlc[size] : kDcSizeChrominanceVlc[size];
-  putBits(sizeVlc.code, sizeVlc.length);
+  BitBatch bits;
+  bits.put(sizeVlc.code, sizeVlc.length);
   if (size > 0) {
     const int value = difference > 0 ? difference : difference + (1 << size) - 1;
-    putBits(static_cast<std::uint32_t>(value), size);
+    bits.put(static_cast<std::uint32_t>(value), size);
   }
   const RunLevelLookup& table = coding.intraTableOne ? tableOne() : tableZero();
-  PendingBits pending;
   int last = 0;
   for (std::uint64_t m = scanMask(levels, coding.scan) & ~1ull; m != 0; m &= m - 1) {
     const int i = std::countr_zero(m);
-    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, pending);
+    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, bits);
     last = i;
   }
   const VlcCode end = coding.intraTableOne ? kEndOfBlockTableOne : kEndOfBlockTableZero;
-  pending.add(end.code, end.length);
-  pending.flush();
+  bits.put(end.code, end.length);
+  bits.finish();
 }
 
 void putNonIntraBlock(const std::array<std::int16_t, 64>& levels, const BlockCoding& coding) {
   const RunLevelLookup& table = tableZero();
-  PendingBits pending;
+  BitBatch bits;
   int last = -1;
   std::uint64_t m = scanMask(levels, coding.scan);
   if (m & 1) {
     const int level = levels[coding.scan[0]];
     if (level == 1 || level == -1) {
       // The first coefficient of a non-intra block has the short form "1s".
-      pending.add(level < 0 ? 3 : 2, 2);
+      bits.put(level < 0 ? 3 : 2, 2);
       last = 0;
       m &= m - 1;
     }
   }
   for (; m != 0; m &= m - 1) {
     const int i = std::countr_zero(m);
-    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, pending);
+    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, bits);
     last = i;
   }
-  pending.add(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
-  pending.flush();
+  bits.put(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
+  bits.finish();
 }
 
 }  // namespace quiltbench::encoder
