@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "platform/file.h"
@@ -92,11 +93,20 @@ PlaneSnr plane_snr(const std::uint8_t* source, const std::uint8_t* reconstructio
                    int columns, int rows, int firstRow, int rowStep) {
   // Integer sums: exact, as the double ones were, and many times faster.
   std::uint64_t sumInt = 0, sumSquaresInt = 0, errorSquaresInt = 0;
-  for (int j = 0; j < rows; ++j) {
-    const std::size_t row =
-        static_cast<std::size_t>(firstRow + j * rowStep) * static_cast<std::size_t>(stride);
-    const RowStatistics r = rowStatistics(source + row, reconstruction + row, columns);
+  const auto add = [&](std::size_t first, int count) {
+    const RowStatistics r = rowStatistics(source + first, reconstruction + first, count);
     sumInt += r.sum, sumSquaresInt += r.squares, errorSquaresInt += r.errorSquares;
+  };
+  if (rowStep == 1 && columns == stride && columns > 0 && rows > 0 &&
+      rows <= std::numeric_limits<int>::max() / columns) {
+    // Rows back to back: the plane is one run of samples, without a short
+    // tail at the end of every row.
+    add(static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(stride), columns * rows);
+  } else {
+    for (int j = 0; j < rows; ++j) {
+      add(static_cast<std::size_t>(firstRow + j * rowStep) * static_cast<std::size_t>(stride),
+          columns);
+    }
   }
   const double sum = static_cast<double>(sumInt);
   const double sumSquares = static_cast<double>(sumSquaresInt);
