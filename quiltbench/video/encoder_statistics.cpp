@@ -1,6 +1,7 @@
 // Per-picture statistics of the encoder and the reconstructed-frame files.
 #include "quiltbench/video/encoder_statistics.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdarg>
@@ -71,16 +72,14 @@ char quantLetter(const MacroblockInfo& mb) {
   text.append(longer, 0, static_cast<std::size_t>(length));
 }
 
-// What "%3d" prints, without a formatted write for each of the map's entries.
-void appendThreeWide(std::string& text, int value) {
-  if (value < 0 || value > 999) {
-    appendFormatted(text, "%3d", value);
-    return;
-  }
-  const char digits[3] = {value >= 100 ? static_cast<char>('0' + value / 100) : ' ',
-                          value >= 10 ? static_cast<char>('0' + value / 10 % 10) : ' ',
-                          static_cast<char>('0' + value % 10)};
-  text.append(digits, 3);
+// What "%3d" prints for a quantiser_scale (1..112, within 0..999), at `at`;
+// returns the end.
+char* putThreeWide(char* at, int value) {
+  value = std::clamp(value, 0, 999);
+  at[0] = value >= 100 ? static_cast<char>('0' + value / 100) : ' ';
+  at[1] = value >= 10 ? static_cast<char>('0' + value / 10 % 10) : ' ';
+  at[2] = static_cast<char>('0' + value % 10);
+  return at + 3;
 }
 
 void writeText(std::FILE* out, const std::string& text) {
@@ -176,7 +175,6 @@ void print_picture_statistics(std::FILE* out, const Sizes& sizes,
   // The whole report is formatted here and written at once: the maps alone
   // would otherwise take a formatted write per macroblock.
   std::string text;
-  text.reserve(static_cast<std::size_t>(total) * 6 + 512);
   text += "\npicture statistics:\n";
   appendFormatted(text, " # of intra coded macroblocks:  %4d (%.1f%%)\n", intra,
                   percent(intra, total));
@@ -194,27 +192,37 @@ void print_picture_statistics(std::FILE* out, const Sizes& sizes,
                   percent(interpolated, total));
 
   text += "\nmacroblock_type map:\n";
+  // Both maps are written through a pointer into room made for them: three
+  // characters per macroblock and a line end per row each.
+  const std::size_t mapSize = static_cast<std::size_t>(sizes.mb_height2) *
+                              (static_cast<std::size_t>(sizes.mb_width) * 3 + 1);
+  std::size_t at = text.size();
+  text.resize(at + mapSize);
+  char* map = text.data() + at;
   for (int j = 0; j < sizes.mb_height2; ++j) {
     for (int i = 0; i < sizes.mb_width; ++i) {
       const MacroblockInfo& mb = macroblocks[static_cast<std::size_t>(j * sizes.mb_width + i)];
-      text += motionLetter(mb);
-      text += quantLetter(mb);
-      text += ' ';
+      *map++ = motionLetter(mb);
+      *map++ = quantLetter(mb);
+      *map++ = ' ';
     }
-    text += '\n';
+    *map++ = '\n';
   }
 
   text += "\nmquant map:\n";
+  at = text.size();
+  text.resize(at + mapSize);
+  map = text.data() + at;
   for (int j = 0; j < sizes.mb_height2; ++j) {
     for (int i = 0; i < sizes.mb_width; ++i) {
       const std::size_t k = static_cast<std::size_t>(j * sizes.mb_width + i);
       if (i == 0 || macroblocks[k].mquant != macroblocks[k - 1].mquant) {
-        appendThreeWide(text, macroblocks[k].mquant);
+        map = putThreeWide(map, macroblocks[k].mquant);
       } else {
-        text += "   ";
+        map = std::fill_n(map, 3, ' ');
       }
     }
-    text += '\n';
+    *map++ = '\n';
   }
   writeText(out, text);
 }
