@@ -471,18 +471,10 @@ QB_SSE2 int inverseQuantiseSse2(std::array<std::int16_t, 64>& block, int first, 
   return _mm_cvtsi128_si32(sum);
 }
 
-QB_AVX2 inline __m256i inverseProductAvx2(__m128i magnitude, __m128i step, __m128i shift,
-                                          bool mpeg1) {
-  __m256i v = _mm256_srl_epi32(
-      _mm256_madd_epi16(_mm256_cvtepu16_epi32(magnitude), _mm256_cvtepu16_epi32(step)), shift);
-  if (mpeg1) {
-    const __m256i one = _mm256_set1_epi32(1);
-    const __m256i odd = _mm256_or_si256(_mm256_sub_epi32(v, one), one);
-    v = _mm256_andnot_si256(_mm256_cmpeq_epi32(v, _mm256_setzero_si256()), odd);
-  }
-  return v;
-}
-
+// The AVX2 version stays in 16 bits: the result (product >> 4 or >> 5) is put
+// together from the product's halves (pmullw, pmulhuw) where it fits, and
+// saturated where it does not, which ends at the limit whatever MPEG-1 makes
+// of it. Levels are -2048..2047 and steps below 2^15.
 QB_AVX2 int inverseQuantiseAvx2(std::array<std::int16_t, 64>& block, int first, int mquant,
                                 const std::array<std::uint8_t, 64>& matrix, bool intra, bool mpeg1,
                                 bool& anyLevel) {
@@ -497,8 +489,12 @@ QB_AVX2 int inverseQuantiseAvx2(std::array<std::int16_t, 64>& block, int first, 
   }
   const std::int16_t dc = block[0];
   const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi16(1);
+  const __m256i limit = _mm256_set1_epi16(2047);
   const __m256i scale = _mm256_set1_epi16(static_cast<std::int16_t>(mquant));
-  const __m128i shift = _mm_cvtsi32_si128(intra ? 4 : 5);
+  const int shiftBits = intra ? 4 : 5;
+  const __m128i shift = _mm_cvtsi32_si128(shiftBits), upShift = _mm_cvtsi32_si128(16 - shiftBits);
+  // A high half above this makes the result 2^16 or more: saturated.
+  const __m256i highLimit = _mm256_set1_epi16(static_cast<std::int16_t>((1 << shiftBits) - 1));
   __m256i sum = zero, levels = zero;
   for (int i = 0; i < 64; i += 16) {
     __m256i level = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&block[i]));
@@ -509,17 +505,22 @@ QB_AVX2 int inverseQuantiseAvx2(std::array<std::int16_t, 64>& block, int first, 
     const __m256i sign = _mm256_srai_epi16(level, 15);
     const __m256i isZero = _mm256_cmpeq_epi16(level, zero);
     levels = _mm256_or_si256(levels, level);
-    __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(level, sign), sign);
+    __m256i magnitude = _mm256_abs_epi16(level);
     if (!intra) magnitude = _mm256_add_epi16(_mm256_add_epi16(magnitude, magnitude), one);
     const __m256i step = _mm256_mullo_epi16(
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&matrix[i]))), scale);
-    const __m256i lo = inverseProductAvx2(_mm256_castsi256_si128(magnitude),
-                                          _mm256_castsi256_si128(step), shift, mpeg1);
-    const __m256i hi = inverseProductAvx2(_mm256_extracti128_si256(magnitude, 1),
-                                          _mm256_extracti128_si256(step, 1), shift, mpeg1);
-    __m256i v = _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), _MM_SHUFFLE(3, 1, 2, 0));
+    const __m256i high = _mm256_mulhi_epu16(magnitude, step);
+    __m256i v = _mm256_or_si256(_mm256_srl_epi16(_mm256_mullo_epi16(magnitude, step), shift),
+                                _mm256_sll_epi16(high, upShift));
+    v = _mm256_or_si256(v, _mm256_cmpgt_epi16(high, highLimit));
+    if (mpeg1) {
+      // Even results become odd toward zero.
+      const __m256i odd = _mm256_or_si256(_mm256_sub_epi16(v, one), one);
+      v = _mm256_andnot_si256(_mm256_cmpeq_epi16(v, zero), odd);
+    }
+    // Negative results may reach -2048, positive ones 2047.
+    v = _mm256_min_epu16(v, _mm256_sub_epi16(limit, sign));
     v = _mm256_andnot_si256(isZero, _mm256_sub_epi16(_mm256_xor_si256(v, sign), sign));
-    v = _mm256_min_epi16(_mm256_max_epi16(v, _mm256_set1_epi16(-2048)), _mm256_set1_epi16(2047));
     sum = _mm256_add_epi32(sum, _mm256_madd_epi16(v, one));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(&block[i]), v);
   }
