@@ -98,20 +98,46 @@ std::uint64_t rasterMask(const std::array<std::int16_t, 64>& levels) {
 #endif
 }
 
+// The scan positions of raster positions, and of every group of four raster
+// positions at once: scanBits[n][v] has the scan bit of raster position
+// 4n + k for every bit k set in v.
+struct ScanLookup {
+  const std::uint8_t* scan = nullptr;
+  std::array<std::uint8_t, 64> position{};
+  std::uint64_t scanBits[16][16]{};
+
+  void build(const std::uint8_t* newScan) {
+    for (int i = 0; i < 64; ++i) position[newScan[i]] = static_cast<std::uint8_t>(i);
+    for (int n = 0; n < 16; ++n) {
+      for (int v = 0; v < 16; ++v) {
+        std::uint64_t bits = 0;
+        for (int k = 0; k < 4; ++k) {
+          if (v & (1 << k)) bits |= 1ull << position[4 * n + k];
+        }
+        scanBits[n][v] = bits;
+      }
+    }
+    scan = newScan;
+  }
+};
+
 // Bit i set where levels[scan[i]] is not zero: the block's levels in coding
 // order, so the coder visits only the non-zero ones.
 std::uint64_t scanMask(const std::array<std::int16_t, 64>& levels, const std::uint8_t* scan) {
-  // The inverse of the last scan seen; pictures use one scan throughout.
-  static thread_local const std::uint8_t* cachedScan = nullptr;
-  static thread_local std::array<std::uint8_t, 64> inverse{};
-  if (scan != cachedScan) {
-    for (int i = 0; i < 64; ++i) inverse[scan[i]] = static_cast<std::uint8_t>(i);
-    cachedScan = scan;
-  }
+  // Pictures use one scan throughout: the lookup of the last one is kept.
+  static thread_local ScanLookup lookup;
+  if (scan != lookup.scan) lookup.build(scan);
+  const std::uint64_t raster = rasterMask(levels);
   std::uint64_t mask = 0;
-  for (std::uint64_t raster = rasterMask(levels); raster != 0; raster &= raster - 1) {
-    mask |= 1ull << inverse[std::countr_zero(raster)];
+  // Few levels: one move each. Many: sixteen lookups of four positions.
+  constexpr int kFewLevels = 12;
+  if (std::popcount(raster) <= kFewLevels) {
+    for (std::uint64_t r = raster; r != 0; r &= r - 1) {
+      mask |= 1ull << lookup.position[std::countr_zero(r)];
+    }
+    return mask;
   }
+  for (int n = 0; n < 16; ++n) mask |= lookup.scanBits[n][(raster >> (4 * n)) & 15];
   return mask;
 }
 
