@@ -127,16 +127,15 @@ std::uint64_t scanMask(const std::array<std::int16_t, 64>& levels, const std::ui
   // Pictures use one scan throughout: the lookup of the last one is kept.
   static thread_local ScanLookup lookup;
   if (scan != lookup.scan) lookup.build(scan);
-  const std::uint64_t raster = rasterMask(levels);
+  std::uint64_t raster = rasterMask(levels);
   std::uint64_t mask = 0;
-  // Few levels: one move each. Many: sixteen lookups of four positions.
-  constexpr int kFewLevels = 12;
-  if (std::popcount(raster) <= kFewLevels) {
-    for (std::uint64_t r = raster; r != 0; r &= r - 1) {
-      mask |= 1ull << lookup.position[std::countr_zero(r)];
-    }
-    return mask;
+  // The first levels one move each; whatever a dense block has left, sixteen
+  // lookups of four positions.
+  constexpr int kFewLevels = 4;
+  for (int k = 0; raster != 0 && k < kFewLevels; ++k, raster &= raster - 1) {
+    mask |= 1ull << lookup.position[std::countr_zero(raster)];
   }
+  if (raster == 0) return mask;
   for (int n = 0; n < 16; ++n) mask |= lookup.scanBits[n][(raster >> (4 * n)) & 15];
   return mask;
 }
