@@ -204,10 +204,13 @@ void putIntraBlock(const std::array<std::int16_t, 64>& levels, int component, in
     bits.put(static_cast<std::uint32_t>(value), size);
   }
   const RunLevelLookup& table = coding.intraTableOne ? tableOne() : tableZero();
+  // Copies the loop keeps in registers: the writer's byte stores could alias `coding`.
+  const std::uint8_t* const scan = coding.scan;
+  const bool mpeg1 = coding.mpeg1;
   int last = 0;
-  for (std::uint64_t m = scanMask(levels, coding.scan) & ~1ull; m != 0; m &= m - 1) {
+  for (std::uint64_t m = scanMask(levels, scan) & ~1ull; m != 0; m &= m - 1) {
     const int i = std::countr_zero(m);
-    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, bits);
+    putRunLevel(i - last - 1, levels[scan[i]], table, mpeg1, bits);
     last = i;
   }
   const VlcCode end = coding.intraTableOne ? kEndOfBlockTableOne : kEndOfBlockTableZero;
@@ -217,11 +220,14 @@ void putIntraBlock(const std::array<std::int16_t, 64>& levels, int component, in
 
 void putNonIntraBlock(const std::array<std::int16_t, 64>& levels, const BlockCoding& coding) {
   const RunLevelLookup& table = tableZero();
+  // Copies the loop keeps in registers: the writer's byte stores could alias `coding`.
+  const std::uint8_t* const scan = coding.scan;
+  const bool mpeg1 = coding.mpeg1;
   BitBatch bits;
   int last = -1;
-  std::uint64_t m = scanMask(levels, coding.scan);
+  std::uint64_t m = scanMask(levels, scan);
   if (m & 1) {
-    const int level = levels[coding.scan[0]];
+    const int level = levels[scan[0]];
     if (level == 1 || level == -1) {
       // The first coefficient of a non-intra block has the short form "1s".
       bits.put(level < 0 ? 3 : 2, 2);
@@ -231,7 +237,7 @@ void putNonIntraBlock(const std::array<std::int16_t, 64>& levels, const BlockCod
   }
   for (; m != 0; m &= m - 1) {
     const int i = std::countr_zero(m);
-    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, bits);
+    putRunLevel(i - last - 1, levels[scan[i]], table, mpeg1, bits);
     last = i;
   }
   bits.put(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
