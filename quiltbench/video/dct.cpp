@@ -38,7 +38,10 @@ bool onlyDcTerm(const std::array<std::int16_t, 64>& block) {
 void initForwardDct() { detail::forwardDctTable(); }
 void initInverseDct() { detail::inverseDctHalfCosines(); }
 
-void forwardDct(std::array<std::int16_t, 64>& block) { activeKernels().forwardDct(block); }
+void forwardDct(std::array<std::int16_t, 64>& block) {
+  static const auto kernel = activeKernels().forwardDct;
+  kernel(block);
+}
 
 void inverseDct(std::array<std::int16_t, 64>& block) {
   // Blocks with a DC level alone are common at low rates. In every kernel the
@@ -51,7 +54,8 @@ void inverseDct(std::array<std::int16_t, 64>& block) {
     block.fill(static_cast<std::int16_t>(r < -256 ? -256 : (r > 255 ? 255 : r)));
     return;
   }
-  activeKernels().inverseDct(block);
+  static const auto kernel = activeKernels().inverseDct;
+  kernel(block);
 }
 
 void forwardDctPrecise(std::array<std::int16_t, 64>& block) {
