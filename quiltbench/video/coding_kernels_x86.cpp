@@ -351,13 +351,16 @@ struct StepReciprocals {
   int mquant = 0;
   alignas(32) std::uint8_t matrix[64];
   alignas(32) float reciprocal[64];
+  // What is added to 16 * magnitude before the division, and the 0.5 that
+  // makes the quotient safe to truncate: exact sums below 2^24.
+  alignas(32) float offset[64];
 };
 
-// The reciprocals of matrix[i] * mquant, kept for the next call: a
-// macroblock's blocks share their quantiser, and intra and non-intra blocks
-// keep one set each.
-QB_AVX2 const float* stepReciprocals(const std::array<std::uint8_t, 64>& matrix, int mquant,
-                                     bool intra) {
+// The reciprocals of matrix[i] * mquant and the offsets, kept for the next
+// call: a macroblock's blocks share their quantiser, and intra and non-intra
+// blocks keep one set each.
+QB_AVX2 const StepReciprocals& stepReciprocals(const std::array<std::uint8_t, 64>& matrix,
+                                               int mquant, bool intra) {
   static thread_local StepReciprocals kept[2];
   StepReciprocals& k = kept[intra ? 1 : 0];
   const auto* wanted = reinterpret_cast<const __m256i*>(matrix.data());
@@ -365,27 +368,29 @@ QB_AVX2 const float* stepReciprocals(const std::array<std::uint8_t, 64>& matrix,
   const __m256i same = _mm256_and_si256(
       _mm256_cmpeq_epi8(_mm256_loadu_si256(wanted), _mm256_load_si256(held)),
       _mm256_cmpeq_epi8(_mm256_loadu_si256(wanted + 1), _mm256_load_si256(held + 1)));
-  if (k.filled && k.mquant == mquant && _mm256_movemask_epi8(same) == -1) return k.reciprocal;
+  if (k.filled && k.mquant == mquant && _mm256_movemask_epi8(same) == -1) return k;
   const __m256 one = _mm256_set1_ps(1.0f);
   const __m256i scale = _mm256_set1_epi32(mquant);
   for (int i = 0; i < 64; i += 8) {
     const __m256i step = _mm256_mullo_epi32(
         _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&matrix[i]))), scale);
     _mm256_store_ps(&k.reciprocal[i], _mm256_div_ps(one, _mm256_cvtepi32_ps(step)));
+    const __m256i rounding = intra ? _mm256_srli_epi32(step, 1) : _mm256_setzero_si256();
+    _mm256_store_ps(&k.offset[i],
+                    _mm256_add_ps(_mm256_cvtepi32_ps(rounding), _mm256_set1_ps(0.5f)));
   }
   _mm256_store_si256(reinterpret_cast<__m256i*>(k.matrix), _mm256_loadu_si256(wanted));
   _mm256_store_si256(reinterpret_cast<__m256i*>(k.matrix) + 1, _mm256_loadu_si256(wanted + 1));
   k.mquant = mquant;
   k.filled = true;
-  return k.reciprocal;
+  return k;
 }
 
-QB_AVX2 inline __m256i quotientAvx2(__m128i magnitude, __m128i den, const float* reciprocal,
-                                    bool intra) {
-  __m256i n = _mm256_slli_epi32(_mm256_cvtepu16_epi32(magnitude), 4);
-  if (intra) n = _mm256_add_epi32(n, _mm256_srli_epi32(_mm256_cvtepu16_epi32(den), 1));
-  const __m256 q = _mm256_mul_ps(_mm256_add_ps(_mm256_cvtepi32_ps(n), _mm256_set1_ps(0.5f)),
-                                 _mm256_load_ps(reciprocal));
+QB_AVX2 inline __m256i quotientAvx2(__m128i magnitude, const StepReciprocals& steps, int i) {
+  const __m256i n = _mm256_slli_epi32(_mm256_cvtepu16_epi32(magnitude), 4);
+  const __m256 q =
+      _mm256_mul_ps(_mm256_add_ps(_mm256_cvtepi32_ps(n), _mm256_load_ps(&steps.offset[i])),
+                    _mm256_load_ps(&steps.reciprocal[i]));
   return _mm256_cvttps_epi32(q);
 }
 
@@ -397,21 +402,15 @@ QB_AVX2 bool quantiseAvx2(std::array<std::int16_t, 64>& block, int first, int mq
                       _mm256_or_si256(_mm256_loadu_si256(rows + 2), _mm256_loadu_si256(rows + 3)));
   // A zero block (a still area's prediction error) stays zero.
   if (_mm256_testz_si256(all, all)) return false;
-  const float* reciprocal = stepReciprocals(matrix, mquant, intra);
+  const StepReciprocals& steps = stepReciprocals(matrix, mquant, intra);
   const std::int16_t dc = block[0];
-  const __m256i scale = _mm256_set1_epi16(static_cast<std::int16_t>(mquant));
   const __m256i limit = _mm256_set1_epi16(static_cast<std::int16_t>(maxLevel));
   __m256i any = _mm256_setzero_si256();
   for (int i = 0; i < 64; i += 16) {
     const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&block[i]));
-    const __m256i sign = _mm256_srai_epi16(c, 15);
-    const __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(c, sign), sign);
-    const __m256i den = _mm256_mullo_epi16(
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&matrix[i]))), scale);
-    const __m256i lo = quotientAvx2(_mm256_castsi256_si128(magnitude), _mm256_castsi256_si128(den),
-                                    reciprocal + i, intra);
-    const __m256i hi = quotientAvx2(_mm256_extracti128_si256(magnitude, 1),
-                                    _mm256_extracti128_si256(den, 1), reciprocal + i + 8, intra);
+    const __m256i magnitude = _mm256_abs_epi16(c);
+    const __m256i lo = quotientAvx2(_mm256_castsi256_si128(magnitude), steps, i);
+    const __m256i hi = quotientAvx2(_mm256_extracti128_si256(magnitude, 1), steps, i + 8);
     __m256i level = _mm256_min_epi16(
         _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), _MM_SHUFFLE(3, 1, 2, 0)), limit);
     if (i == 0 && first == 1) {
@@ -419,8 +418,8 @@ QB_AVX2 bool quantiseAvx2(std::array<std::int16_t, 64>& block, int first, int mq
           level, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
     }
     any = _mm256_or_si256(any, level);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(&block[i]),
-                        _mm256_sub_epi16(_mm256_xor_si256(level, sign), sign));
+    // The sign of the coefficient; where it is zero the level is zero too.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(&block[i]), _mm256_sign_epi16(level, c));
   }
   if (first == 1) block[0] = dc;
   return !_mm256_testz_si256(any, any);
