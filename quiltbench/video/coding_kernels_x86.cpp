@@ -117,40 +117,88 @@ QB_AVX2 inline __m256i forwardOutputAvx2(const __m256i interleaved[4], const For
       shift);
 }
 
-// The same pass with 256-bit pmaddwd: all eight columns of one output row at a
-// time.
-template <int shift>
-QB_AVX2 inline void forwardPassAvx2(const __m128i in[8], __m128i out[8]) {
-  const ForwardPairs& pairs = forwardPairs();
-  __m256i interleaved[4];  // (s0, s1), (s2, s3), (d0, d1), (d2, d3); columns 4-7 high
-  for (int h = 0; h < 2; ++h) {
-    const int n = 2 * h;
-    const __m128i s0 = _mm_add_epi16(in[n], in[7 - n]), s1 = _mm_add_epi16(in[n + 1], in[6 - n]);
-    const __m128i d0 = _mm_sub_epi16(in[n], in[7 - n]), d1 = _mm_sub_epi16(in[n + 1], in[6 - n]);
-    interleaved[h] = _mm256_set_m128i(_mm_unpackhi_epi16(s0, s1), _mm_unpacklo_epi16(s0, s1));
-    interleaved[2 + h] = _mm256_set_m128i(_mm_unpackhi_epi16(d0, d1), _mm_unpacklo_epi16(d0, d1));
+// The weights of the row pass as pairs for pmaddwd: pair[k][u] holds c[u][2k]
+// (low half) and c[u][2k + 1] (high half), so that one pmaddwd gives for every
+// output u the products of two neighbouring inputs of a row.
+struct ForwardRowPairs {
+  alignas(32) std::int32_t pair[4][8];
+  ForwardRowPairs() {
+    const auto& c = detail::forwardDctTable();
+    for (int k = 0; k < 4; ++k) {
+      for (int u = 0; u < 8; ++u) {
+        pair[k][u] = static_cast<std::int32_t>(
+            static_cast<std::uint16_t>(c[u][2 * k]) |
+            (static_cast<std::uint32_t>(static_cast<std::uint16_t>(c[u][2 * k + 1])) << 16));
+      }
+    }
   }
-  const __m256i rounding = _mm256_set1_epi32(1 << (shift - 1));
-  for (int u = 0; u < 8; u += 2) {
-    // packs works within 128-bit lanes; the permutation puts row u in the low
-    // half and row u + 1 in the high half.
-    const __m256i packed = _mm256_permute4x64_epi64(
-        _mm256_packs_epi32(forwardOutputAvx2<shift>(interleaved, pairs, u, rounding),
-                           forwardOutputAvx2<shift>(interleaved, pairs, u + 1, rounding)),
-        _MM_SHUFFLE(3, 1, 2, 0));
-    out[u] = _mm256_castsi256_si128(packed);
-    out[u + 1] = _mm256_extracti128_si256(packed, 1);
-  }
+};
+
+const ForwardRowPairs& forwardRowPairs() {
+  static const ForwardRowPairs pairs;
+  return pairs;
 }
 
+// (s, t) lanes of 8 columns each to the pairs (s_x, t_x), columns 0-3 in the
+// low lane and 4-7 in the high one.
+QB_AVX2 inline __m256i interleaveLanes(__m256i v) {
+  const __m256i order = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1,
+                                         8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+  return _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, _MM_SHUFFLE(3, 1, 2, 0)), order);
+}
+
+// The k-th pair of inputs of a row in `packed` (see forwardRowAvx2), in every lane.
+QB_AVX2 inline __m256i rowPair(__m256i packed, int first, int k) {
+  const int position = (k < 2 ? 0 : 4) + first + (k & 1);
+  return _mm256_permutevar8x32_epi32(packed, _mm256_set1_epi32(position));
+}
+
+// Row v of the column pass (16 bits, in `packed` as packs_epi32 left it with
+// the next row) transformed along the row: every output u in 32 bits.
+// `first` is 0 for the row in the low halves of the lanes, 2 for the other.
+template <int shift>
+QB_AVX2 inline __m256i forwardRowAvx2(__m256i packed, int first, const ForwardRowPairs& pairs,
+                                      __m256i rounding) {
+  const auto* weights = reinterpret_cast<const __m256i*>(pairs.pair);
+  const __m256i sum = _mm256_add_epi32(
+      _mm256_add_epi32(
+          _mm256_madd_epi16(rowPair(packed, first, 0), _mm256_load_si256(weights)),
+          _mm256_madd_epi16(rowPair(packed, first, 1), _mm256_load_si256(weights + 1))),
+      _mm256_add_epi32(
+          _mm256_madd_epi16(rowPair(packed, first, 2), _mm256_load_si256(weights + 2)),
+          _mm256_madd_epi16(rowPair(packed, first, 3), _mm256_load_si256(weights + 3))));
+  return _mm256_srai_epi32(_mm256_add_epi32(sum, rounding), shift);
+}
+
+// The column pass as in the SSE2 version, two rows to a register; the row
+// pass without a transposition: each row's input pairs are spread over the
+// lanes and multiplied with the weights of all eight outputs at once. Both
+// form the very sums of the plain version, exactly, in 32 bits.
 QB_AVX2 void forwardDctAvx2(std::array<std::int16_t, 64>& block) {
-  __m128i rows[8], columns[8];
-  for (int y = 0; y < 8; ++y) rows[y] = _mm_loadu_si128(reinterpret_cast<__m128i*>(&block[y * 8]));
-  forwardPassAvx2<detail::kForwardFirstShift>(rows, columns);
-  transpose8x8(columns);
-  forwardPassAvx2<detail::kForwardSecondShift>(columns, rows);
-  transpose8x8(rows);
-  for (int v = 0; v < 8; ++v) _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[v * 8]), rows[v]);
+  const ForwardPairs& columnPairs = forwardPairs();
+  const ForwardRowPairs& rowPairs = forwardRowPairs();
+  auto* rows = reinterpret_cast<__m256i*>(block.data());
+  const __m256i r01 = _mm256_loadu_si256(rows), r23 = _mm256_loadu_si256(rows + 1);
+  const __m256i r45 = _mm256_loadu_si256(rows + 2), r67 = _mm256_loadu_si256(rows + 3);
+  const __m256i r76 = _mm256_permute2x128_si256(r67, r67, 0x01);
+  const __m256i r54 = _mm256_permute2x128_si256(r45, r45, 0x01);
+  // (s0, s1), (s2, s3), (d0, d1), (d2, d3) of the SSE2 version.
+  const __m256i interleaved[4] = {
+      interleaveLanes(_mm256_add_epi16(r01, r76)), interleaveLanes(_mm256_add_epi16(r23, r54)),
+      interleaveLanes(_mm256_sub_epi16(r01, r76)), interleaveLanes(_mm256_sub_epi16(r23, r54))};
+  const __m256i firstRounding = _mm256_set1_epi32(1 << (detail::kForwardFirstShift - 1));
+  const __m256i secondRounding = _mm256_set1_epi32(1 << (detail::kForwardSecondShift - 1));
+  for (int v = 0; v < 8; v += 2) {
+    // Rows v and v + 1 of the column pass, saturated to 16 bits.
+    const __m256i packed = _mm256_packs_epi32(
+        forwardOutputAvx2<detail::kForwardFirstShift>(interleaved, columnPairs, v, firstRounding),
+        forwardOutputAvx2<detail::kForwardFirstShift>(interleaved, columnPairs, v + 1,
+                                                      firstRounding));
+    const __m256i out = _mm256_packs_epi32(
+        forwardRowAvx2<detail::kForwardSecondShift>(packed, 0, rowPairs, secondRounding),
+        forwardRowAvx2<detail::kForwardSecondShift>(packed, 2, rowPairs, secondRounding));
+    _mm256_storeu_si256(rows + v / 2, _mm256_permute4x64_epi64(out, _MM_SHUFFLE(3, 1, 2, 0)));
+  }
 }
 
 // ---- Inverse DCT: float products summed in index order ---------------------------
