@@ -284,12 +284,18 @@ QB_AVX2 void inverseDctAvx2(std::array<std::int16_t, 64>& block) {
   }
   const __m256 zero = _mm256_setzero_ps();
   const __m256 half = _mm256_set1_ps(0.5f), minusHalf = _mm256_set1_ps(-0.5f);
-  for (int y = 0; y < 8; ++y) {
-    const __m256 offset = _mm256_blendv_ps(minusHalf, half, _mm256_cmp_ps(r[y], zero, _CMP_GE_OQ));
-    const __m256i v = _mm256_cvttps_epi32(_mm256_add_ps(r[y], offset));
-    __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    packed = _mm_min_epi16(_mm_max_epi16(packed, _mm_set1_epi16(-256)), _mm_set1_epi16(255));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[y * 8]), packed);
+  const auto nearest = [&](__m256 v) QB_AVX2 {
+    const __m256 offset = _mm256_blendv_ps(minusHalf, half, _mm256_cmp_ps(v, zero, _CMP_GE_OQ));
+    return _mm256_cvttps_epi32(_mm256_add_ps(v, offset));
+  };
+  for (int y = 0; y < 8; y += 2) {
+    // Rows y and y + 1 at once: packs works within lanes, the permutation
+    // puts the rows back in order.
+    __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(nearest(r[y]), nearest(r[y + 1])),
+                                              _MM_SHUFFLE(3, 1, 2, 0));
+    packed =
+        _mm256_min_epi16(_mm256_max_epi16(packed, _mm256_set1_epi16(-256)), _mm256_set1_epi16(255));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(&block[y * 8]), packed);
   }
 }
 
