@@ -556,7 +556,6 @@ QB_AVX2 int inverseQuantiseAvx2(std::array<std::int16_t, 64>& block, int first, 
           level, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
     }
     const __m256i sign = _mm256_srai_epi16(level, 15);
-    const __m256i isZero = _mm256_cmpeq_epi16(level, zero);
     levels = _mm256_or_si256(levels, level);
     __m256i magnitude = _mm256_abs_epi16(level);
     if (!intra) magnitude = _mm256_add_epi16(_mm256_add_epi16(magnitude, magnitude), one);
@@ -573,7 +572,8 @@ QB_AVX2 int inverseQuantiseAvx2(std::array<std::int16_t, 64>& block, int first, 
     }
     // Negative results may reach -2048, positive ones 2047.
     v = _mm256_min_epu16(v, _mm256_sub_epi16(limit, sign));
-    v = _mm256_andnot_si256(isZero, _mm256_sub_epi16(_mm256_xor_si256(v, sign), sign));
+    // The level's sign, and zero where the level is zero.
+    v = _mm256_sign_epi16(v, level);
     sum = _mm256_add_epi32(sum, _mm256_madd_epi16(v, one));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(&block[i]), v);
   }
