@@ -17,23 +17,26 @@
 namespace quiltbench::encoder {
 namespace {
 
-// Runs of a block: 0..63.
-constexpr int kRuns = 64;
-
-// The codes of one coefficient table by run and magnitude with room for the
-// sign bit: entry = code << 7 | (length + 1), 0 where the table has no code
-// (escape). 10 KB, one load per level.
-constexpr int kMaxTableLevel = 41;
+// The codes of one coefficient table by run and signed level, sign bit
+// included: entry = (code << 1 | sign) << 6 | (length + 1), 0 where the table
+// has no code (escape). Runs of 32 and more and levels beyond +-40 always
+// escape. 10 KB, one load per level.
+constexpr int kTableRuns = 32;
+constexpr int kMaxTableLevel = 40;
 struct RunLevelLookup {
-  std::uint32_t entries[kRuns][kMaxTableLevel]{};
+  std::uint32_t entries[kTableRuns][2 * kMaxTableLevel + 1]{};
 };
 
 template <std::size_t n>
 RunLevelLookup buildLookup(const std::array<RunLevelCode, n>& table) {
   RunLevelLookup lookup;
   for (const RunLevelCode& entry : table) {
-    lookup.entries[entry.run][entry.level] =
-        static_cast<std::uint32_t>(entry.code) << 7 | (entry.length + 1u);
+    // (The tables stay within these bounds; anything beyond would escape.)
+    if (entry.run >= kTableRuns || entry.level > kMaxTableLevel) continue;
+    const std::uint32_t count = entry.length + 1u;
+    const std::uint32_t code = static_cast<std::uint32_t>(entry.code) << 1;
+    lookup.entries[entry.run][kMaxTableLevel + entry.level] = code << 6 | count;
+    lookup.entries[entry.run][kMaxTableLevel - entry.level] = (code | 1) << 6 | count;
   }
   return lookup;
 }
@@ -64,15 +67,14 @@ void putEscape(int run, int level, bool mpeg1, BitBatch& bits) {
   }
 }
 
-// `run` is 0..63.
+// `run` is 0..63, `level` not zero.
 inline void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1,
                         BitBatch& bits) {
-  const int sign = level >> 31;  // 0 or -1
-  const auto magnitude = static_cast<unsigned>((level ^ sign) - sign);
-  if (magnitude < kMaxTableLevel) {
-    const std::uint32_t entry = table.entries[run][magnitude];
+  const auto column = static_cast<unsigned>(level + kMaxTableLevel);
+  if (run < kTableRuns && column <= 2 * kMaxTableLevel) {
+    const std::uint32_t entry = table.entries[run][column];
     if (entry != 0) {
-      bits.put(entry >> 6 | static_cast<std::uint32_t>(sign & 1), static_cast<int>(entry & 63));
+      bits.put(entry >> 6, static_cast<int>(entry & 63));
       return;
     }
   }
