@@ -2,15 +2,17 @@
 // and written to the stream given to resetBitWriter.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace quiltbench::encoder {
 
 namespace detail {
 
 // The writer's buffer, kept here so that putBits can be inlined into the
-// coefficient coder. Only bit_writer.cpp and putBits touch it.
+// coefficient coder. Only bit_writer.cpp, putBits and BitBatch touch it.
 constexpr std::size_t kBitWriterFlushThreshold = 1 << 16;
 struct BitWriterBuffer {
   std::uint64_t accumulator = 0;  // pending bits, right-aligned, nothing above them
@@ -24,6 +26,15 @@ inline BitWriterBuffer g_bitBuffer;
 // Writes the buffered bytes to the stream.
 void writeBitWriterBuffer();
 
+// Appends 32 bits, most significant byte first.
+inline void storeWord(std::uint32_t word) {
+  BitWriterBuffer& w = g_bitBuffer;
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
+  std::memcpy(w.bytes + w.used, &word, 4);
+  w.used += 4;
+  if (w.used >= kBitWriterFlushThreshold) writeBitWriterBuffer();
+}
+
 }  // namespace detail
 
 // Appends the low `count` bits (0..32) of `value`. resetBitWriter must have run.
@@ -36,15 +47,40 @@ inline void putBits(std::uint32_t value, int count) {
   if (w.pending < 32) return;
   w.pending -= 32;
   const auto word = static_cast<std::uint32_t>(w.accumulator >> w.pending);
-  std::uint8_t* at = w.bytes + w.used;
-  at[0] = static_cast<std::uint8_t>(word >> 24);
-  at[1] = static_cast<std::uint8_t>(word >> 16);
-  at[2] = static_cast<std::uint8_t>(word >> 8);
-  at[3] = static_cast<std::uint8_t>(word);
-  w.used += 4;
   w.accumulator &= (1ull << w.pending) - 1;
-  if (w.used >= detail::kBitWriterFlushThreshold) detail::writeBitWriterBuffer();
+  detail::storeWord(word);
 }
+
+// A run of codes from one coder (a block's coefficients) with the writer's
+// pending bits held in registers meanwhile. No other bits may be written
+// between its construction and finish(), which hands the bits back.
+class BitBatch {
+ public:
+  BitBatch()
+      : accumulator_(detail::g_bitBuffer.accumulator), pending_(detail::g_bitBuffer.pending) {}
+  BitBatch(const BitBatch&) = delete;
+  BitBatch& operator=(const BitBatch&) = delete;
+
+  // `value` must fit in `count` (1..32) bits.
+  void put(std::uint32_t value, int count) {
+    // Bits above the pending ones are left behind rather than masked off: the
+    // next word is taken from below them, and finish() clears them.
+    accumulator_ = accumulator_ << count | value;
+    pending_ += count;
+    if (pending_ < 32) return;
+    pending_ -= 32;
+    detail::storeWord(static_cast<std::uint32_t>(accumulator_ >> pending_));
+  }
+
+  void finish() {
+    detail::g_bitBuffer.accumulator = accumulator_ & ((1ull << pending_) - 1);
+    detail::g_bitBuffer.pending = pending_;
+  }
+
+ private:
+  std::uint64_t accumulator_;
+  int pending_;
+};
 
 // Pads with zero bits up to the next byte boundary.
 void alignBits();

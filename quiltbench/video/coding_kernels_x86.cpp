@@ -117,40 +117,88 @@ QB_AVX2 inline __m256i forwardOutputAvx2(const __m256i interleaved[4], const For
       shift);
 }
 
-// The same pass with 256-bit pmaddwd: all eight columns of one output row at a
-// time.
-template <int shift>
-QB_AVX2 inline void forwardPassAvx2(const __m128i in[8], __m128i out[8]) {
-  const ForwardPairs& pairs = forwardPairs();
-  __m256i interleaved[4];  // (s0, s1), (s2, s3), (d0, d1), (d2, d3); columns 4-7 high
-  for (int h = 0; h < 2; ++h) {
-    const int n = 2 * h;
-    const __m128i s0 = _mm_add_epi16(in[n], in[7 - n]), s1 = _mm_add_epi16(in[n + 1], in[6 - n]);
-    const __m128i d0 = _mm_sub_epi16(in[n], in[7 - n]), d1 = _mm_sub_epi16(in[n + 1], in[6 - n]);
-    interleaved[h] = _mm256_set_m128i(_mm_unpackhi_epi16(s0, s1), _mm_unpacklo_epi16(s0, s1));
-    interleaved[2 + h] = _mm256_set_m128i(_mm_unpackhi_epi16(d0, d1), _mm_unpacklo_epi16(d0, d1));
+// The weights of the row pass as pairs for pmaddwd: pair[k][u] holds c[u][2k]
+// (low half) and c[u][2k + 1] (high half), so that one pmaddwd gives for every
+// output u the products of two neighbouring inputs of a row.
+struct ForwardRowPairs {
+  alignas(32) std::int32_t pair[4][8];
+  ForwardRowPairs() {
+    const auto& c = detail::forwardDctTable();
+    for (int k = 0; k < 4; ++k) {
+      for (int u = 0; u < 8; ++u) {
+        pair[k][u] = static_cast<std::int32_t>(
+            static_cast<std::uint16_t>(c[u][2 * k]) |
+            (static_cast<std::uint32_t>(static_cast<std::uint16_t>(c[u][2 * k + 1])) << 16));
+      }
+    }
   }
-  const __m256i rounding = _mm256_set1_epi32(1 << (shift - 1));
-  for (int u = 0; u < 8; u += 2) {
-    // packs works within 128-bit lanes; the permutation puts row u in the low
-    // half and row u + 1 in the high half.
-    const __m256i packed = _mm256_permute4x64_epi64(
-        _mm256_packs_epi32(forwardOutputAvx2<shift>(interleaved, pairs, u, rounding),
-                           forwardOutputAvx2<shift>(interleaved, pairs, u + 1, rounding)),
-        _MM_SHUFFLE(3, 1, 2, 0));
-    out[u] = _mm256_castsi256_si128(packed);
-    out[u + 1] = _mm256_extracti128_si256(packed, 1);
-  }
+};
+
+const ForwardRowPairs& forwardRowPairs() {
+  static const ForwardRowPairs pairs;
+  return pairs;
 }
 
+// (s, t) lanes of 8 columns each to the pairs (s_x, t_x), columns 0-3 in the
+// low lane and 4-7 in the high one.
+QB_AVX2 inline __m256i interleaveLanes(__m256i v) {
+  const __m256i order = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1,
+                                         8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+  return _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, _MM_SHUFFLE(3, 1, 2, 0)), order);
+}
+
+// The k-th pair of inputs of a row in `packed` (see forwardRowAvx2), in every lane.
+QB_AVX2 inline __m256i rowPair(__m256i packed, int first, int k) {
+  const int position = (k < 2 ? 0 : 4) + first + (k & 1);
+  return _mm256_permutevar8x32_epi32(packed, _mm256_set1_epi32(position));
+}
+
+// Row v of the column pass (16 bits, in `packed` as packs_epi32 left it with
+// the next row) transformed along the row: every output u in 32 bits.
+// `first` is 0 for the row in the low halves of the lanes, 2 for the other.
+template <int shift>
+QB_AVX2 inline __m256i forwardRowAvx2(__m256i packed, int first, const ForwardRowPairs& pairs,
+                                      __m256i rounding) {
+  const auto* weights = reinterpret_cast<const __m256i*>(pairs.pair);
+  const __m256i sum = _mm256_add_epi32(
+      _mm256_add_epi32(
+          _mm256_madd_epi16(rowPair(packed, first, 0), _mm256_load_si256(weights)),
+          _mm256_madd_epi16(rowPair(packed, first, 1), _mm256_load_si256(weights + 1))),
+      _mm256_add_epi32(
+          _mm256_madd_epi16(rowPair(packed, first, 2), _mm256_load_si256(weights + 2)),
+          _mm256_madd_epi16(rowPair(packed, first, 3), _mm256_load_si256(weights + 3))));
+  return _mm256_srai_epi32(_mm256_add_epi32(sum, rounding), shift);
+}
+
+// The column pass as in the SSE2 version, two rows to a register; the row
+// pass without a transposition: each row's input pairs are spread over the
+// lanes and multiplied with the weights of all eight outputs at once. Both
+// form the very sums of the plain version, exactly, in 32 bits.
 QB_AVX2 void forwardDctAvx2(std::array<std::int16_t, 64>& block) {
-  __m128i rows[8], columns[8];
-  for (int y = 0; y < 8; ++y) rows[y] = _mm_loadu_si128(reinterpret_cast<__m128i*>(&block[y * 8]));
-  forwardPassAvx2<detail::kForwardFirstShift>(rows, columns);
-  transpose8x8(columns);
-  forwardPassAvx2<detail::kForwardSecondShift>(columns, rows);
-  transpose8x8(rows);
-  for (int v = 0; v < 8; ++v) _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[v * 8]), rows[v]);
+  const ForwardPairs& columnPairs = forwardPairs();
+  const ForwardRowPairs& rowPairs = forwardRowPairs();
+  auto* rows = reinterpret_cast<__m256i*>(block.data());
+  const __m256i r01 = _mm256_loadu_si256(rows), r23 = _mm256_loadu_si256(rows + 1);
+  const __m256i r45 = _mm256_loadu_si256(rows + 2), r67 = _mm256_loadu_si256(rows + 3);
+  const __m256i r76 = _mm256_permute2x128_si256(r67, r67, 0x01);
+  const __m256i r54 = _mm256_permute2x128_si256(r45, r45, 0x01);
+  // (s0, s1), (s2, s3), (d0, d1), (d2, d3) of the SSE2 version.
+  const __m256i interleaved[4] = {
+      interleaveLanes(_mm256_add_epi16(r01, r76)), interleaveLanes(_mm256_add_epi16(r23, r54)),
+      interleaveLanes(_mm256_sub_epi16(r01, r76)), interleaveLanes(_mm256_sub_epi16(r23, r54))};
+  const __m256i firstRounding = _mm256_set1_epi32(1 << (detail::kForwardFirstShift - 1));
+  const __m256i secondRounding = _mm256_set1_epi32(1 << (detail::kForwardSecondShift - 1));
+  for (int v = 0; v < 8; v += 2) {
+    // Rows v and v + 1 of the column pass, saturated to 16 bits.
+    const __m256i packed = _mm256_packs_epi32(
+        forwardOutputAvx2<detail::kForwardFirstShift>(interleaved, columnPairs, v, firstRounding),
+        forwardOutputAvx2<detail::kForwardFirstShift>(interleaved, columnPairs, v + 1,
+                                                      firstRounding));
+    const __m256i out = _mm256_packs_epi32(
+        forwardRowAvx2<detail::kForwardSecondShift>(packed, 0, rowPairs, secondRounding),
+        forwardRowAvx2<detail::kForwardSecondShift>(packed, 2, rowPairs, secondRounding));
+    _mm256_storeu_si256(rows + v / 2, _mm256_permute4x64_epi64(out, _MM_SHUFFLE(3, 1, 2, 0)));
+  }
 }
 
 // ---- Inverse DCT: float products summed in index order ---------------------------
@@ -236,12 +284,18 @@ QB_AVX2 void inverseDctAvx2(std::array<std::int16_t, 64>& block) {
   }
   const __m256 zero = _mm256_setzero_ps();
   const __m256 half = _mm256_set1_ps(0.5f), minusHalf = _mm256_set1_ps(-0.5f);
-  for (int y = 0; y < 8; ++y) {
-    const __m256 offset = _mm256_blendv_ps(minusHalf, half, _mm256_cmp_ps(r[y], zero, _CMP_GE_OQ));
-    const __m256i v = _mm256_cvttps_epi32(_mm256_add_ps(r[y], offset));
-    __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    packed = _mm_min_epi16(_mm_max_epi16(packed, _mm_set1_epi16(-256)), _mm_set1_epi16(255));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&block[y * 8]), packed);
+  const auto nearest = [&](__m256 v) QB_AVX2 {
+    const __m256 offset = _mm256_blendv_ps(minusHalf, half, _mm256_cmp_ps(v, zero, _CMP_GE_OQ));
+    return _mm256_cvttps_epi32(_mm256_add_ps(v, offset));
+  };
+  for (int y = 0; y < 8; y += 2) {
+    // Rows y and y + 1 at once: packs works within lanes, the permutation
+    // puts the rows back in order.
+    __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(nearest(r[y]), nearest(r[y + 1])),
+                                              _MM_SHUFFLE(3, 1, 2, 0));
+    packed =
+        _mm256_min_epi16(_mm256_max_epi16(packed, _mm256_set1_epi16(-256)), _mm256_set1_epi16(255));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(&block[y * 8]), packed);
   }
 }
 
@@ -342,12 +396,55 @@ QB_SSE2 bool quantiseSse2(std::array<std::int16_t, 64>& block, int first, int mq
   return _mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) != 0xffff;
 }
 
-QB_AVX2 inline __m256i quotientAvx2(__m128i magnitude, __m128i den, bool intra) {
-  __m256i n = _mm256_slli_epi32(_mm256_cvtepu16_epi32(magnitude), 4);
-  const __m256i d = _mm256_cvtepu16_epi32(den);
-  if (intra) n = _mm256_add_epi32(n, _mm256_srli_epi32(d, 1));
-  const __m256 q = _mm256_div_ps(_mm256_add_ps(_mm256_cvtepi32_ps(n), _mm256_set1_ps(0.5f)),
-                                 _mm256_cvtepi32_ps(d));
+// The AVX2 version multiplies by the rounded reciprocal of the step instead:
+// with n < 2^20 the product errs by less than 2^-3 / d, still short of the
+// 0.5 / d that separates (n + 0.5) / d from an integer. This was checked for
+// every step up to 255 * 112 and every numerator of a 16-bit magnitude.
+struct StepReciprocals {
+  bool filled = false;
+  int mquant = 0;
+  alignas(32) std::uint8_t matrix[64];
+  alignas(32) float reciprocal[64];
+  // What is added to 16 * magnitude before the division, and the 0.5 that
+  // makes the quotient safe to truncate: exact sums below 2^24.
+  alignas(32) float offset[64];
+};
+
+// The reciprocals of matrix[i] * mquant and the offsets, kept for the next
+// call: a macroblock's blocks share their quantiser, and intra and non-intra
+// blocks keep one set each.
+QB_AVX2 const StepReciprocals& stepReciprocals(const std::array<std::uint8_t, 64>& matrix,
+                                               int mquant, bool intra) {
+  static thread_local StepReciprocals kept[2];
+  StepReciprocals& k = kept[intra ? 1 : 0];
+  const auto* wanted = reinterpret_cast<const __m256i*>(matrix.data());
+  const auto* held = reinterpret_cast<const __m256i*>(k.matrix);
+  const __m256i same = _mm256_and_si256(
+      _mm256_cmpeq_epi8(_mm256_loadu_si256(wanted), _mm256_load_si256(held)),
+      _mm256_cmpeq_epi8(_mm256_loadu_si256(wanted + 1), _mm256_load_si256(held + 1)));
+  if (k.filled && k.mquant == mquant && _mm256_movemask_epi8(same) == -1) return k;
+  const __m256 one = _mm256_set1_ps(1.0f);
+  const __m256i scale = _mm256_set1_epi32(mquant);
+  for (int i = 0; i < 64; i += 8) {
+    const __m256i step = _mm256_mullo_epi32(
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&matrix[i]))), scale);
+    _mm256_store_ps(&k.reciprocal[i], _mm256_div_ps(one, _mm256_cvtepi32_ps(step)));
+    const __m256i rounding = intra ? _mm256_srli_epi32(step, 1) : _mm256_setzero_si256();
+    _mm256_store_ps(&k.offset[i],
+                    _mm256_add_ps(_mm256_cvtepi32_ps(rounding), _mm256_set1_ps(0.5f)));
+  }
+  _mm256_store_si256(reinterpret_cast<__m256i*>(k.matrix), _mm256_loadu_si256(wanted));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(k.matrix) + 1, _mm256_loadu_si256(wanted + 1));
+  k.mquant = mquant;
+  k.filled = true;
+  return k;
+}
+
+QB_AVX2 inline __m256i quotientAvx2(__m128i magnitude, const StepReciprocals& steps, int i) {
+  const __m256i n = _mm256_slli_epi32(_mm256_cvtepu16_epi32(magnitude), 4);
+  const __m256 q =
+      _mm256_mul_ps(_mm256_add_ps(_mm256_cvtepi32_ps(n), _mm256_load_ps(&steps.offset[i])),
+                    _mm256_load_ps(&steps.reciprocal[i]));
   return _mm256_cvttps_epi32(q);
 }
 
@@ -359,20 +456,15 @@ QB_AVX2 bool quantiseAvx2(std::array<std::int16_t, 64>& block, int first, int mq
                       _mm256_or_si256(_mm256_loadu_si256(rows + 2), _mm256_loadu_si256(rows + 3)));
   // A zero block (a still area's prediction error) stays zero.
   if (_mm256_testz_si256(all, all)) return false;
+  const StepReciprocals& steps = stepReciprocals(matrix, mquant, intra);
   const std::int16_t dc = block[0];
-  const __m256i scale = _mm256_set1_epi16(static_cast<std::int16_t>(mquant));
   const __m256i limit = _mm256_set1_epi16(static_cast<std::int16_t>(maxLevel));
   __m256i any = _mm256_setzero_si256();
   for (int i = 0; i < 64; i += 16) {
     const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&block[i]));
-    const __m256i sign = _mm256_srai_epi16(c, 15);
-    const __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(c, sign), sign);
-    const __m256i den = _mm256_mullo_epi16(
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&matrix[i]))), scale);
-    const __m256i lo =
-        quotientAvx2(_mm256_castsi256_si128(magnitude), _mm256_castsi256_si128(den), intra);
-    const __m256i hi = quotientAvx2(_mm256_extracti128_si256(magnitude, 1),
-                                    _mm256_extracti128_si256(den, 1), intra);
+    const __m256i magnitude = _mm256_abs_epi16(c);
+    const __m256i lo = quotientAvx2(_mm256_castsi256_si128(magnitude), steps, i);
+    const __m256i hi = quotientAvx2(_mm256_extracti128_si256(magnitude, 1), steps, i + 8);
     __m256i level = _mm256_min_epi16(
         _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), _MM_SHUFFLE(3, 1, 2, 0)), limit);
     if (i == 0 && first == 1) {
@@ -380,8 +472,8 @@ QB_AVX2 bool quantiseAvx2(std::array<std::int16_t, 64>& block, int first, int mq
           level, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
     }
     any = _mm256_or_si256(any, level);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(&block[i]),
-                        _mm256_sub_epi16(_mm256_xor_si256(level, sign), sign));
+    // The sign of the coefficient; where it is zero the level is zero too.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(&block[i]), _mm256_sign_epi16(level, c));
   }
   if (first == 1) block[0] = dc;
   return !_mm256_testz_si256(any, any);
@@ -432,18 +524,10 @@ QB_SSE2 int inverseQuantiseSse2(std::array<std::int16_t, 64>& block, int first, 
   return _mm_cvtsi128_si32(sum);
 }
 
-QB_AVX2 inline __m256i inverseProductAvx2(__m128i magnitude, __m128i step, __m128i shift,
-                                          bool mpeg1) {
-  __m256i v = _mm256_srl_epi32(
-      _mm256_madd_epi16(_mm256_cvtepu16_epi32(magnitude), _mm256_cvtepu16_epi32(step)), shift);
-  if (mpeg1) {
-    const __m256i one = _mm256_set1_epi32(1);
-    const __m256i odd = _mm256_or_si256(_mm256_sub_epi32(v, one), one);
-    v = _mm256_andnot_si256(_mm256_cmpeq_epi32(v, _mm256_setzero_si256()), odd);
-  }
-  return v;
-}
-
+// The AVX2 version stays in 16 bits: the result (product >> 4 or >> 5) is put
+// together from the product's halves (pmullw, pmulhuw) where it fits, and
+// saturated where it does not, which ends at the limit whatever MPEG-1 makes
+// of it. Levels are -2048..2047 and steps below 2^15.
 QB_AVX2 int inverseQuantiseAvx2(std::array<std::int16_t, 64>& block, int first, int mquant,
                                 const std::array<std::uint8_t, 64>& matrix, bool intra, bool mpeg1,
                                 bool& anyLevel) {
@@ -458,8 +542,12 @@ QB_AVX2 int inverseQuantiseAvx2(std::array<std::int16_t, 64>& block, int first, 
   }
   const std::int16_t dc = block[0];
   const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi16(1);
+  const __m256i limit = _mm256_set1_epi16(2047);
   const __m256i scale = _mm256_set1_epi16(static_cast<std::int16_t>(mquant));
-  const __m128i shift = _mm_cvtsi32_si128(intra ? 4 : 5);
+  const int shiftBits = intra ? 4 : 5;
+  const __m128i shift = _mm_cvtsi32_si128(shiftBits), upShift = _mm_cvtsi32_si128(16 - shiftBits);
+  // A high half above this makes the result 2^16 or more: saturated.
+  const __m256i highLimit = _mm256_set1_epi16(static_cast<std::int16_t>((1 << shiftBits) - 1));
   __m256i sum = zero, levels = zero;
   for (int i = 0; i < 64; i += 16) {
     __m256i level = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&block[i]));
@@ -468,19 +556,24 @@ QB_AVX2 int inverseQuantiseAvx2(std::array<std::int16_t, 64>& block, int first, 
           level, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
     }
     const __m256i sign = _mm256_srai_epi16(level, 15);
-    const __m256i isZero = _mm256_cmpeq_epi16(level, zero);
     levels = _mm256_or_si256(levels, level);
-    __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(level, sign), sign);
+    __m256i magnitude = _mm256_abs_epi16(level);
     if (!intra) magnitude = _mm256_add_epi16(_mm256_add_epi16(magnitude, magnitude), one);
     const __m256i step = _mm256_mullo_epi16(
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&matrix[i]))), scale);
-    const __m256i lo = inverseProductAvx2(_mm256_castsi256_si128(magnitude),
-                                          _mm256_castsi256_si128(step), shift, mpeg1);
-    const __m256i hi = inverseProductAvx2(_mm256_extracti128_si256(magnitude, 1),
-                                          _mm256_extracti128_si256(step, 1), shift, mpeg1);
-    __m256i v = _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), _MM_SHUFFLE(3, 1, 2, 0));
-    v = _mm256_andnot_si256(isZero, _mm256_sub_epi16(_mm256_xor_si256(v, sign), sign));
-    v = _mm256_min_epi16(_mm256_max_epi16(v, _mm256_set1_epi16(-2048)), _mm256_set1_epi16(2047));
+    const __m256i high = _mm256_mulhi_epu16(magnitude, step);
+    __m256i v = _mm256_or_si256(_mm256_srl_epi16(_mm256_mullo_epi16(magnitude, step), shift),
+                                _mm256_sll_epi16(high, upShift));
+    v = _mm256_or_si256(v, _mm256_cmpgt_epi16(high, highLimit));
+    if (mpeg1) {
+      // Even results become odd toward zero.
+      const __m256i odd = _mm256_or_si256(_mm256_sub_epi16(v, one), one);
+      v = _mm256_andnot_si256(_mm256_cmpeq_epi16(v, zero), odd);
+    }
+    // Negative results may reach -2048, positive ones 2047.
+    v = _mm256_min_epu16(v, _mm256_sub_epi16(limit, sign));
+    // The level's sign, and zero where the level is zero.
+    v = _mm256_sign_epi16(v, level);
     sum = _mm256_add_epi32(sum, _mm256_madd_epi16(v, one));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(&block[i]), v);
   }

@@ -2,7 +2,9 @@
 // single-precision forward transform.
 #include "quiltbench/video/dct.h"
 
-#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "quiltbench/video/coding_kernels.h"
 #include "quiltbench/video/encoder_stages.h"
@@ -14,30 +16,46 @@ namespace {
 // Nearest integer, halves away from zero.
 inline int roundToInt(float v) { return static_cast<int>(v + (v >= 0 ? 0.5f : -0.5f)); }
 
+// Whether every term but the DC term is zero. Read in vectors straight from the
+// block: a copy through narrower words stalls on the kernel's wide stores.
+bool onlyDcTerm(const std::array<std::int16_t, 64>& block) {
+#if defined(__SSE2__)
+  const auto* rows = reinterpret_cast<const __m128i*>(block.data());
+  __m128i any = _mm_and_si128(_mm_loadu_si128(rows), _mm_set_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
+  for (int i = 1; i < 8; ++i) any = _mm_or_si128(any, _mm_loadu_si128(rows + i));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xffff;
+#else
+  for (int i = 1; i < 64; ++i) {
+    if (block[i] != 0) return false;
+  }
+  return true;
+#endif
+}
+
 }  // namespace
 
 // Both build the kernels' tables now rather than inside the first picture.
 void initForwardDct() { detail::forwardDctTable(); }
 void initInverseDct() { detail::inverseDctHalfCosines(); }
 
-void forwardDct(std::array<std::int16_t, 64>& block) { activeKernels().forwardDct(block); }
+void forwardDct(std::array<std::int16_t, 64>& block) {
+  static const auto kernel = activeKernels().forwardDct;
+  kernel(block);
+}
 
 void inverseDct(std::array<std::int16_t, 64>& block) {
   // Blocks with a DC level alone are common at low rates. In every kernel the
   // zero terms leave the DC term's value unchanged, so k * (k * DC) with
   // k = cos(pi / 4) / 2 is exactly what the full transform gives.
-  std::uint64_t words[16];
-  std::memcpy(words, block.data(), sizeof words);
-  std::uint64_t ac = words[0] & ~0xffffull;
-  for (int i = 1; i < 16; ++i) ac |= words[i];
-  if (ac == 0) {
+  if (onlyDcTerm(block)) {
     const float k = detail::inverseDctHalfCosines()[4];
     const float v = k * (k * static_cast<float>(block[0]));
     const int r = static_cast<int>(v + (v >= 0 ? 0.5f : -0.5f));
     block.fill(static_cast<std::int16_t>(r < -256 ? -256 : (r > 255 ? 255 : r)));
     return;
   }
-  activeKernels().inverseDct(block);
+  static const auto kernel = activeKernels().inverseDct;
+  kernel(block);
 }
 
 void forwardDctPrecise(std::array<std::int16_t, 64>& block) {

@@ -40,6 +40,15 @@ std::FILE* openSource(const std::string& fileName) {
 // Reads `rows` rows of `columns` bytes into a plane of stride `stride`; what the
 // file does not hold reads as 0.
 void readPlane(std::FILE* file, std::uint8_t* plane, int columns, int rows, int stride) {
+  if (columns <= 0 || rows <= 0) return;
+  if (columns == stride) {
+    // Rows back to back (pictures of whole macroblocks): one read for the
+    // plane, which the library hands straight to the system.
+    const std::size_t size = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
+    const std::size_t got = std::fread(plane, 1, size, file);
+    std::fill(plane + got, plane + size, std::uint8_t{0});
+    return;
+  }
   for (int j = 0; j < rows; ++j) {
     std::uint8_t* row = plane + static_cast<std::size_t>(j) * static_cast<std::size_t>(stride);
     const std::size_t got = std::fread(row, 1, static_cast<std::size_t>(columns), file);

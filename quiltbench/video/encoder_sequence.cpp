@@ -11,6 +11,7 @@
 #include "quiltbench/video/encoder_parameters.h"
 #include "quiltbench/video/encoder_stages.h"
 #include "quiltbench/video/encoder_statistics.h"
+#include "quiltbench/video/transform.h"
 
 namespace quiltbench::encoder {
 
@@ -54,9 +55,11 @@ int frameNumber(const EncoderParameters& params, int display) {
 
 void printSearchLines(std::FILE* out, const char* direction, int sx, int sy, int horFCode,
                       int vertFCode) {
-  std::fprintf(out, " %s search window: %d...%d / %d...%d\n", direction, -sx, sx, -sy, sy);
-  std::fprintf(out, " %s vector range: %d...%d.5 / %d...%d.5\n", direction, -(4 << horFCode),
-               (4 << horFCode) - 1, -(4 << vertFCode), (4 << vertFCode) - 1);
+  std::fprintf(out,
+               " %s search window: %d...%d / %d...%d\n"
+               " %s vector range: %d...%d.5 / %d...%d.5\n",
+               direction, -sx, sx, -sy, sy, direction, -(4 << horFCode), (4 << horFCode) - 1,
+               -(4 << vertFCode), (4 << vertFCode) - 1);
 }
 
 // One coded picture (a frame or a field) through every stage, then its statistics.
@@ -69,21 +72,9 @@ void codeOnePicture(EncoderState& e, Frame& source, Frame& reconstruction) {
   transformPicture(source, stores.prediction, picture, e.sizes, e.macroblocks, e.blocks);
   codePicture(e.params, e.matrices, source, picture, e.sizes, e.macroblocks, e.blocks);
 
-  const bool mpeg1 = e.params.mpeg1 != 0;
-  const std::size_t blockCount = static_cast<std::size_t>(e.sizes.block_count);
-  for (std::size_t k = 0; k < e.macroblocks.size(); ++k) {
-    const MacroblockInfo& mb = e.macroblocks[k];
-    for (std::size_t b = 0; b < blockCount; ++b) {
-      Block& block = e.blocks[k * blockCount + b];
-      if (mb.mb_type & kMbIntra) {
-        inverseQuantiseIntra(block, mb.mquant, picture.intra_dc_precision, e.matrices.intra, mpeg1);
-      } else {
-        inverseQuantiseNonIntra(block, mb.mquant, e.matrices.non_intra, mpeg1);
-      }
-    }
-  }
-  inverseTransformPicture(stores.prediction, picture, e.sizes, e.macroblocks, e.blocks,
-                          reconstruction);
+  // Inverse quantisation and inverse transform run together, block by block.
+  reconstructPicture(stores.prediction, picture, e.sizes, e.matrices, e.params.mpeg1 != 0,
+                     e.macroblocks, e.blocks, reconstruction);
 
   print_snr(e.statistics, e.params, e.sizes, source, reconstruction, picture.pict_struct);
   print_picture_statistics(e.statistics, e.sizes, e.macroblocks);
@@ -186,13 +177,12 @@ void encode_sequence() {
     picture.progressive_frame = params.progressive_frame;
     picture.intra_dc_precision = params.intra_dc_precision;
 
-    std::fprintf(stats, "\nFrame %d (#%d in display order):\n", i, f);
-    std::fprintf(stats, " picture_type=%c\n", " IPBD"[plan.type]);
-    std::fprintf(stats, " temporal_reference=%d\n", picture.temporal_reference);
-    std::fprintf(stats, " frame_pred_frame_dct=%d\n", picture.frame_pred_frame_dct);
-    std::fprintf(stats, " q_scale_type=%d\n", picture.q_scale_type);
-    std::fprintf(stats, " intra_vlc_format=%d\n", picture.intra_vlc_format);
-    std::fprintf(stats, " alternate_scan=%d\n", picture.alternate_scan);
+    std::fprintf(stats,
+                 "\nFrame %d (#%d in display order):\n picture_type=%c\n temporal_reference=%d\n"
+                 " frame_pred_frame_dct=%d\n q_scale_type=%d\n intra_vlc_format=%d\n"
+                 " alternate_scan=%d\n",
+                 i, f, " IPBD"[plan.type], picture.temporal_reference, picture.frame_pred_frame_dct,
+                 picture.q_scale_type, picture.intra_vlc_format, picture.alternate_scan);
     if (plan.type != kPictureI) {
       printSearchLines(stats, "forward", picture.sxf, picture.syf, picture.forw_hor_f_code,
                        picture.forw_vert_f_code);

@@ -1,8 +1,13 @@
 // Per-picture statistics of the encoder and the reconstructed-frame files.
 #include "quiltbench/video/encoder_statistics.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
+#include <limits>
+#include <string>
 
 #include "platform/file.h"
 #include "quiltbench/video/sad.h"
@@ -48,17 +53,59 @@ char quantLetter(const MacroblockInfo& mb) {
   return 'N';
 }
 
+// printf-style formatting appended to `text`.
+[[gnu::format(printf, 2, 3)]] void appendFormatted(std::string& text, const char* format, ...) {
+  char line[256];
+  std::va_list arguments;
+  va_start(arguments, format);
+  const int length = std::vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  if (length < 0) return;
+  if (static_cast<std::size_t>(length) < sizeof line) {
+    text.append(line, static_cast<std::size_t>(length));
+    return;
+  }
+  std::string longer(static_cast<std::size_t>(length) + 1, '\0');
+  va_start(arguments, format);
+  std::vsnprintf(longer.data(), longer.size(), format, arguments);
+  va_end(arguments);
+  text.append(longer, 0, static_cast<std::size_t>(length));
+}
+
+// What "%3d" prints for a quantiser_scale (1..112, within 0..999), at `at`;
+// returns the end.
+char* putThreeWide(char* at, int value) {
+  value = std::clamp(value, 0, 999);
+  at[0] = value >= 100 ? static_cast<char>('0' + value / 100) : ' ';
+  at[1] = value >= 10 ? static_cast<char>('0' + value / 10 % 10) : ' ';
+  at[2] = static_cast<char>('0' + value % 10);
+  return at + 3;
+}
+
+void writeText(std::FILE* out, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), out);
+}
+
 }  // namespace
 
 PlaneSnr plane_snr(const std::uint8_t* source, const std::uint8_t* reconstruction, int stride,
                    int columns, int rows, int firstRow, int rowStep) {
   // Integer sums: exact, as the double ones were, and many times faster.
   std::uint64_t sumInt = 0, sumSquaresInt = 0, errorSquaresInt = 0;
-  for (int j = 0; j < rows; ++j) {
-    const std::size_t row =
-        static_cast<std::size_t>(firstRow + j * rowStep) * static_cast<std::size_t>(stride);
-    const RowStatistics r = rowStatistics(source + row, reconstruction + row, columns);
+  const auto add = [&](std::size_t first, int count) {
+    const RowStatistics r = rowStatistics(source + first, reconstruction + first, count);
     sumInt += r.sum, sumSquaresInt += r.squares, errorSquaresInt += r.errorSquares;
+  };
+  if (rowStep == 1 && columns == stride && columns > 0 && rows > 0 &&
+      rows <= std::numeric_limits<int>::max() / columns) {
+    // Rows back to back: the plane is one run of samples, without a short
+    // tail at the end of every row.
+    add(static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(stride), columns * rows);
+  } else {
+    for (int j = 0; j < rows; ++j) {
+      add(static_cast<std::size_t>(firstRow + j * rowStep) * static_cast<std::size_t>(stride),
+          columns);
+    }
   }
   const double sum = static_cast<double>(sumInt);
   const double sumSquares = static_cast<double>(sumSquaresInt);
@@ -81,16 +128,18 @@ void print_snr(std::FILE* out, const EncoderParameters& params, const Sizes& siz
   const bool field = pictStruct != kFramePicture;
   const int firstRow = pictStruct == kBottomField ? 1 : 0;
   const int rowStep = field ? 2 : 1;
+  std::string text;
   for (int c = 0; c < 3; ++c) {
     const PictureArea area = c == 0 ? lumaArea(params) : chromaArea(params);
     const int stride = c == 0 ? sizes.width : sizes.chrom_width;
     const int rows = field ? area.rows / 2 : area.rows;
     const PlaneSnr snr =
         plane_snr(source[c], reconstruction[c], stride, area.columns, rows, firstRow, rowStep);
-    std::fprintf(out, "%c: variance=%4.4g, MSE=%3.3g (%3.3g dB), SNR=%3.3g dB\n", "YUV"[c],
-                 snr.variance, snr.mse, 10.0 * std::log10(65025.0 / snr.mse),
-                 10.0 * std::log10(snr.variance / snr.mse));
+    appendFormatted(text, "%c: variance=%4.4g, MSE=%3.3g (%3.3g dB), SNR=%3.3g dB\n", "YUV"[c],
+                    snr.variance, snr.mse, 10.0 * std::log10(65025.0 / snr.mse),
+                    10.0 * std::log10(snr.variance / snr.mse));
   }
+  writeText(out, text);
 }
 
 void print_picture_statistics(std::FILE* out, const Sizes& sizes,
@@ -98,6 +147,7 @@ void print_picture_statistics(std::FILE* out, const Sizes& sizes,
   const int total = sizes.mb_width * sizes.mb_height2;
   int intra = 0, codedBlocks = 0, notCoded = 0, skipped = 0, forward = 0, backward = 0,
       interpolated = 0;
+  const unsigned blockMask = sizes.block_count >= 32 ? ~0u : (1u << sizes.block_count) - 1;
   for (int k = 0; k < total; ++k) {
     const MacroblockInfo& mb = macroblocks[static_cast<std::size_t>(k)];
     if (mb.mb_type & kMbIntra) {
@@ -105,9 +155,7 @@ void print_picture_statistics(std::FILE* out, const Sizes& sizes,
     } else if (!(mb.mb_type & kMbPattern)) {
       ++notCoded;
     }
-    for (int b = 0; b < sizes.block_count; ++b) {
-      if (mb.cbp & (1 << b)) ++codedBlocks;
-    }
+    codedBlocks += std::popcount(static_cast<unsigned>(mb.cbp) & blockMask);
     if (mb.skipped) ++skipped;
     switch (mb.mb_type & (kMbForward | kMbBackward)) {
       case kMbForward:
@@ -124,42 +172,59 @@ void print_picture_statistics(std::FILE* out, const Sizes& sizes,
     }
   }
 
-  std::fprintf(out, "\npicture statistics:\n");
-  std::fprintf(out, " # of intra coded macroblocks:  %4d (%.1f%%)\n", intra, percent(intra, total));
-  std::fprintf(out, " # of coded blocks:             %4d (%.1f%%)\n", codedBlocks,
-               percent(codedBlocks, total * sizes.block_count));
-  std::fprintf(out, " # of not coded macroblocks:    %4d (%.1f%%)\n", notCoded,
-               percent(notCoded, total));
-  std::fprintf(out, " # of skipped macroblocks:      %4d (%.1f%%)\n", skipped,
-               percent(skipped, total));
-  std::fprintf(out, " # of forw. pred. macroblocks:  %4d (%.1f%%)\n", forward,
-               percent(forward, total));
-  std::fprintf(out, " # of backw. pred. macroblocks: %4d (%.1f%%)\n", backward,
-               percent(backward, total));
-  std::fprintf(out, " # of interpolated macroblocks: %4d (%.1f%%)\n", interpolated,
-               percent(interpolated, total));
+  // The whole report is formatted here and written at once: the maps alone
+  // would otherwise take a formatted write per macroblock.
+  std::string text;
+  text += "\npicture statistics:\n";
+  appendFormatted(text, " # of intra coded macroblocks:  %4d (%.1f%%)\n", intra,
+                  percent(intra, total));
+  appendFormatted(text, " # of coded blocks:             %4d (%.1f%%)\n", codedBlocks,
+                  percent(codedBlocks, total * sizes.block_count));
+  appendFormatted(text, " # of not coded macroblocks:    %4d (%.1f%%)\n", notCoded,
+                  percent(notCoded, total));
+  appendFormatted(text, " # of skipped macroblocks:      %4d (%.1f%%)\n", skipped,
+                  percent(skipped, total));
+  appendFormatted(text, " # of forw. pred. macroblocks:  %4d (%.1f%%)\n", forward,
+                  percent(forward, total));
+  appendFormatted(text, " # of backw. pred. macroblocks: %4d (%.1f%%)\n", backward,
+                  percent(backward, total));
+  appendFormatted(text, " # of interpolated macroblocks: %4d (%.1f%%)\n", interpolated,
+                  percent(interpolated, total));
 
-  std::fprintf(out, "\nmacroblock_type map:\n");
+  text += "\nmacroblock_type map:\n";
+  // Both maps are written through a pointer into room made for them: three
+  // characters per macroblock and a line end per row each.
+  const std::size_t mapSize = static_cast<std::size_t>(sizes.mb_height2) *
+                              (static_cast<std::size_t>(sizes.mb_width) * 3 + 1);
+  std::size_t at = text.size();
+  text.resize(at + mapSize);
+  char* map = text.data() + at;
   for (int j = 0; j < sizes.mb_height2; ++j) {
     for (int i = 0; i < sizes.mb_width; ++i) {
       const MacroblockInfo& mb = macroblocks[static_cast<std::size_t>(j * sizes.mb_width + i)];
-      std::fprintf(out, "%c%c ", motionLetter(mb), quantLetter(mb));
+      *map++ = motionLetter(mb);
+      *map++ = quantLetter(mb);
+      *map++ = ' ';
     }
-    std::fprintf(out, "\n");
+    *map++ = '\n';
   }
 
-  std::fprintf(out, "\nmquant map:\n");
+  text += "\nmquant map:\n";
+  at = text.size();
+  text.resize(at + mapSize);
+  map = text.data() + at;
   for (int j = 0; j < sizes.mb_height2; ++j) {
     for (int i = 0; i < sizes.mb_width; ++i) {
       const std::size_t k = static_cast<std::size_t>(j * sizes.mb_width + i);
       if (i == 0 || macroblocks[k].mquant != macroblocks[k - 1].mquant) {
-        std::fprintf(out, "%3d", macroblocks[k].mquant);
+        map = putThreeWide(map, macroblocks[k].mquant);
       } else {
-        std::fprintf(out, "   ");
+        map = std::fill_n(map, 3, ' ');
       }
     }
-    std::fprintf(out, "\n");
+    *map++ = '\n';
   }
+  writeText(out, text);
 }
 
 void write_reconstructed_frame(const std::string& name, const EncoderParameters& params,

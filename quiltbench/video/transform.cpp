@@ -1,5 +1,7 @@
 // Forward transform of the prediction error and inverse transform into the
 // reconstruction, block by block in the layout of picture_layout.h.
+#include "quiltbench/video/transform.h"
+
 #include <cstring>
 
 #include "quiltbench/video/dct.h"
@@ -108,6 +110,22 @@ void forEachBlock(const PictureState& picture, const Sizes& sizes,
   }
 }
 
+// The reconstruction of one block from its inverse quantised coefficients:
+// blocks that are not coded take the prediction as it is.
+void reconstructBlock(const Frame& prediction, const MacroblockInfo& mb, int b, int blockCount,
+                      const BlockPlace& place, Block& block, Frame& reconstruction) {
+  const bool intra = (mb.mb_type & kMbIntra) != 0;
+  const std::uint8_t* pred = prediction[place.component] + place.offset;
+  std::uint8_t* out = reconstruction[place.component] + place.offset;
+  const bool coded = intra || (mb.cbp & cbpBit(b, blockCount)) != 0;
+  if (!coded) {
+    for (int y = 0; y < 8; ++y) std::memcpy(out + y * place.stride, pred + y * place.stride, 8);
+    return;
+  }
+  inverseDct(block);
+  addResidual(intra ? nullptr : pred, block, place.stride, out);
+}
+
 }  // namespace
 
 void transformPicture(const Frame& source, const Frame& prediction, const PictureState& picture,
@@ -130,18 +148,25 @@ void inverseTransformPicture(const Frame& prediction, const PictureState& pictur
                              std::vector<Block>& blocks, Frame& reconstruction) {
   forEachBlock(picture, sizes, macroblocks, blocks,
                [&](const MacroblockInfo& mb, int b, const BlockPlace& place, Block& block) {
-                 const bool intra = (mb.mb_type & kMbIntra) != 0;
-                 const std::uint8_t* pred = prediction[place.component] + place.offset;
-                 std::uint8_t* out = reconstruction[place.component] + place.offset;
-                 const bool coded = intra || (mb.cbp & cbpBit(b, sizes.block_count)) != 0;
-                 if (!coded) {
-                   for (int y = 0; y < 8; ++y)
-                     std::memcpy(out + y * place.stride, pred + y * place.stride, 8);
-                   return;
-                 }
-                 inverseDct(block);
-                 addResidual(intra ? nullptr : pred, block, place.stride, out);
+                 reconstructBlock(prediction, mb, b, sizes.block_count, place, block,
+                                  reconstruction);
                });
+}
+
+void reconstructPicture(const Frame& prediction, const PictureState& picture, const Sizes& sizes,
+                        const QuantMatrices& matrices, bool mpeg1,
+                        const std::vector<MacroblockInfo>& macroblocks, std::vector<Block>& blocks,
+                        Frame& reconstruction) {
+  forEachBlock(
+      picture, sizes, macroblocks, blocks,
+      [&](const MacroblockInfo& mb, int b, const BlockPlace& place, Block& block) {
+        if (mb.mb_type & kMbIntra) {
+          inverseQuantiseIntra(block, mb.mquant, picture.intra_dc_precision, matrices.intra, mpeg1);
+        } else if (mb.cbp & cbpBit(b, sizes.block_count)) {
+          inverseQuantiseNonIntra(block, mb.mquant, matrices.non_intra, mpeg1);
+        }
+        reconstructBlock(prediction, mb, b, sizes.block_count, place, block, reconstruction);
+      });
 }
 
 }  // namespace quiltbench::encoder

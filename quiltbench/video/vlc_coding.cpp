@@ -17,21 +17,26 @@
 namespace quiltbench::encoder {
 namespace {
 
-constexpr int kMaxRun = 32;
-
-// The codes of one coefficient table by run and magnitude: entry = code << 6 |
-// length, 0 where the table has no code (escape). 5 KB, one load per level.
-constexpr int kMaxTableLevel = 41;
+// The codes of one coefficient table by run and signed level, sign bit
+// included: entry = (code << 1 | sign) << 6 | (length + 1), 0 where the table
+// has no code (escape). Runs of 32 and more and levels beyond +-40 always
+// escape. 10 KB, one load per level.
+constexpr int kTableRuns = 32;
+constexpr int kMaxTableLevel = 40;
 struct RunLevelLookup {
-  std::uint32_t entries[kMaxRun][kMaxTableLevel]{};
+  std::uint32_t entries[kTableRuns][2 * kMaxTableLevel + 1]{};
 };
 
 template <std::size_t n>
 RunLevelLookup buildLookup(const std::array<RunLevelCode, n>& table) {
   RunLevelLookup lookup;
   for (const RunLevelCode& entry : table) {
-    lookup.entries[entry.run][entry.level] =
-        static_cast<std::uint32_t>(entry.code) << 6 | entry.length;
+    // (The tables stay within these bounds; anything beyond would escape.)
+    if (entry.run >= kTableRuns || entry.level > kMaxTableLevel) continue;
+    const std::uint32_t count = entry.length + 1u;
+    const std::uint32_t code = static_cast<std::uint32_t>(entry.code) << 1;
+    lookup.entries[entry.run][kMaxTableLevel + entry.level] = code << 6 | count;
+    lookup.entries[entry.run][kMaxTableLevel - entry.level] = (code | 1) << 6 | count;
   }
   return lookup;
 }
@@ -45,52 +50,35 @@ const RunLevelLookup& tableOne() {
   return lookup;
 }
 
-// Up to 32 bits of codes gathered in a register before they go to the bit
-// writer: a block's short codes cost one writer call per few coefficients.
-class PendingBits {
- public:
-  // `value` must fit in `count` (1..17) bits.
-  void add(std::uint32_t value, int count) {
-    if (count_ + count > 32) flush();
-    bits_ = bits_ << count | value;
-    count_ += count;
+// The escape code, the run, then the level in 12 bits (MPEG-2) or in 8 or 16
+// bits (MPEG-1); at most 28 bits in all.
+void putEscape(int run, int level, bool mpeg1, BitBatch& bits) {
+  const std::uint32_t prefix =
+      static_cast<std::uint32_t>(kCoefficientEscape.code) << 6 | static_cast<std::uint32_t>(run);
+  const int prefixLength = kCoefficientEscape.length + 6;
+  if (!mpeg1) {
+    bits.put(prefix << 12 | (static_cast<std::uint32_t>(level) & 0xfff), prefixLength + 12);
+  } else if (std::abs(level) < 128) {
+    bits.put(prefix << 8 | (static_cast<std::uint32_t>(level) & 0xff), prefixLength + 8);
+  } else if (level > 0) {
+    bits.put(prefix << 16 | static_cast<std::uint32_t>(level), prefixLength + 16);
+  } else {
+    bits.put(prefix << 16 | 0x8000 | static_cast<std::uint32_t>(level + 256), prefixLength + 16);
   }
-  void flush() {
-    if (count_ > 0) putBits(static_cast<std::uint32_t>(bits_), count_);
-    bits_ = 0;
-    count_ = 0;
-  }
+}
 
- private:
-  std::uint64_t bits_ = 0;
-  int count_ = 0;
-};
-
-void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1,
-                 PendingBits& pending) {
-  const int magnitude = std::abs(level);
-  if (run < kMaxRun && magnitude < kMaxTableLevel) {
-    const std::uint32_t entry = table.entries[run][magnitude];
+// `run` is 0..63, `level` not zero.
+inline void putRunLevel(int run, int level, const RunLevelLookup& table, bool mpeg1,
+                        BitBatch& bits) {
+  const auto column = static_cast<unsigned>(level + kMaxTableLevel);
+  if (run < kTableRuns && column <= 2 * kMaxTableLevel) {
+    const std::uint32_t entry = table.entries[run][column];
     if (entry != 0) {
-      // The code, then its sign bit.
-      pending.add((entry >> 6) << 1 | (level < 0 ? 1u : 0u), static_cast<int>(entry & 63) + 1);
+      bits.put(entry >> 6, static_cast<int>(entry & 63));
       return;
     }
   }
-  pending.flush();
-  putBits(kCoefficientEscape.code, kCoefficientEscape.length);
-  putBits(static_cast<std::uint32_t>(run), 6);
-  if (!mpeg1) {
-    putBits(static_cast<std::uint32_t>(level) & 0xfff, 12);
-  } else if (magnitude < 128) {
-    putBits(static_cast<std::uint32_t>(level) & 0xff, 8);
-  } else if (level > 0) {
-    putBits(0x00, 8);
-    putBits(static_cast<std::uint32_t>(level), 8);
-  } else {
-    putBits(0x80, 8);
-    putBits(static_cast<std::uint32_t>(level + 256), 8);
-  }
+  putEscape(run, level, mpeg1, bits);
 }
 
 // Bit r set where levels[r] (raster order) is not zero.
@@ -112,20 +100,45 @@ std::uint64_t rasterMask(const std::array<std::int16_t, 64>& levels) {
 #endif
 }
 
+// The scan positions of raster positions, and of every group of four raster
+// positions at once: scanBits[n][v] has the scan bit of raster position
+// 4n + k for every bit k set in v.
+struct ScanLookup {
+  const std::uint8_t* scan = nullptr;
+  std::array<std::uint8_t, 64> position{};
+  std::uint64_t scanBits[16][16]{};
+
+  void build(const std::uint8_t* newScan) {
+    for (int i = 0; i < 64; ++i) position[newScan[i]] = static_cast<std::uint8_t>(i);
+    for (int n = 0; n < 16; ++n) {
+      for (int v = 0; v < 16; ++v) {
+        std::uint64_t bits = 0;
+        for (int k = 0; k < 4; ++k) {
+          if (v & (1 << k)) bits |= 1ull << position[4 * n + k];
+        }
+        scanBits[n][v] = bits;
+      }
+    }
+    scan = newScan;
+  }
+};
+
 // Bit i set where levels[scan[i]] is not zero: the block's levels in coding
 // order, so the coder visits only the non-zero ones.
 std::uint64_t scanMask(const std::array<std::int16_t, 64>& levels, const std::uint8_t* scan) {
-  // The inverse of the last scan seen; pictures use one scan throughout.
-  static thread_local const std::uint8_t* cachedScan = nullptr;
-  static thread_local std::array<std::uint8_t, 64> inverse{};
-  if (scan != cachedScan) {
-    for (int i = 0; i < 64; ++i) inverse[scan[i]] = static_cast<std::uint8_t>(i);
-    cachedScan = scan;
-  }
+  // Pictures use one scan throughout: the lookup of the last one is kept.
+  static thread_local ScanLookup lookup;
+  if (scan != lookup.scan) lookup.build(scan);
+  std::uint64_t raster = rasterMask(levels);
   std::uint64_t mask = 0;
-  for (std::uint64_t raster = rasterMask(levels); raster != 0; raster &= raster - 1) {
-    mask |= 1ull << inverse[std::countr_zero(raster)];
+  // The first levels one move each; whatever a dense block has left, sixteen
+  // lookups of four positions.
+  constexpr int kFewLevels = 4;
+  for (int k = 0; raster != 0 && k < kFewLevels; ++k, raster &= raster - 1) {
+    mask |= 1ull << lookup.position[std::countr_zero(raster)];
   }
+  if (raster == 0) return mask;
+  for (int n = 0; n < 16; ++n) mask |= lookup.scanBits[n][(raster >> (4 * n)) & 15];
   return mask;
 }
 
@@ -184,52 +197,53 @@ void putIntraBlock(const std::array<std::int16_t, 64>& levels, int component, in
                    const BlockCoding& coding) {
   const int difference = levels[0] - dcPredictor;
   dcPredictor = levels[0];
-  int magnitude = std::abs(difference);
-  int size = 0;
-  while (magnitude > 0) {
-    ++size;
-    magnitude >>= 1;
-  }
+  const int size = std::bit_width(static_cast<unsigned>(std::abs(difference)));
   const VlcCode& sizeVlc = component == 0 ? kDcSizeLuminanceVlc[size] : kDcSizeChrominanceVlc[size];
-  putBits(sizeVlc.code, sizeVlc.length);
+  BitBatch bits;
+  bits.put(sizeVlc.code, sizeVlc.length);
   if (size > 0) {
     const int value = difference > 0 ? difference : difference + (1 << size) - 1;
-    putBits(static_cast<std::uint32_t>(value), size);
+    bits.put(static_cast<std::uint32_t>(value), size);
   }
   const RunLevelLookup& table = coding.intraTableOne ? tableOne() : tableZero();
-  PendingBits pending;
+  // Copies the loop keeps in registers: the writer's byte stores could alias `coding`.
+  const std::uint8_t* const scan = coding.scan;
+  const bool mpeg1 = coding.mpeg1;
   int last = 0;
-  for (std::uint64_t m = scanMask(levels, coding.scan) & ~1ull; m != 0; m &= m - 1) {
+  for (std::uint64_t m = scanMask(levels, scan) & ~1ull; m != 0; m &= m - 1) {
     const int i = std::countr_zero(m);
-    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, pending);
+    putRunLevel(i - last - 1, levels[scan[i]], table, mpeg1, bits);
     last = i;
   }
   const VlcCode end = coding.intraTableOne ? kEndOfBlockTableOne : kEndOfBlockTableZero;
-  pending.add(end.code, end.length);
-  pending.flush();
+  bits.put(end.code, end.length);
+  bits.finish();
 }
 
 void putNonIntraBlock(const std::array<std::int16_t, 64>& levels, const BlockCoding& coding) {
   const RunLevelLookup& table = tableZero();
-  PendingBits pending;
+  // Copies the loop keeps in registers: the writer's byte stores could alias `coding`.
+  const std::uint8_t* const scan = coding.scan;
+  const bool mpeg1 = coding.mpeg1;
+  BitBatch bits;
   int last = -1;
-  std::uint64_t m = scanMask(levels, coding.scan);
+  std::uint64_t m = scanMask(levels, scan);
   if (m & 1) {
-    const int level = levels[coding.scan[0]];
+    const int level = levels[scan[0]];
     if (level == 1 || level == -1) {
       // The first coefficient of a non-intra block has the short form "1s".
-      pending.add(level < 0 ? 3 : 2, 2);
+      bits.put(level < 0 ? 3 : 2, 2);
       last = 0;
       m &= m - 1;
     }
   }
   for (; m != 0; m &= m - 1) {
     const int i = std::countr_zero(m);
-    putRunLevel(i - last - 1, levels[coding.scan[i]], table, coding.mpeg1, pending);
+    putRunLevel(i - last - 1, levels[scan[i]], table, mpeg1, bits);
     last = i;
   }
-  pending.add(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
-  pending.flush();
+  bits.put(kEndOfBlockTableZero.code, kEndOfBlockTableZero.length);
+  bits.finish();
 }
 
 }  // namespace quiltbench::encoder

@@ -506,6 +506,46 @@ TEST(CodingKernels, EverySetMatchesThePortableOne) {
   }
 }
 
+// Quantisation both ways at every quantiser_scale and every level a block can
+// hold, with weights at both ends of their range and between: the SIMD sets
+// work with reciprocals and 16-bit halves of products, whose exactness rests
+// on bounds that only a sweep like this confirms (including the MPEG-1 odd
+// values next to the limits).
+TEST(CodingKernels, QuantisationMatchesThePortableOneAtEveryScaleAndLevel) {
+  const CodingKernels& plain = portableKernels();
+  for (const CodingKernels* set : availableKernels()) {
+    SCOPED_TRACE(set->name);
+    for (const int weight : {1, 3, 16, 255}) {
+      std::array<std::uint8_t, 64> matrix;
+      matrix.fill(static_cast<std::uint8_t>(weight));
+      matrix[5] = 1;  // one weight off the others in every block
+      for (int mquant = 1; mquant <= 112; ++mquant) {
+        for (int first = -2048; first < 2048; first += 63) {
+          Block levels;
+          for (int i = 0; i < 64; ++i)
+            levels[i] = static_cast<std::int16_t>(std::min(first + i, 2047));
+          for (const bool intra : {false, true}) {
+            Block a = levels, b = levels;
+            a[63] = b[63] = static_cast<std::int16_t>(first & 1 ? 32767 : -32768);
+            ASSERT_EQ(plain.quantise(a, intra, mquant, matrix, intra, 2047),
+                      set->quantise(b, intra, mquant, matrix, intra, 2047));
+            ASSERT_EQ(a, b) << "quantisation, weight " << weight << " mquant " << mquant;
+            for (const bool mpeg1 : {false, true}) {
+              Block x = levels, y = levels;
+              bool anyX = false, anyY = false;
+              ASSERT_EQ(plain.inverseQuantise(x, intra, mquant, matrix, intra, mpeg1, anyX),
+                        set->inverseQuantise(y, intra, mquant, matrix, intra, mpeg1, anyY));
+              ASSERT_EQ(x, y) << "inverse quantisation, weight " << weight << " mquant " << mquant
+                              << " mpeg1 " << mpeg1;
+              ASSERT_EQ(anyX, anyY);
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
 // A set of codewords, each a bit string.
 struct CodeSet {
   std::string name;

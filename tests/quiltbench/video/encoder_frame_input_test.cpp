@@ -332,6 +332,30 @@ TEST_F(EncoderFrameInput, RawInputsReadPlanesAndExtendThem) {
   }
 }
 
+TEST_F(EncoderFrameInput, WholeMacroblockRawFramesReadEveryPlaneAndZeroWhatIsMissing) {
+  // 32 x 16 in 4:2:0 needs no border: each plane is read in one piece. A file cut
+  // short leaves the rest of the frame 0, whichever plane the cut falls in.
+  constexpr std::size_t kLuma = 32 * 16, kChroma = 16 * 8, kFrame = kLuma + 2 * kChroma;
+  std::vector<std::uint8_t> samples(kFrame);
+  for (std::size_t k = 0; k < kFrame; ++k) samples[k] = static_cast<std::uint8_t>(1 + k % 251);
+  const std::size_t lengths[] = {kFrame, kLuma / 2 + 3, kLuma + kChroma / 3, 0};
+  for (const std::size_t length : lengths) {
+    SCOPED_TRACE(length);
+    test_support::writeFileBytes(
+        dir_.file("cut.yuv"),
+        std::vector<std::uint8_t>(samples.begin(),
+                                  samples.begin() + static_cast<std::ptrdiff_t>(length)));
+    qe::Frame frame = configure(32, 16, qe::kChroma420, qe::kInputSingleYuv);
+    qe::read_frame(dir_.file("cut"), frame);
+    std::vector<std::uint8_t> read(frame[0], frame[0] + kLuma);
+    read.insert(read.end(), frame[1], frame[1] + kChroma);
+    read.insert(read.end(), frame[2], frame[2] + kChroma);
+    for (std::size_t k = 0; k < kFrame; ++k) {
+      ASSERT_EQ(read[k], k < length ? samples[k] : 0) << "sample " << k;
+    }
+  }
+}
+
 TEST_F(EncoderFrameInput, MissingSourceIsFatal) {
   struct Case {
     int inputType;

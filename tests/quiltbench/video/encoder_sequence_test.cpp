@@ -218,6 +218,42 @@ TEST(EncoderPictureStatistics, FieldSnrReadsItsOwnRowsAndNeverDividesByZero) {
   EXPECT_DOUBLE_EQ(frame.mse, 4.5);
 }
 
+TEST(EncoderPictureStatistics, SnrOfRandomPlanesMatchesThePlainSums) {
+  // Planes as wide as the picture (read as one run) and wider ones with a
+  // border that must not count, frames and both fields.
+  struct Case {
+    int stride, columns, rows, firstRow, rowStep;
+  };
+  const Case cases[] = {{352, 352, 9, 0, 1}, {176, 176, 7, 0, 1}, {48, 40, 6, 0, 1},
+                        {64, 64, 5, 1, 2},   {64, 64, 5, 0, 2},   {37, 37, 3, 0, 1}};
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  std::mt19937 random(seed);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.stride << " " << c.columns << " " << c.rows);
+    const std::size_t size = static_cast<std::size_t>(c.stride) * (c.firstRow + c.rows * c.rowStep);
+    std::vector<std::uint8_t> source(size), reconstruction(size);
+    for (std::size_t k = 0; k < size; ++k) {
+      source[k] = static_cast<std::uint8_t>(random());
+      reconstruction[k] = static_cast<std::uint8_t>(random());
+    }
+    double sum = 0, squares = 0, errors = 0;
+    for (int j = 0; j < c.rows; ++j) {
+      for (int i = 0; i < c.columns; ++i) {
+        const std::size_t k = static_cast<std::size_t>(c.firstRow + j * c.rowStep) * c.stride + i;
+        sum += source[k];
+        squares += source[k] * source[k];
+        errors += (source[k] - reconstruction[k]) * (source[k] - reconstruction[k]);
+      }
+    }
+    const double n = static_cast<double>(c.columns) * c.rows;
+    const qe::PlaneSnr snr = qe::plane_snr(source.data(), reconstruction.data(), c.stride,
+                                           c.columns, c.rows, c.firstRow, c.rowStep);
+    EXPECT_DOUBLE_EQ(snr.variance, squares / n - (sum / n) * (sum / n));
+    EXPECT_DOUBLE_EQ(snr.mse, errors / n);
+  }
+}
+
 // ---- Whole encodes --------------------------------------------------------------
 
 struct StreamPicture {
