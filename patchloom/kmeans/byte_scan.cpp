@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -107,10 +108,11 @@ void BlockDistancesPortable(const std::uint8_t* const* points, int count, const 
 constexpr int kDotBlock = 2;
 
 // dots[4 * j + c]: x_j . z_c for `count` (1 or 2) byte points and four centres (rows of dim
-// doubles), summed in any order.
-__attribute__((target("avx2"))) void BlockDotsWide(const std::uint8_t* const* points, int count,
-                                                   const double* const* centres, int dim,
-                                                   double* dots) {
+// doubles), summed in any order: fused multiply-adds round once where a product and a sum
+// would round twice, which only narrows the error the quick test allows for.
+__attribute__((target("avx2,fma"))) void BlockDotsWide(const std::uint8_t* const* points, int count,
+                                                       const double* const* centres, int dim,
+                                                       double* dots) {
   const std::uint8_t* x0 = points[0];
   const std::uint8_t* x1 = points[count > 1 ? 1 : 0];
   __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
@@ -126,14 +128,14 @@ __attribute__((target("avx2"))) void BlockDotsWide(const std::uint8_t* const* po
     const __m256d z1 = _mm256_loadu_pd(centres[1] + d);
     const __m256d z2 = _mm256_loadu_pd(centres[2] + d);
     const __m256d z3 = _mm256_loadu_pd(centres[3] + d);
-    a0 = _mm256_add_pd(a0, _mm256_mul_pd(p, z0));
-    a1 = _mm256_add_pd(a1, _mm256_mul_pd(p, z1));
-    a2 = _mm256_add_pd(a2, _mm256_mul_pd(p, z2));
-    a3 = _mm256_add_pd(a3, _mm256_mul_pd(p, z3));
-    b0 = _mm256_add_pd(b0, _mm256_mul_pd(q, z0));
-    b1 = _mm256_add_pd(b1, _mm256_mul_pd(q, z1));
-    b2 = _mm256_add_pd(b2, _mm256_mul_pd(q, z2));
-    b3 = _mm256_add_pd(b3, _mm256_mul_pd(q, z3));
+    a0 = _mm256_fmadd_pd(p, z0, a0);
+    a1 = _mm256_fmadd_pd(p, z1, a1);
+    a2 = _mm256_fmadd_pd(p, z2, a2);
+    a3 = _mm256_fmadd_pd(p, z3, a3);
+    b0 = _mm256_fmadd_pd(q, z0, b0);
+    b1 = _mm256_fmadd_pd(q, z1, b1);
+    b2 = _mm256_fmadd_pd(q, z2, b2);
+    b3 = _mm256_fmadd_pd(q, z3, b3);
   }
   alignas(32) double lanes[8][4];
   _mm256_store_pd(lanes[0], a0);
@@ -175,28 +177,33 @@ void BlockDotsPortable(const std::uint8_t* const* points, int count, const doubl
 using DotKernel = void (*)(const std::uint8_t* const*, int, const double* const*, int, double*);
 
 DotKernel ChosenDotKernel() {
-  static const DotKernel kernel =
-      __builtin_cpu_supports("avx2") ? BlockDotsWide : BlockDotsPortable;
+  static const DotKernel kernel = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")
+                                      ? BlockDotsWide
+                                      : BlockDotsPortable;
   return kernel;
 }
 
-// sum[d] += point[d] over dim coordinates: whole numbers, so any width of instruction gives
-// the same.
-__attribute__((target("avx2"))) void AccumulateWide(std::uint32_t* __restrict sum,
-                                                    const std::uint8_t* __restrict point, int dim) {
+// sum[d] += point[d] (or -=) over dim coordinates: whole numbers, so any width of
+// instruction gives the same, and a total that a point left and rejoined is exact again.
+__attribute__((target_clones("avx2", "default"))) void Accumulate(
+    std::uint32_t* __restrict sum, const std::uint8_t* __restrict point, int dim) {
   for (int d = 0; d < dim; ++d) sum[d] += point[d];
 }
 
-void AccumulatePortable(std::uint32_t* __restrict sum, const std::uint8_t* __restrict point,
-                        int dim) {
-  for (int d = 0; d < dim; ++d) sum[d] += point[d];
+__attribute__((target_clones("avx2", "default"))) void Withdraw(
+    std::uint32_t* __restrict sum, const std::uint8_t* __restrict point, int dim) {
+  for (int d = 0; d < dim; ++d) sum[d] -= point[d];
 }
 
 // The squared norm of each centre, summed in any order. False when a coordinate is negative
-// or not finite, or a norm too large to bound its rounding, as the quick test needs.
+// (-0 included) or not finite, or a norm too large to bound its rounding, as the quick test
+// needs.
 __attribute__((target_clones("avx2", "default"))) bool CentreNorms(int k, int dim,
                                                                    const double* centres,
                                                                    double* norms) {
+  // Any sign bit set shows in the or of all coordinates; a NaN or infinity makes its norm
+  // fail the test below.
+  std::uint64_t signs = 0;
   bool fit = true;
   for (int c = 0; c < k; ++c) {
     const double* z = centres + static_cast<std::size_t>(c) * dim;
@@ -204,18 +211,34 @@ __attribute__((target_clones("avx2", "default"))) bool CentreNorms(int k, int di
     int d = 0;
     for (; d + 4 <= dim; d += 4) {
       for (int l = 0; l < 4; ++l) {
-        fit = fit && z[d + l] >= 0.0 && z[d + l] <= DBL_MAX;
+        std::uint64_t bits;
+        std::memcpy(&bits, &z[d + l], sizeof bits);
+        signs |= bits;
         lanes[l] += z[d + l] * z[d + l];
       }
     }
     for (; d < dim; ++d) {
-      fit = fit && z[d] >= 0.0 && z[d] <= DBL_MAX;
+      std::uint64_t bits;
+      std::memcpy(&bits, &z[d], sizeof bits);
+      signs |= bits;
       lanes[0] += z[d] * z[d];
     }
     norms[c] = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
     fit = fit && norms[c] < 1e300;
   }
-  return fit;
+  return fit && (signs >> 63) == 0;
+}
+
+// An upper bound on the exact distance (not squared) between a and b: the sum of squares
+// errs by at most dim + 3 units of rounding of itself, and squares too small for doubles
+// lose less than the absolute term adds.
+double DriftBound(const double* a, const double* b, int dim) {
+  double sum = 0.0;
+  for (int d = 0; d < dim; ++d) {
+    const double e = a[d] - b[d];
+    sum += e * e;
+  }
+  return std::sqrt(sum) * (1.0 + (dim + 8) * DBL_EPSILON) + 1e-150;
 }
 
 // The distance as KMeansSquaredDistance sums it.
@@ -266,77 +289,139 @@ KMeansByteScan::KMeansByteScan(const double* points, int count, int dim)
   }
 }
 
-void KMeansByteScan::nearest(int k, const double* centres, int* closest, double* sqDist) const {
-  // The bound below assumes centres of finite, non-negative coordinates, as means and
+void KMeansByteScan::update(int k, const double* centres) const {
+  const std::size_t n = static_cast<std::size_t>(count_);
+  closest_.resize(n);
+  upper_.resize(n);
+  lower_.resize(n);
+  centreNorms_.resize(static_cast<std::size_t>(k));
+  // The bounds below assume centres of finite, non-negative coordinates, as means and
   // samples of byte points have.
-  std::vector<double> norms(static_cast<std::size_t>(k));
-  if (!CentreNorms(k, dim_, centres, norms.data()))
-    return nearestOrdered(k, centres, closest, sqDist);
+  if (!CentreNorms(k, dim_, centres, centreNorms_.data())) {
+    nearestOrdered(k, centres);
+    boundK_ = 0;
+    return;
+  }
+  listed_.clear();
+  bool bounded = boundK_ == k;
+  if (bounded) {
+    // How far each centre moved; a point's other centres come nearer by at most the
+    // furthest move among them.
+    drift_.resize(static_cast<std::size_t>(k));
+    int furthest = 0;
+    double first = 0.0, second = 0.0;
+    for (int c = 0; c < k; ++c) {
+      const std::size_t at = static_cast<std::size_t>(c) * dim_;
+      const double d = DriftBound(boundCentres_.data() + at, centres + at, dim_);
+      bounded = bounded && d < DBL_MAX;
+      drift_[static_cast<std::size_t>(c)] = d;
+      if (d > first) {
+        second = first;
+        first = d;
+        furthest = c;
+      } else if (d > second) {
+        second = d;
+      }
+    }
+    // The ordered sums of squares err by less than `relative` of themselves: a centre
+    // nearer by that much in exact distances is nearer in the ordered sums too.
+    const double relative = 4.0 * (dim_ + 8) * DBL_EPSILON;
+    // Each step rounds by half a unit; these keep the bounds on their side of the truth.
+    constexpr double kUp = 1.0 + 4 * DBL_EPSILON, kDown = 1.0 - 4 * DBL_EPSILON;
+    // Below this the squares of the bounds would leave the normal doubles.
+    constexpr double kSmallest = 1e-100;
+    for (int i = 0; bounded && i < count_; ++i) {
+      const int own = closest_[static_cast<std::size_t>(i)];
+      const double u =
+          (upper_[static_cast<std::size_t>(i)] + drift_[static_cast<std::size_t>(own)]) * kUp;
+      const double l =
+          (lower_[static_cast<std::size_t>(i)] - (own == furthest ? second : first)) * kDown;
+      if (l > kSmallest && u * u * (1 + relative) < l * l * (1 - relative)) {
+        upper_[static_cast<std::size_t>(i)] = u;
+        lower_[static_cast<std::size_t>(i)] = l;
+      } else {
+        listed_.push_back(i);
+      }
+    }
+  }
+  if (!bounded) {
+    listed_.resize(n);
+    for (int i = 0; i < count_; ++i) listed_[static_cast<std::size_t>(i)] = i;
+  }
+  nearestOf(listed_.data(), static_cast<int>(listed_.size()), k, centres, centreNorms_.data());
+  boundCentres_.assign(centres, centres + static_cast<std::size_t>(k) * dim_);
+  boundK_ = k;
+}
+
+void KMeansByteScan::nearestOf(const int* listed, int n, int k, const double* centres,
+                               const double* centreNorms) const {
   // Each of the ordered sum, the dot product, the centre's squared norm and the final
   // combination errs by at most (dim + 4) units of rounding of the magnitudes involved,
-  // all below |x|^2 + |z|^2 + 2 x.z; twice that for both, and twice again for margin.
+  // all below |x|^2 + |z|^2 + 2 x.z; twice that for both, and twice again for margin. The
+  // margin of one centre alone also bounds how far its quick distance is from the exact.
   const double relative = 4.0 * (dim_ + 8) * DBL_EPSILON;
+  constexpr double kUp = 1.0 + 4 * DBL_EPSILON, kDown = 1.0 - 4 * DBL_EPSILON;
   const DotKernel kernel = ChosenDotKernel();
   const int blocks = (k + kLanes - 1) / kLanes;
-  std::vector<double> approx(static_cast<std::size_t>(kDotBlock) * k);
-  std::vector<double> margin(approx.size());
+  approx_.resize(static_cast<std::size_t>(kDotBlock) * k);
+  margin_.resize(approx_.size());
   double dots[kDotBlock * kLanes];
   const double* rows[kLanes];
-  for (int first = 0; first < count_; first += kDotBlock) {
-    const int n = std::min(kDotBlock, count_ - first);
+  for (int first = 0; first < n; first += kDotBlock) {
+    const int inPair = std::min(kDotBlock, n - first);
     const std::uint8_t* points[kDotBlock];
-    for (int j = 0; j < n; ++j)
-      points[j] = bytes_.data() + static_cast<std::size_t>(first + j) * dim_;
+    for (int j = 0; j < inPair; ++j)
+      points[j] = bytes_.data() + static_cast<std::size_t>(listed[first + j]) * dim_;
     for (int b = 0; b < blocks; ++b) {
       const int inBlock = std::min(kLanes, k - b * kLanes);
       for (int c = 0; c < kLanes; ++c)
         rows[c] = centres + static_cast<std::size_t>(b * kLanes + std::min(c, inBlock - 1)) * dim_;
-      kernel(points, n, rows, dim_, dots);
-      for (int j = 0; j < n; ++j) {
-        const double nx = static_cast<double>(norms_[static_cast<std::size_t>(first + j)]);
+      kernel(points, inPair, rows, dim_, dots);
+      for (int j = 0; j < inPair; ++j) {
+        const double nx = static_cast<double>(norms_[static_cast<std::size_t>(listed[first + j])]);
         for (int c = 0; c < inBlock; ++c) {
           const int centre = b * kLanes + c;
           const double dot = dots[kLanes * j + c];
-          const double nz = norms[static_cast<std::size_t>(centre)];
-          approx[static_cast<std::size_t>(j) * k + centre] = (nx + nz) - 2 * dot;
-          margin[static_cast<std::size_t>(j) * k + centre] = relative * ((nx + nz) + 2 * dot);
+          const double nz = centreNorms[centre];
+          approx_[static_cast<std::size_t>(j) * k + centre] = (nx + nz) - 2 * dot;
+          margin_[static_cast<std::size_t>(j) * k + centre] = relative * ((nx + nz) + 2 * dot);
         }
       }
     }
-    for (int j = 0; j < n; ++j) {
-      const double* a = approx.data() + static_cast<std::size_t>(j) * k;
-      const double* m = margin.data() + static_cast<std::size_t>(j) * k;
+    for (int j = 0; j < inPair; ++j) {
+      const double* a = approx_.data() + static_cast<std::size_t>(j) * k;
+      const double* m = margin_.data() + static_cast<std::size_t>(j) * k;
       int lead = 0;
       for (int c = 1; c < k; ++c)
         if (a[c] < a[lead]) lead = c;
       bool close = false;
       for (int c = 0; c < k && !close; ++c) close = c != lead && a[c] - a[lead] <= m[c] + m[lead];
-      const std::uint8_t* x = points[j];
       int winner = lead;
-      double winnerDist = 0.0;
       if (close) {
         // The ordered sums decide among the centres within reach of the leader.
         double best = DBL_MAX;
         for (int c = 0; c < k; ++c) {
           if (c != lead && a[c] - a[lead] > m[c] + m[lead]) continue;
-          const double d = OrderedDistance(x, centres + static_cast<std::size_t>(c) * dim_, dim_);
+          const double d =
+              OrderedDistance(points[j], centres + static_cast<std::size_t>(c) * dim_, dim_);
           if (d < best) {
             best = d;
             winner = c;
           }
         }
-        winnerDist = best;
-      } else if (sqDist) {
-        winnerDist = OrderedDistance(x, centres + static_cast<std::size_t>(winner) * dim_, dim_);
       }
-      closest[first + j] = winner;
-      if (sqDist) sqDist[first + j] = winnerDist;
+      double others = INFINITY;
+      for (int c = 0; c < k; ++c)
+        if (c != winner) others = std::min(others, a[c] - m[c]);
+      const std::size_t i = static_cast<std::size_t>(listed[first + j]);
+      closest_[i] = winner;
+      upper_[i] = std::sqrt(a[winner] + m[winner]) * kUp;
+      lower_[i] = others > 0 ? std::sqrt(others) * kDown : 0.0;
     }
   }
 }
 
-void KMeansByteScan::nearestOrdered(int k, const double* centres, int* closest,
-                                    double* sqDist) const {
+void KMeansByteScan::nearestOrdered(int k, const double* centres) const {
   const int blocks = (k + kLanes - 1) / kLanes;
   std::vector<double> lanes(static_cast<std::size_t>(blocks) * dim_ * kLanes, 0.0);
   for (int c = 0; c < k; ++c) {
@@ -348,13 +433,12 @@ void KMeansByteScan::nearestOrdered(int k, const double* centres, int* closest,
   double dist[kPointBlock * kLanes];
   const std::uint8_t* rows[kPointBlock];
   double best[kPointBlock];
-  double bestDist[kPointBlock];
   for (int first = 0; first < count_; first += kPointBlock) {
     const int n = std::min(kPointBlock, count_ - first);
     for (int j = 0; j < n; ++j) {
       rows[j] = bytes_.data() + static_cast<std::size_t>(first + j) * dim_;
       best[j] = DBL_MAX;
-      closest[first + j] = 0;
+      closest_[static_cast<std::size_t>(first + j)] = 0;
     }
     for (int b = 0; b < blocks; ++b) {
       kernel(rows, n, lanes.data() + static_cast<std::size_t>(b) * dim_ * kLanes, dim_, dist);
@@ -362,51 +446,73 @@ void KMeansByteScan::nearestOrdered(int k, const double* centres, int* closest,
       for (int j = 0; j < n; ++j) {
         // Strictly nearer replaces, from the largest double on: the first centre keeps a
         // point that no centre is finitely near, as in the tree's passes.
-        if (b == 0) bestDist[j] = dist[kLanes * j];
         for (int c = 0; c < inBlock; ++c) {
           const double d = dist[kLanes * j + c];
           if (d < best[j]) {
             best[j] = d;
-            bestDist[j] = d;
-            closest[first + j] = b * kLanes + c;
+            closest_[static_cast<std::size_t>(first + j)] = b * kLanes + c;
           }
         }
       }
     }
-    if (sqDist)
-      for (int j = 0; j < n; ++j) sqDist[first + j] = bestDist[j];
   }
+}
+
+void KMeansByteScan::updateTotals(int k) const {
+  int moved = 0;
+  if (totalK_ == k)
+    for (int i = 0; i < count_; ++i)
+      moved += totalled_[static_cast<std::size_t>(i)] != closest_[static_cast<std::size_t>(i)];
+  // Moving a point costs two passes over it, adding it afresh one.
+  const bool afresh = totalK_ != k || 2 * moved > count_;
+  if (afresh) {
+    total_.assign(static_cast<std::size_t>(k) * dim_, 0);
+    totalSq_.assign(static_cast<std::size_t>(k), 0);
+    weights_.assign(static_cast<std::size_t>(k), 0);
+  }
+  totalled_.resize(static_cast<std::size_t>(count_));
+  for (int i = 0; i < count_; ++i) {
+    const std::size_t at = static_cast<std::size_t>(i);
+    const int to = closest_[at];
+    const std::uint8_t* p = bytes_.data() + at * dim_;
+    if (!afresh) {
+      const int from = totalled_[at];
+      if (from == to) continue;
+      Withdraw(total_.data() + static_cast<std::size_t>(from) * dim_, p, dim_);
+      totalSq_[static_cast<std::size_t>(from)] -= norms_[at];
+      --weights_[static_cast<std::size_t>(from)];
+    }
+    Accumulate(total_.data() + static_cast<std::size_t>(to) * dim_, p, dim_);
+    totalSq_[static_cast<std::size_t>(to)] += norms_[at];
+    ++weights_[static_cast<std::size_t>(to)];
+    totalled_[at] = to;
+  }
+  totalK_ = k;
 }
 
 void KMeansByteScan::filter(int k, const double* centres, double* sums, int* weights,
                             double* sumSqs) const {
   if (k <= 0) return;
-  closest_.resize(static_cast<std::size_t>(count_));
-  nearest(k, centres, closest_.data(), nullptr);
+  update(k, centres);
+  updateTotals(k);
   // Whole numbers below 2^53 add up exactly, so these equal the tree's sums whatever order
   // it visits the points in.
-  std::vector<std::uint32_t> total(static_cast<std::size_t>(k) * dim_, 0);
-  std::vector<std::int64_t> totalSq(static_cast<std::size_t>(k), 0);
-  std::fill(weights, weights + k, 0);
-  const auto accumulate = __builtin_cpu_supports("avx2") ? AccumulateWide : AccumulatePortable;
-  for (int i = 0; i < count_; ++i) {
-    const int c = closest_[static_cast<std::size_t>(i)];
-    const std::uint8_t* p = bytes_.data() + static_cast<std::size_t>(i) * dim_;
-    std::uint32_t* s = total.data() + static_cast<std::size_t>(c) * dim_;
-    accumulate(s, p, dim_);
-    totalSq[static_cast<std::size_t>(c)] += norms_[static_cast<std::size_t>(i)];
-    ++weights[c];
+  for (std::size_t i = 0; i < total_.size(); ++i) sums[i] = static_cast<double>(total_[i]);
+  for (int c = 0; c < k; ++c) {
+    weights[c] = weights_[static_cast<std::size_t>(c)];
+    sumSqs[c] = static_cast<double>(totalSq_[static_cast<std::size_t>(c)]);
   }
-  for (std::size_t i = 0; i < total.size(); ++i) sums[i] = static_cast<double>(total[i]);
-  for (int c = 0; c < k; ++c) sumSqs[c] = static_cast<double>(totalSq[static_cast<std::size_t>(c)]);
 }
 
 void KMeansByteScan::assign(int k, const double* centres, int* closest, double* sqDist) const {
   if (k <= 0) return;
-  if (closest) {
-    nearest(k, centres, closest, sqDist);
-    return;
+  update(k, centres);
+  for (int i = 0; i < count_; ++i) {
+    const std::size_t at = static_cast<std::size_t>(i);
+    const int c = closest_[at];
+    if (closest) closest[i] = c;
+    if (sqDist)
+      sqDist[i] = OrderedDistance(bytes_.data() + at * dim_,
+                                  centres + static_cast<std::size_t>(c) * dim_, dim_);
   }
-  std::vector<int> scratch(static_cast<std::size_t>(count_));
-  nearest(k, centres, scratch.data(), sqDist);
 }

@@ -27,14 +27,43 @@ class KMeansByteScan {
   void assign(int k, const double* centres, int* closest, double* sqDist) const;
 
  private:
-  // Nearest centre of every point and, when `sqDist` is set, the distance to it.
-  void nearest(int k, const double* centres, int* closest, double* sqDist) const;
-  // The same from the ordered sums alone, for centres the quick test does not cover.
-  void nearestOrdered(int k, const double* centres, int* closest, double* sqDist) const;
+  // Brings closest_ up to date for `centres`: the nearest centre of every point.
+  void update(int k, const double* centres) const;
+  // The nearest centre of each listed point from the quick test, the ordered sums deciding
+  // where another centre comes within the bound; refreshes the points' distance bounds.
+  void nearestOf(const int* listed, int n, int k, const double* centres,
+                 const double* centreNorms) const;
+  // The same for every point from the ordered sums alone, for centres the quick test does
+  // not cover.
+  void nearestOrdered(int k, const double* centres) const;
+  // Brings the per-centre totals of the coordinates up to date with closest_.
+  void updateTotals(int k) const;
 
   int count_;
   int dim_;
   std::vector<std::uint8_t> bytes_;
   std::vector<std::int64_t> norms_;
-  mutable std::vector<int> closest_;  // scratch of the filtering pass
+
+  // What the passes keep from one to the next (which makes them unsafe to run on one scan
+  // from several threads at once). closest_ is the nearest centre of every point for
+  // boundCentres_; upper_ and lower_ bound, from above and below, the exact distance
+  // (not squared) of the point to that centre and to every other one. When the centres
+  // move, the bounds move by at most as much, and a point whose bounds still keep every
+  // other centre further away keeps its centre without a distance being computed.
+  mutable std::vector<int> closest_;
+  mutable std::vector<double> upper_;
+  mutable std::vector<double> lower_;
+  mutable std::vector<double> boundCentres_;
+  mutable int boundK_ = 0;  // 0: no bounds held
+
+  // Per-centre sums of the coordinates and squared norms, and point counts, of the points
+  // as totalled_ assigns them; updated by the points that changed centre.
+  mutable std::vector<std::uint32_t> total_;
+  mutable std::vector<std::int64_t> totalSq_;
+  mutable std::vector<int> weights_;
+  mutable std::vector<int> totalled_;
+  mutable int totalK_ = 0;  // 0: no totals held
+
+  mutable std::vector<int> listed_;  // scratch: points whose bounds failed
+  mutable std::vector<double> approx_, margin_, centreNorms_, drift_;
 };

@@ -127,6 +127,95 @@ TEST(KMeansByteScanTest, ChosenOnlyForWholeBytesInManyDimensions) {
   EXPECT_THROW(none.filter(1, nullptr, nullptr, nullptr, nullptr), std::logic_error);
 }
 
+// The passes keep what they found from one set of centres to the next; every pass must
+// still equal a fresh brute-force one, however the centres moved in between.
+TEST(KMeansByteScanTest, PassesAfterMovedCentresEqualBruteForce) {
+  constexpr int kDim = 192, kCount = 300;
+  using Centres = std::vector<double>;
+  struct Step {
+    const char* name;
+    int k;
+    // The next centres from the last ones and the points.
+    Centres (*next)(const Centres& last, const KMeansPointSet& points);
+  };
+  const auto moveToMeans = [](const Centres& last, const KMeansPointSet& points) {
+    const int k = static_cast<int>(last.size()) / kDim;
+    const auto r = kmeans_test::bruteForce(points, k, last.data());
+    Centres moved = last;
+    for (int c = 0; c < k; ++c)
+      for (int d = 0; d < kDim && r.weights[c] > 0; ++d)
+        moved[c * kDim + d] = r.sums[c * kDim + d] / r.weights[c];
+    return moved;
+  };
+  const Step steps[] = {
+      {"first pass", 4, [](const Centres& last, const KMeansPointSet&) { return last; }},
+      {"onto the means", 4, moveToMeans},
+      {"onto the means again", 4, moveToMeans},
+      {"the same centres", 4, [](const Centres& last, const KMeansPointSet&) { return last; }},
+      {"one coordinate nudged", 4,
+       [](const Centres& last, const KMeansPointSet&) {
+         Centres c = last;
+         c[kDim + 5] += 1e-9;
+         return c;
+       }},
+      {"two centres equal", 4,
+       [](const Centres& last, const KMeansPointSet&) {
+         Centres c = last;
+         std::copy(c.begin(), c.begin() + kDim, c.begin() + 2 * kDim);
+         return c;
+       }},
+      {"a point halfway between two centres", 4,
+       [](const Centres& last, const KMeansPointSet& points) {
+         Centres c = last;
+         for (int d = 0; d < kDim; ++d) {
+           const double x = points.point(7)[d];
+           const double half = x >= 1 && x <= 254 ? 0.5 : 0.0;
+           c[d] = x + half;
+           c[kDim + d] = x - half;
+         }
+         return c;
+       }},
+      {"a centre with a negative coordinate", 4,
+       [](const Centres& last, const KMeansPointSet&) {
+         Centres c = last;
+         c[3 * kDim] = -1.0;
+         return c;
+       }},
+      {"back to whole centres", 4, moveToMeans},
+      {"fewer centres", 3,
+       [](const Centres& last, const KMeansPointSet&) {
+         return Centres(last.begin(), last.begin() + 3 * kDim);
+       }},
+      {"more centres again", 4,
+       [](const Centres& last, const KMeansPointSet& points) {
+         Centres c = last;
+         c.insert(c.end(), points.point(11), points.point(11) + kDim);
+         return c;
+       }},
+      {"onto the means once more", 4, moveToMeans},
+  };
+  for (const Data kind : {Data::kBytes, Data::kBlobs}) {
+    const std::uint32_t seed = 4242u + static_cast<std::uint32_t>(kind);
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    KMeansPointSet points(kDim, kCount);
+    Centres centres = fillBytes(points, kind, 4, seed);
+    points.buildIndex();
+    ASSERT_TRUE(points.scans());
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.name);
+      centres = step.next(centres, points);
+      ASSERT_EQ(centres.size(), static_cast<std::size_t>(step.k) * kDim);
+      const PassResult scan = passesOf(points, step.k, centres.data());
+      const auto plain = kmeans_test::bruteForce(points, step.k, centres.data());
+      EXPECT_EQ(scan.closest, plain.closest);
+      EXPECT_EQ(scan.sqDist, plain.sqDist);
+      EXPECT_EQ(scan.sums, plain.sums);
+      EXPECT_EQ(scan.weights, plain.weights);
+      EXPECT_EQ(scan.sumSqs, plain.sumSqs);
+    }
+  }
+}
+
 // The whole search, restarts and all, ends on the same centres whichever pass it runs on.
 TEST(KMeansByteScanTest, SearchFindsTheSameCentresAsOnTheTree) {
   const KMeansTermination termination{100, 0, 0, 0, 0.10, 0.10, 3, 0.50, 10, 0.95};
