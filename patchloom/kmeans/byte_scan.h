@@ -66,4 +66,5 @@ class KMeansByteScan {
 
   mutable std::vector<int> listed_;  // scratch: points whose bounds failed
   mutable std::vector<double> approx_, margin_, centreNorms_, drift_;
+  mutable std::vector<float> centreFloats_;
 };

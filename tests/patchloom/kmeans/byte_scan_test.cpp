@@ -127,6 +127,28 @@ TEST(KMeansByteScanTest, ChosenOnlyForWholeBytesInManyDimensions) {
   EXPECT_THROW(none.filter(1, nullptr, nullptr, nullptr, nullptr), std::logic_error);
 }
 
+// Centres 0 and 1 half a unit either side of point 7 in every coordinate that leaves room
+// (the other centres as they were). With `lean` +1 the second, with -1 the first, moved
+// 2^-10 further out in one coordinate.
+std::vector<double> halfway(const std::vector<double>& last, const KMeansPointSet& points,
+                            int lean) {
+  const int dim = points.dim();
+  std::vector<double> c = last;
+  bool leaned = lean == 0;
+  for (int d = 0; d < dim; ++d) {
+    const double x = points.point(7)[d];
+    const double half = x >= 1 && x <= 254 ? 0.5 : 0.0;
+    c[d] = x + half;
+    c[dim + d] = x - half;
+    if (!leaned && half > 0) {
+      if (lean > 0) c[dim + d] -= 0x1p-10;
+      if (lean < 0) c[d] += 0x1p-10;
+      leaned = true;
+    }
+  }
+  return c;
+}
+
 // The passes keep what they found from one set of centres to the next; every pass must
 // still equal a fresh brute-force one, however the centres moved in between.
 TEST(KMeansByteScanTest, PassesAfterMovedCentresEqualBruteForce) {
@@ -165,16 +187,13 @@ TEST(KMeansByteScanTest, PassesAfterMovedCentresEqualBruteForce) {
          return c;
        }},
       {"a point halfway between two centres", 4,
-       [](const Centres& last, const KMeansPointSet& points) {
-         Centres c = last;
-         for (int d = 0; d < kDim; ++d) {
-           const double x = points.point(7)[d];
-           const double half = x >= 1 && x <= 254 ? 0.5 : 0.0;
-           c[d] = x + half;
-           c[kDim + d] = x - half;
-         }
-         return c;
-       }},
+       [](const Centres& last, const KMeansPointSet& points) { return halfway(last, points, 0); }},
+      // Nearer one centre by far less than the quick sums can tell: the ordered sums must
+      // decide, one way and then the other.
+      {"a point nearly halfway, nearer the first", 4,
+       [](const Centres& last, const KMeansPointSet& points) { return halfway(last, points, 1); }},
+      {"a point nearly halfway, nearer the second", 4,
+       [](const Centres& last, const KMeansPointSet& points) { return halfway(last, points, -1); }},
       {"a centre with a negative coordinate", 4,
        [](const Centres& last, const KMeansPointSet&) {
          Centres c = last;
@@ -182,6 +201,13 @@ TEST(KMeansByteScanTest, PassesAfterMovedCentresEqualBruteForce) {
          return c;
        }},
       {"back to whole centres", 4, moveToMeans},
+      {"a centre too far off for floats", 4,
+       [](const Centres& last, const KMeansPointSet&) {
+         Centres c = last;
+         c[2 * kDim + 1] = 1e31;
+         return c;
+       }},
+      {"onto the means from far off", 4, moveToMeans},
       {"fewer centres", 3,
        [](const Centres& last, const KMeansPointSet&) {
          return Centres(last.begin(), last.begin() + 3 * kDim);
