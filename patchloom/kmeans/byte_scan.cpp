@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -296,6 +297,22 @@ BlockKernel ChosenKernel() {
   return kernel;
 }
 
+// The values as bytes into `out`; false unless every one is a whole number in 0..255 (NaN
+// included). One pass that the compiler can widen: no early exit.
+__attribute__((target_clones("avx2", "default"))) bool ToBytes(const double* values,
+                                                               std::size_t size,
+                                                               std::uint8_t* out) {
+  int fit = 1;
+  for (std::size_t i = 0; i < size; ++i) {
+    const double v = values[i];
+    const int inRange = (v >= 0.0) & (v <= 255.0);
+    const int whole = inRange ? static_cast<int>(v) : 0;
+    fit &= inRange & (v == static_cast<double>(whole));
+    out[i] = static_cast<std::uint8_t>(whole);
+  }
+  return fit != 0;
+}
+
 }  // namespace
 
 bool KMeansByteScan::holdsBytes(const double* points, int count, int dim) {
@@ -308,22 +325,41 @@ bool KMeansByteScan::holdsBytes(const double* points, int count, int dim) {
   return true;
 }
 
-KMeansByteScan::KMeansByteScan(const double* points, int count, int dim)
-    : count_(count), dim_(dim) {
+KMeansByteScan::KMeansByteScan(int count, int dim) : count_(count), dim_(dim) {
   if (dim < 1 || count < 0 || count > kMaxCount)
     throw std::invalid_argument("k-means scan: bad point set size");
-  if (!holdsBytes(points, count, dim))
+}
+
+KMeansByteScan::KMeansByteScan(const double* points, int count, int dim)
+    : KMeansByteScan(count, dim) {
+  if (!load(points))
     throw std::invalid_argument("k-means scan: a coordinate is not a whole number in 0..255");
-  const std::size_t size = static_cast<std::size_t>(count) * dim;
+}
+
+std::unique_ptr<KMeansByteScan> KMeansByteScan::ofBytes(const double* points, int count, int dim) {
+  if (dim < 1 || count < 0 || count > kMaxCount) return nullptr;
+  std::unique_ptr<KMeansByteScan> scan(new KMeansByteScan(count, dim));
+  if (!scan->load(points)) return nullptr;
+  return scan;
+}
+
+bool KMeansByteScan::load(const double* points) {
+  const std::size_t size = static_cast<std::size_t>(count_) * dim_;
   bytes_.resize(size);
-  for (std::size_t i = 0; i < size; ++i) bytes_[i] = static_cast<std::uint8_t>(points[i]);
-  norms_.resize(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    const std::uint8_t* p = bytes_.data() + static_cast<std::size_t>(i) * dim;
+  if (!ToBytes(points, size, bytes_.data())) return false;
+  norms_.resize(static_cast<std::size_t>(count_));
+  for (int i = 0; i < count_; ++i) {
+    const std::uint8_t* p = bytes_.data() + static_cast<std::size_t>(i) * dim_;
     std::int64_t sum = 0;
-    for (int d = 0; d < dim; ++d) sum += p[d] * p[d];
+    for (int d = 0; d < dim_; ++d) sum += p[d] * p[d];
     norms_[static_cast<std::size_t>(i)] = sum;
   }
+  return true;
+}
+
+void KMeansByteScan::copyPoint(int i, double* out) const {
+  const std::uint8_t* p = bytes_.data() + static_cast<std::size_t>(i) * dim_;
+  for (int d = 0; d < dim_; ++d) out[d] = p[d];
 }
 
 void KMeansByteScan::update(int k, const double* centres) const {

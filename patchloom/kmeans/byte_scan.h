@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class KMeansByteScan {
@@ -12,12 +13,18 @@ class KMeansByteScan {
   // each of which must be a whole number in 0..255 (see holdsBytes).
   KMeansByteScan(const double* points, int count, int dim);
 
+  // The scan of those points, or null when a coordinate is not a whole number in 0..255 or
+  // the sizes are out of range: the check and the copy in one pass.
+  static std::unique_ptr<KMeansByteScan> ofBytes(const double* points, int count, int dim);
+
   // The most points a scan takes.
   static constexpr int kMaxPoints = 16'843'009;  // 2^32 / 255: sums stay in 32 bits
   // True when every coordinate of the count x dim doubles is a whole number in 0..255.
   static bool holdsBytes(const double* points, int count, int dim);
 
   int count() const { return count_; }
+  // Point i as dim doubles into `out`: the byte copy is smaller to read than the points.
+  void copyPoint(int i, double* out) const;
   int dim() const { return dim_; }
 
   // The kc-tree's filtering and assignment passes, with the same results bit for bit: the
@@ -27,6 +34,10 @@ class KMeansByteScan {
   void assign(int k, const double* centres, int* closest, double* sqDist) const;
 
  private:
+  // An empty scan of count x dim; throws std::invalid_argument for sizes out of range.
+  KMeansByteScan(int count, int dim);
+  // Fills the bytes and norms from `points`; false when a coordinate is not a byte.
+  bool load(const double* points);
   // Brings closest_ up to date for `centres`: the nearest centre of every point.
   void update(int k, const double* centres) const;
   // The nearest centre of each listed point from the quick test, the ordered sums deciding
