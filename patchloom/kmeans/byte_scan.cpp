@@ -117,6 +117,9 @@ constexpr int kFloatChain = 32;
 constexpr double kFloatDotRelative = (kFloatChain + 4) * 0.5 * FLT_EPSILON;
 // Centre coordinates this large could overflow the float sums; the doubles take them.
 constexpr double kFloatNormLimit = 1e58;
+// Byte dot products in 32-bit lanes: each lane adds dim / 16 pairs of products of at most
+// 2 * 255^2, which stays below 2^31 up to this many dimensions.
+constexpr int kMaxWholeDimension = 65536;
 
 __attribute__((target("avx2,fma"))) inline void AddFloatLanes(__m256d& total, __m256 lanes) {
   total = _mm256_add_pd(total, _mm256_cvtps_pd(_mm256_castps256_ps128(lanes)));
@@ -180,6 +183,64 @@ __attribute__((target("avx2,fma"))) void BlockDotsFloat(const std::uint8_t* cons
       const double* l = lanes[kLanes * j + c];
       double sum = (l[0] + l[1]) + (l[2] + l[3]);
       for (int e = whole; e < dim; ++e) sum += x[e] * static_cast<double>(centres[c][e]);
+      dots[kLanes * j + c] = sum;
+    }
+  }
+}
+
+// dots[4 * j + c]: x_j . z_c exactly for `count` (1 or 2) byte points and four byte
+// centres, sixteen dimensions an instruction. The 32-bit lanes hold up to
+// kMaxWholeDimension dimensions.
+__attribute__((target("avx2"))) void BlockDotsBytes(const std::uint8_t* const* points, int count,
+                                                    const std::uint8_t* const* centres, int dim,
+                                                    std::int64_t* dots) {
+  const std::uint8_t* x0 = points[0];
+  const std::uint8_t* x1 = points[count > 1 ? 1 : 0];
+  const auto widen = [](const std::uint8_t* x) {
+    __m128i raw;
+    std::memcpy(&raw, x, sizeof raw);
+    return raw;
+  };
+  __m256i a0 = _mm256_setzero_si256(), a1 = a0, a2 = a0, a3 = a0;
+  __m256i b0 = a0, b1 = a0, b2 = a0, b3 = a0;
+  const int whole = dim / 16 * 16;
+  for (int d = 0; d < whole; d += 16) {
+    const __m256i p = _mm256_cvtepu8_epi16(widen(x0 + d));
+    const __m256i q = _mm256_cvtepu8_epi16(widen(x1 + d));
+    const __m256i z0 = _mm256_cvtepu8_epi16(widen(centres[0] + d));
+    const __m256i z1 = _mm256_cvtepu8_epi16(widen(centres[1] + d));
+    const __m256i z2 = _mm256_cvtepu8_epi16(widen(centres[2] + d));
+    const __m256i z3 = _mm256_cvtepu8_epi16(widen(centres[3] + d));
+    a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(p, z0));
+    a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(p, z1));
+    a2 = _mm256_add_epi32(a2, _mm256_madd_epi16(p, z2));
+    a3 = _mm256_add_epi32(a3, _mm256_madd_epi16(p, z3));
+    b0 = _mm256_add_epi32(b0, _mm256_madd_epi16(q, z0));
+    b1 = _mm256_add_epi32(b1, _mm256_madd_epi16(q, z1));
+    b2 = _mm256_add_epi32(b2, _mm256_madd_epi16(q, z2));
+    b3 = _mm256_add_epi32(b3, _mm256_madd_epi16(q, z3));
+  }
+  alignas(32) std::int32_t lanes[2 * kLanes][8];
+  const __m256i all[2 * kLanes] = {a0, a1, a2, a3, b0, b1, b2, b3};
+  for (int t = 0; t < 2 * kLanes; ++t)
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[t]), all[t]);
+  for (int j = 0; j < count; ++j) {
+    const std::uint8_t* x = j == 0 ? x0 : x1;
+    for (int c = 0; c < kLanes; ++c) {
+      std::int64_t sum = 0;
+      for (int l = 0; l < 8; ++l) sum += lanes[kLanes * j + c][l];
+      for (int e = whole; e < dim; ++e) sum += x[e] * centres[c][e];
+      dots[kLanes * j + c] = sum;
+    }
+  }
+}
+
+void BlockDotsBytesPortable(const std::uint8_t* const* points, int count,
+                            const std::uint8_t* const* centres, int dim, std::int64_t* dots) {
+  for (int j = 0; j < count; ++j) {
+    for (int c = 0; c < kLanes; ++c) {
+      std::int64_t sum = 0;
+      for (int d = 0; d < dim; ++d) sum += points[j][d] * centres[c][d];
       dots[kLanes * j + c] = sum;
     }
   }
@@ -298,19 +359,46 @@ BlockKernel ChosenKernel() {
 }
 
 // The values as bytes into `out`; false unless every one is a whole number in 0..255 (NaN
-// included). One pass that the compiler can widen: no early exit.
-__attribute__((target_clones("avx2", "default"))) bool ToBytes(const double* values,
-                                                               std::size_t size,
-                                                               std::uint8_t* out) {
-  int fit = 1;
+// included). No early exit: what a check against NaN, the range and the truncation leaves
+// is gathered over the whole block.
+bool ToBytesPortable(const double* values, std::size_t size, std::uint8_t* out) {
+  bool fit = true;
   for (std::size_t i = 0; i < size; ++i) {
     const double v = values[i];
-    const int inRange = (v >= 0.0) & (v <= 255.0);
+    const bool inRange = v >= 0.0 && v <= 255.0;
     const int whole = inRange ? static_cast<int>(v) : 0;
-    fit &= inRange & (v == static_cast<double>(whole));
+    fit = fit && inRange && v == static_cast<double>(whole);
     out[i] = static_cast<std::uint8_t>(whole);
   }
-  return fit != 0;
+  return fit;
+}
+
+__attribute__((target("avx2"))) bool ToBytesWide(const double* values, std::size_t size,
+                                                 std::uint8_t* out) {
+  const __m256d low = _mm256_setzero_pd(), high = _mm256_set1_pd(255.0);
+  __m256d fit = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+  std::size_t i = 0;
+  for (; i + 4 <= size; i += 4) {
+    __m256d v = _mm256_loadu_pd(values + i);
+    // Ordered comparisons: false for NaN.
+    const __m256d inRange =
+        _mm256_and_pd(_mm256_cmp_pd(v, low, _CMP_GE_OQ), _mm256_cmp_pd(v, high, _CMP_LE_OQ));
+    v = _mm256_and_pd(v, inRange);  // out of range reads as 0, already failed
+    const __m128i whole = _mm256_cvttpd_epi32(v);
+    const __m256d back = _mm256_cvtepi32_pd(whole);
+    fit = _mm256_and_pd(fit, _mm256_and_pd(inRange, _mm256_cmp_pd(v, back, _CMP_EQ_OQ)));
+    const __m128i bytes = _mm_shuffle_epi8(
+        whole, _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+    const std::int32_t four = _mm_cvtsi128_si32(bytes);
+    std::memcpy(out + i, &four, sizeof four);
+  }
+  const bool rest = ToBytesPortable(values + i, size - i, out + i);
+  return _mm256_movemask_pd(fit) == 0xF && rest;
+}
+
+bool ToBytes(const double* values, std::size_t size, std::uint8_t* out) {
+  static const auto convert = __builtin_cpu_supports("avx2") ? ToBytesWide : ToBytesPortable;
+  return convert(values, size, out);
 }
 
 }  // namespace
@@ -366,7 +454,7 @@ void KMeansByteScan::update(int k, const double* centres) const {
   const std::size_t n = static_cast<std::size_t>(count_);
   closest_.resize(n);
   upper_.resize(n);
-  lower_.resize(n);
+  lower_.resize(n * static_cast<std::size_t>(k));
   centreNorms_.resize(static_cast<std::size_t>(k));
   // The bounds below assume centres of finite, non-negative coordinates, as means and
   // samples of byte points have.
@@ -378,23 +466,13 @@ void KMeansByteScan::update(int k, const double* centres) const {
   listed_.clear();
   bool bounded = boundK_ == k;
   if (bounded) {
-    // How far each centre moved; a point's other centres come nearer by at most the
-    // furthest move among them.
+    // How far each centre moved: the exact distance to it changed by no more.
     drift_.resize(static_cast<std::size_t>(k));
-    int furthest = 0;
-    double first = 0.0, second = 0.0;
     for (int c = 0; c < k; ++c) {
       const std::size_t at = static_cast<std::size_t>(c) * dim_;
       const double d = DriftBound(boundCentres_.data() + at, centres + at, dim_);
       bounded = bounded && d < DBL_MAX;
       drift_[static_cast<std::size_t>(c)] = d;
-      if (d > first) {
-        second = first;
-        first = d;
-        furthest = c;
-      } else if (d > second) {
-        second = d;
-      }
     }
     // The ordered sums of squares err by less than `relative` of themselves: a centre
     // nearer by that much in exact distances is nearer in the ordered sums too.
@@ -404,17 +482,20 @@ void KMeansByteScan::update(int k, const double* centres) const {
     // Below this the squares of the bounds would leave the normal doubles.
     constexpr double kSmallest = 1e-100;
     for (int i = 0; bounded && i < count_; ++i) {
-      const int own = closest_[static_cast<std::size_t>(i)];
-      const double u =
-          (upper_[static_cast<std::size_t>(i)] + drift_[static_cast<std::size_t>(own)]) * kUp;
-      const double l =
-          (lower_[static_cast<std::size_t>(i)] - (own == furthest ? second : first)) * kDown;
-      if (l > kSmallest && u * u * (1 + relative) < l * l * (1 - relative)) {
-        upper_[static_cast<std::size_t>(i)] = u;
-        lower_[static_cast<std::size_t>(i)] = l;
-      } else {
-        listed_.push_back(i);
+      const std::size_t at = static_cast<std::size_t>(i);
+      const int own = closest_[at];
+      const double u = (upper_[at] + drift_[static_cast<std::size_t>(own)]) * kUp;
+      double* lower = lower_.data() + at * k;
+      double nearestOther = INFINITY;
+      for (int c = 0; c < k; ++c) {
+        if (c == own) continue;
+        lower[c] = (lower[c] - drift_[static_cast<std::size_t>(c)]) * kDown;
+        nearestOther = std::min(nearestOther, lower[c]);
       }
+      upper_[at] = u;
+      if (!(nearestOther > kSmallest &&
+            u * u * (1 + relative) < nearestOther * nearestOther * (1 - relative)))
+        listed_.push_back(i);
     }
   }
   if (!bounded) {
@@ -428,6 +509,7 @@ void KMeansByteScan::update(int k, const double* centres) const {
 
 void KMeansByteScan::nearestOf(const int* listed, int n, int k, const double* centres,
                                const double* centreNorms) const {
+  if (n > 0 && wholeCentres(k, centres)) return nearestOfWhole(listed, n, k);
   // Each of the ordered sum, the dot product, the centre's squared norm and the final
   // combination errs by at most (dim + 4) units of rounding of the magnitudes involved,
   // all below |x|^2 + |z|^2 + 2 x.z; twice that for both, and twice again for margin. The
@@ -503,13 +585,73 @@ void KMeansByteScan::nearestOf(const int* listed, int n, int k, const double* ce
           }
         }
       }
-      double others = INFINITY;
-      for (int c = 0; c < k; ++c)
-        if (c != winner) others = std::min(others, a[c] - m[c]);
       const std::size_t i = static_cast<std::size_t>(listed[first + j]);
       closest_[i] = winner;
       upper_[i] = std::sqrt(a[winner] + m[winner]) * kUp;
-      lower_[i] = others > 0 ? std::sqrt(others) * kDown : 0.0;
+      double* lower = lower_.data() + i * k;
+      for (int c = 0; c < k; ++c) lower[c] = a[c] > m[c] ? std::sqrt(a[c] - m[c]) * kDown : 0.0;
+    }
+  }
+}
+
+bool KMeansByteScan::wholeCentres(int k, const double* centres) const {
+  const std::size_t size = static_cast<std::size_t>(k) * dim_;
+  if (dim_ > kMaxWholeDimension) return false;
+  // Means are seldom whole: a look at the first coordinates spares them the full check.
+  for (int c = 0; c < k; ++c) {
+    const double v = centres[static_cast<std::size_t>(c) * dim_];
+    if (v != std::floor(v)) return false;
+  }
+  centreBytes_.resize(size);
+  return ToBytes(centres, size, centreBytes_.data());
+}
+
+void KMeansByteScan::nearestOfWhole(const int* listed, int n, int k) const {
+  // Every term of the ordered sums is then a whole number and every partial sum one
+  // below 2^53: they are exact, and equal |x|^2 + |z|^2 - 2 x.z in integers.
+  constexpr double kUp = 1.0 + 4 * DBL_EPSILON, kDown = 1.0 - 4 * DBL_EPSILON;
+  const auto kernel = __builtin_cpu_supports("avx2") ? BlockDotsBytes : BlockDotsBytesPortable;
+  wholeNorms_.resize(static_cast<std::size_t>(k));
+  for (int c = 0; c < k; ++c) {
+    const std::uint8_t* z = centreBytes_.data() + static_cast<std::size_t>(c) * dim_;
+    std::int64_t sum = 0;
+    for (int d = 0; d < dim_; ++d) sum += z[d] * z[d];
+    wholeNorms_[static_cast<std::size_t>(c)] = sum;
+  }
+  const int blocks = (k + kLanes - 1) / kLanes;
+  std::int64_t dots[kDotBlock * kLanes];
+  const std::uint8_t* rows[kLanes];
+  for (int first = 0; first < n; first += kDotBlock) {
+    const int inPair = std::min(kDotBlock, n - first);
+    const std::uint8_t* points[kDotBlock];
+    for (int j = 0; j < inPair; ++j)
+      points[j] = bytes_.data() + static_cast<std::size_t>(listed[first + j]) * dim_;
+    std::int64_t best[kDotBlock] = {};
+    for (int b = 0; b < blocks; ++b) {
+      const int inBlock = std::min(kLanes, k - b * kLanes);
+      for (int c = 0; c < kLanes; ++c)
+        rows[c] = centreBytes_.data() +
+                  static_cast<std::size_t>(b * kLanes + std::min(c, inBlock - 1)) * dim_;
+      kernel(points, inPair, rows, dim_, dots);
+      for (int j = 0; j < inPair; ++j) {
+        const std::size_t i = static_cast<std::size_t>(listed[first + j]);
+        double* lower = lower_.data() + i * k;
+        for (int c = 0; c < inBlock; ++c) {
+          const int centre = b * kLanes + c;
+          const std::int64_t d =
+              norms_[i] + wholeNorms_[static_cast<std::size_t>(centre)] - 2 * dots[kLanes * j + c];
+          lower[centre] = std::sqrt(static_cast<double>(d)) * kDown;
+          // Strictly nearer replaces: ties go to the lower index.
+          if (centre == 0 || d < best[j]) {
+            best[j] = d;
+            closest_[i] = centre;
+          }
+        }
+      }
+    }
+    for (int j = 0; j < inPair; ++j) {
+      const std::size_t i = static_cast<std::size_t>(listed[first + j]);
+      upper_[i] = std::sqrt(static_cast<double>(best[j])) * kUp;
     }
   }
 }

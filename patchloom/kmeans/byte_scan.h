@@ -44,6 +44,11 @@ class KMeansByteScan {
   // where another centre comes within the bound; refreshes the points' distance bounds.
   void nearestOf(const int* listed, int n, int k, const double* centres,
                  const double* centreNorms) const;
+  // True when every centre coordinate is a whole number in 0..255, as for centres sampled
+  // from the points; fills centreBytes_.
+  bool wholeCentres(int k, const double* centres) const;
+  // nearestOf for such centres, from exact distances in integers.
+  void nearestOfWhole(const int* listed, int n, int k) const;
   // The same for every point from the ordered sums alone, for centres the quick test does
   // not cover.
   void nearestOrdered(int k, const double* centres) const;
@@ -57,10 +62,10 @@ class KMeansByteScan {
 
   // What the passes keep from one to the next (which makes them unsafe to run on one scan
   // from several threads at once). closest_ is the nearest centre of every point for
-  // boundCentres_; upper_ and lower_ bound, from above and below, the exact distance
-  // (not squared) of the point to that centre and to every other one. When the centres
-  // move, the bounds move by at most as much, and a point whose bounds still keep every
-  // other centre further away keeps its centre without a distance being computed.
+  // boundCentres_; upper_ bounds from above the exact distance (not squared) of the point
+  // to that centre, lower_ (k a point) from below the distance to each centre. When the
+  // centres move, the bounds move by at most as much, and a point whose bounds still keep
+  // every other centre further away keeps its centre without a distance being computed.
   mutable std::vector<int> closest_;
   mutable std::vector<double> upper_;
   mutable std::vector<double> lower_;
@@ -78,4 +83,6 @@ class KMeansByteScan {
   mutable std::vector<int> listed_;  // scratch: points whose bounds failed
   mutable std::vector<double> approx_, margin_, centreNorms_, drift_;
   mutable std::vector<float> centreFloats_;
+  mutable std::vector<std::uint8_t> centreBytes_;
+  mutable std::vector<std::int64_t> wholeNorms_;
 };

@@ -219,6 +219,15 @@ TEST(KMeansByteScanTest, PassesAfterMovedCentresEqualBruteForce) {
          return c;
        }},
       {"onto the means once more", 4, moveToMeans},
+      // Sampled centres are whole bytes, which the passes take in integers.
+      {"centres sampled from the points, one twice", 4,
+       [](const Centres&, const KMeansPointSet& points) {
+         Centres c;
+         for (const int i : {3, 5, 3, 9})
+           c.insert(c.end(), points.point(i), points.point(i) + kDim);
+         return c;
+       }},
+      {"onto the means from sampled centres", 4, moveToMeans},
   };
   for (const Data kind : {Data::kBytes, Data::kBlobs}) {
     const std::uint32_t seed = 4242u + static_cast<std::uint32_t>(kind);
