@@ -310,6 +310,14 @@ __attribute__((target_clones("avx2", "default"))) double UnorderedSquares(const 
   return sum;
 }
 
+// The totals as doubles, exactly: a total with its top bit flipped is a signed 32-bit
+// value, which the processor converts four at a time, and adding 2^31 back is exact.
+__attribute__((target_clones("avx2", "default"))) void ToDoubles(const std::uint32_t* totals,
+                                                                 std::size_t size, double* out) {
+  for (std::size_t i = 0; i < size; ++i)
+    out[i] = static_cast<double>(static_cast<std::int32_t>(totals[i] ^ 0x80000000u)) + 2147483648.0;
+}
+
 // The squared norm of each centre, summed in any order. False when a coordinate is negative
 // (-0 included) or not finite, or a norm too large to bound its rounding, as the quick test
 // needs.
@@ -509,7 +517,8 @@ void KMeansByteScan::update(int k, const double* centres) const {
 
 void KMeansByteScan::nearestOf(const int* listed, int n, int k, const double* centres,
                                const double* centreNorms) const {
-  if (n > 0 && wholeCentres(k, centres)) return nearestOfWhole(listed, n, k);
+  if (n == 0) return;
+  if (wholeCentres(k, centres)) return nearestOfWhole(listed, n, k);
   // Each of the ordered sum, the dot product, the centre's squared norm and the final
   // combination errs by at most (dim + 4) units of rounding of the magnitudes involved,
   // all below |x|^2 + |z|^2 + 2 x.z; twice that for both, and twice again for margin. The
@@ -732,7 +741,7 @@ void KMeansByteScan::filter(int k, const double* centres, double* sums, int* wei
   updateTotals(k);
   // Whole numbers below 2^53 add up exactly, so these equal the tree's sums whatever order
   // it visits the points in.
-  for (std::size_t i = 0; i < total_.size(); ++i) sums[i] = static_cast<double>(total_[i]);
+  ToDoubles(total_.data(), total_.size(), sums);
   for (int c = 0; c < k; ++c) {
     weights[c] = weights_[static_cast<std::size_t>(c)];
     sumSqs[c] = static_cast<double>(totalSq_[static_cast<std::size_t>(c)]);
