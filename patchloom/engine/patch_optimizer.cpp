@@ -172,15 +172,15 @@ inline void AddTo(double* sums, const ColourSums& add) {
 
 // acc[a] += w_a * (red, green, blue, 1) for the n pixels of one window row, w_a =
 // kernelRow[a] * cellWeight: per lane the products and sums BlendPixel forms, rounded alike.
-// `source` is the row's first matched pixel, which must lie on the exemplar with all n.
+// `source` is the row's first matched pixel in the exemplar as (red, green, blue, 1)
+// doubles, which must lie on the exemplar with all n.
 __attribute__((target_clones("avx2", "default"))) void AddWindowRow(
     double* __restrict acc, const double* __restrict kernelRow, double cellWeight,
-    const std::uint8_t* __restrict source, int n) {
+    const double* __restrict source, int n) {
   for (int a = 0; a < n; ++a) {
     const double w = kernelRow[a] * cellWeight;
-    const std::uint8_t* p = source + 3 * a;
-    const ColourSums colour = {static_cast<double>(p[0]), static_cast<double>(p[1]),
-                               static_cast<double>(p[2]), 1.0};
+    ColourSums colour;
+    std::memcpy(&colour, source + 4 * a, sizeof colour);
     AddTo(acc + 4 * a, ColourSums{w, w, w, w} * colour);
   }
 }
@@ -201,6 +201,19 @@ void AddClippedWindowRow(double* acc, const double* kernelRow, double cellWeight
   }
 }
 
+// The exemplar's pixels as (red, green, blue, 1) doubles, ready to weigh.
+std::vector<double> ColourLanes(const RgbPlane& exemplar) {
+  std::vector<double> lanes(static_cast<std::size_t>(exemplar.width) * exemplar.height * 4);
+  const std::uint8_t* p = exemplar.rgb.data();
+  for (std::size_t i = 0; i < lanes.size(); i += 4, p += 3) {
+    lanes[i] = p[0];
+    lanes[i + 1] = p[1];
+    lanes[i + 2] = p[2];
+    lanes[i + 3] = 1.0;
+  }
+  return lanes;
+}
+
 }  // namespace
 
 void BlendImage(const RgbPlane& exemplar, const GaussianKernel& kernel, const PatchMatchGrid& grid,
@@ -216,6 +229,7 @@ void BlendImage(const RgbPlane& exemplar, const GaussianKernel& kernel, const Pa
   for (int b = 0; windows && b < n; ++b)
     for (int a = 0; a < n; ++a) turned[static_cast<std::size_t>(b) * n + a] = kernel[a][b];
   std::vector<double> acc(static_cast<std::size_t>(width) * 4);
+  const std::vector<double> lanes = windows ? ColourLanes(exemplar) : std::vector<double>();
   for (int y = 0; y < height; ++y) {
     std::fill(acc.begin(), acc.end(), 0.0);
     // Windows in the order BlendPixel visits them for every pixel of the row (rows of
@@ -233,7 +247,8 @@ void BlendImage(const RgbPlane& exemplar, const GaussianKernel& kernel, const Pa
         const int py = m.y + y - i;
         double* into = acc.data() + 4 * static_cast<std::size_t>(j);
         if (exemplar.Contains(m.x, py) && exemplar.Contains(m.x + n - 1, py)) {
-          AddWindowRow(into, kernelRow, w, exemplar.At(m.x, py), n);
+          AddWindowRow(into, kernelRow, w,
+                       lanes.data() + (static_cast<std::size_t>(py) * exemplar.width + m.x) * 4, n);
         } else {
           AddClippedWindowRow(into, kernelRow, w, exemplar, m.x, py, n);
         }
