@@ -341,11 +341,39 @@ __attribute__((target_clones("avx2", "default"))) bool CentreNorms(int k, int di
   return fit;
 }
 
-// An upper bound on the exact distance (not squared) between a and b: a sum of squares in
-// any order errs by at most dim + 3 units of rounding of itself, and squares too small for
-// doubles lose less than the absolute term adds.
-double DriftBound(const double* a, const double* b, int dim) {
-  return std::sqrt(UnorderedSquares(a, b, dim)) * (1.0 + (dim + 8) * DBL_EPSILON) + 1e-150;
+// Sum over d of (kept[d] - now[d])^2 in any order, as UnorderedSquares, and kept = now:
+// one pass over both.
+__attribute__((target_clones("avx2", "default"))) double MovedSquares(double* __restrict kept,
+                                                                      const double* __restrict now,
+                                                                      int dim) {
+  Lanes acc[4] = {};
+  int d = 0;
+  for (; d + 16 <= dim; d += 16) {
+    for (int q = 0; q < 4; ++q) {
+      Lanes x, y;
+      std::memcpy(&x, kept + d + 4 * q, sizeof x);
+      std::memcpy(&y, now + d + 4 * q, sizeof y);
+      std::memcpy(kept + d + 4 * q, &y, sizeof y);
+      const Lanes e = x - y;
+      acc[q] += e * e;
+    }
+  }
+  const Lanes all = (acc[0] + acc[1]) + (acc[2] + acc[3]);
+  double sum = (all[0] + all[1]) + (all[2] + all[3]);
+  for (; d < dim; ++d) {
+    const double e = kept[d] - now[d];
+    kept[d] = now[d];
+    sum += e * e;
+  }
+  return sum;
+}
+
+// An upper bound on the exact distance (not squared) a centre moved from `kept` to `now`,
+// which then replaces it: a sum of squares in any order errs by at most dim + 3 units of
+// rounding of itself, and squares too small for doubles lose less than the absolute term
+// adds.
+double MoveBound(double* kept, const double* now, int dim) {
+  return std::sqrt(MovedSquares(kept, now, dim)) * (1.0 + (dim + 8) * DBL_EPSILON) + 1e-150;
 }
 
 // The distance as KMeansSquaredDistance sums it.
@@ -478,7 +506,7 @@ void KMeansByteScan::update(int k, const double* centres) const {
     drift_.resize(static_cast<std::size_t>(k));
     for (int c = 0; c < k; ++c) {
       const std::size_t at = static_cast<std::size_t>(c) * dim_;
-      const double d = DriftBound(boundCentres_.data() + at, centres + at, dim_);
+      const double d = MoveBound(boundCentres_.data() + at, centres + at, dim_);
       bounded = bounded && d < DBL_MAX;
       drift_[static_cast<std::size_t>(c)] = d;
     }
@@ -511,7 +539,8 @@ void KMeansByteScan::update(int k, const double* centres) const {
     for (int i = 0; i < count_; ++i) listed_[static_cast<std::size_t>(i)] = i;
   }
   nearestOf(listed_.data(), static_cast<int>(listed_.size()), k, centres, centreNorms_.data());
-  boundCentres_.assign(centres, centres + static_cast<std::size_t>(k) * dim_);
+  // Bounded passes have kept the centres as they went.
+  if (!bounded) boundCentres_.assign(centres, centres + static_cast<std::size_t>(k) * dim_);
   boundK_ = k;
 }
 
