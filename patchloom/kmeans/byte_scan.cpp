@@ -24,6 +24,9 @@ namespace {
 // hide the adder's latency on the processors we run on.
 constexpr int kPointBlock = 8;
 constexpr int kLanes = 4;
+// Each step of the distance bounds rounds by half a unit; a factor of these after it keeps
+// the bound on its side of the truth.
+constexpr double kAbove = 1.0 + 4 * DBL_EPSILON, kBelow = 1.0 - 4 * DBL_EPSILON;
 // Per-centre sums of coordinates are kept in 32 bits.
 constexpr int kMaxCount = KMeansByteScan::kMaxPoints;
 
@@ -376,6 +379,31 @@ double MoveBound(double* kept, const double* now, int dim) {
   return std::sqrt(MovedSquares(kept, now, dim)) * (1.0 + (dim + 8) * DBL_EPSILON) + 1e-150;
 }
 
+// lower[c] = sqrt(max(a[c] - m[c], 0)) * kBelow for c < k: below the exact distance to
+// each centre, as its quick squared distance a[c] is within m[c] of the exact one. The roots
+// four at a time: one after another they would wait on each other.
+
+void LowerBoundsPortable(const double* a, const double* m, int k, double* lower) {
+  for (int c = 0; c < k; ++c) lower[c] = a[c] > m[c] ? std::sqrt(a[c] - m[c]) * kBelow : 0.0;
+}
+
+__attribute__((target("avx2"))) void LowerBoundsWide(const double* a, const double* m, int k,
+                                                     double* lower) {
+  int c = 0;
+  for (; c + 4 <= k; c += 4) {
+    // max gives its second operand, 0, for NaN too: a bound of 0 always holds.
+    const __m256d gap = _mm256_max_pd(_mm256_sub_pd(_mm256_loadu_pd(a + c), _mm256_loadu_pd(m + c)),
+                                      _mm256_setzero_pd());
+    _mm256_storeu_pd(lower + c, _mm256_mul_pd(_mm256_sqrt_pd(gap), _mm256_set1_pd(kBelow)));
+  }
+  LowerBoundsPortable(a + c, m + c, k - c, lower + c);
+}
+
+void LowerBounds(const double* a, const double* m, int k, double* lower) {
+  static const auto bounds = __builtin_cpu_supports("avx2") ? LowerBoundsWide : LowerBoundsPortable;
+  bounds(a, m, k, lower);
+}
+
 // The distance as KMeansSquaredDistance sums it.
 double OrderedDistance(const std::uint8_t* x, const double* z, int dim) {
   double sum = 0.0;
@@ -513,19 +541,17 @@ void KMeansByteScan::update(int k, const double* centres) const {
     // The ordered sums of squares err by less than `relative` of themselves: a centre
     // nearer by that much in exact distances is nearer in the ordered sums too.
     const double relative = 4.0 * (dim_ + 8) * DBL_EPSILON;
-    // Each step rounds by half a unit; these keep the bounds on their side of the truth.
-    constexpr double kUp = 1.0 + 4 * DBL_EPSILON, kDown = 1.0 - 4 * DBL_EPSILON;
     // Below this the squares of the bounds would leave the normal doubles.
     constexpr double kSmallest = 1e-100;
     for (int i = 0; bounded && i < count_; ++i) {
       const std::size_t at = static_cast<std::size_t>(i);
       const int own = closest_[at];
-      const double u = (upper_[at] + drift_[static_cast<std::size_t>(own)]) * kUp;
+      const double u = (upper_[at] + drift_[static_cast<std::size_t>(own)]) * kAbove;
       double* lower = lower_.data() + at * k;
       double nearestOther = INFINITY;
       for (int c = 0; c < k; ++c) {
         if (c == own) continue;
-        lower[c] = (lower[c] - drift_[static_cast<std::size_t>(c)]) * kDown;
+        lower[c] = (lower[c] - drift_[static_cast<std::size_t>(c)]) * kBelow;
         nearestOther = std::min(nearestOther, lower[c]);
       }
       upper_[at] = u;
@@ -553,7 +579,6 @@ void KMeansByteScan::nearestOf(const int* listed, int n, int k, const double* ce
   // all below |x|^2 + |z|^2 + 2 x.z; twice that for both, and twice again for margin. The
   // margin of one centre alone also bounds how far its quick distance is from the exact.
   const double relative = 4.0 * (dim_ + 8) * DBL_EPSILON;
-  constexpr double kUp = 1.0 + 4 * DBL_EPSILON, kDown = 1.0 - 4 * DBL_EPSILON;
   const bool inFloats = HasFloatDots() && std::all_of(centreNorms, centreNorms + k,
                                                       [](double n) { return n < kFloatNormLimit; });
   if (inFloats) {
@@ -625,9 +650,8 @@ void KMeansByteScan::nearestOf(const int* listed, int n, int k, const double* ce
       }
       const std::size_t i = static_cast<std::size_t>(listed[first + j]);
       closest_[i] = winner;
-      upper_[i] = std::sqrt(a[winner] + m[winner]) * kUp;
-      double* lower = lower_.data() + i * k;
-      for (int c = 0; c < k; ++c) lower[c] = a[c] > m[c] ? std::sqrt(a[c] - m[c]) * kDown : 0.0;
+      upper_[i] = std::sqrt(a[winner] + m[winner]) * kAbove;
+      LowerBounds(a, m, k, lower_.data() + i * k);
     }
   }
 }
@@ -647,7 +671,6 @@ bool KMeansByteScan::wholeCentres(int k, const double* centres) const {
 void KMeansByteScan::nearestOfWhole(const int* listed, int n, int k) const {
   // Every term of the ordered sums is then a whole number and every partial sum one
   // below 2^53: they are exact, and equal |x|^2 + |z|^2 - 2 x.z in integers.
-  constexpr double kUp = 1.0 + 4 * DBL_EPSILON, kDown = 1.0 - 4 * DBL_EPSILON;
   const auto kernel = __builtin_cpu_supports("avx2") ? BlockDotsBytes : BlockDotsBytesPortable;
   wholeNorms_.resize(static_cast<std::size_t>(k));
   for (int c = 0; c < k; ++c) {
@@ -678,7 +701,7 @@ void KMeansByteScan::nearestOfWhole(const int* listed, int n, int k) const {
           const int centre = b * kLanes + c;
           const std::int64_t d =
               norms_[i] + wholeNorms_[static_cast<std::size_t>(centre)] - 2 * dots[kLanes * j + c];
-          lower[centre] = std::sqrt(static_cast<double>(d)) * kDown;
+          lower[centre] = std::sqrt(static_cast<double>(d)) * kBelow;
           // Strictly nearer replaces: ties go to the lower index.
           if (centre == 0 || d < best[j]) {
             best[j] = d;
@@ -689,7 +712,7 @@ void KMeansByteScan::nearestOfWhole(const int* listed, int n, int k) const {
     }
     for (int j = 0; j < inPair; ++j) {
       const std::size_t i = static_cast<std::size_t>(listed[first + j]);
-      upper_[i] = std::sqrt(static_cast<double>(best[j])) * kUp;
+      upper_[i] = std::sqrt(static_cast<double>(best[j])) * kAbove;
     }
   }
 }
