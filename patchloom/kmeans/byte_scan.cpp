@@ -27,6 +27,9 @@ constexpr int kLanes = 4;
 // Each step of the distance bounds rounds by half a unit; a factor of these after it keeps
 // the bound on its side of the truth.
 constexpr double kAbove = 1.0 + 4 * DBL_EPSILON, kBelow = 1.0 - 4 * DBL_EPSILON;
+// The most doubles of distance bounds a scan keeps (32 MiB); beyond, every pass computes
+// every distance.
+constexpr std::size_t kMaxBoundEntries = std::size_t{1} << 22;
 // Per-centre sums of coordinates are kept in 32 bits.
 constexpr int kMaxCount = KMeansByteScan::kMaxPoints;
 
@@ -517,8 +520,12 @@ void KMeansByteScan::copyPoint(int i, double* out) const {
 void KMeansByteScan::update(int k, const double* centres) const {
   const std::size_t n = static_cast<std::size_t>(count_);
   closest_.resize(n);
-  upper_.resize(n);
-  lower_.resize(n * static_cast<std::size_t>(k));
+  // The bounds take k + 1 doubles a point: kept only while that stays modest.
+  bounds_ = n * static_cast<std::size_t>(k) <= kMaxBoundEntries;
+  if (bounds_) {
+    upper_.resize(n);
+    lower_.resize(n * static_cast<std::size_t>(k));
+  }
   centreNorms_.resize(static_cast<std::size_t>(k));
   // The bounds below assume centres of finite, non-negative coordinates, as means and
   // samples of byte points have.
@@ -528,7 +535,7 @@ void KMeansByteScan::update(int k, const double* centres) const {
     return;
   }
   listed_.clear();
-  bool bounded = boundK_ == k;
+  bool bounded = bounds_ && boundK_ == k;
   if (bounded) {
     // How far each centre moved: the exact distance to it changed by no more.
     drift_.resize(static_cast<std::size_t>(k));
@@ -566,8 +573,9 @@ void KMeansByteScan::update(int k, const double* centres) const {
   }
   nearestOf(listed_.data(), static_cast<int>(listed_.size()), k, centres, centreNorms_.data());
   // Bounded passes have kept the centres as they went.
-  if (!bounded) boundCentres_.assign(centres, centres + static_cast<std::size_t>(k) * dim_);
-  boundK_ = k;
+  if (bounds_ && !bounded)
+    boundCentres_.assign(centres, centres + static_cast<std::size_t>(k) * dim_);
+  boundK_ = bounds_ ? k : 0;
 }
 
 void KMeansByteScan::nearestOf(const int* listed, int n, int k, const double* centres,
@@ -650,8 +658,10 @@ void KMeansByteScan::nearestOf(const int* listed, int n, int k, const double* ce
       }
       const std::size_t i = static_cast<std::size_t>(listed[first + j]);
       closest_[i] = winner;
-      upper_[i] = std::sqrt(a[winner] + m[winner]) * kAbove;
-      LowerBounds(a, m, k, lower_.data() + i * k);
+      if (bounds_) {
+        upper_[i] = std::sqrt(a[winner] + m[winner]) * kAbove;
+        LowerBounds(a, m, k, lower_.data() + i * k);
+      }
     }
   }
 }
@@ -696,12 +706,12 @@ void KMeansByteScan::nearestOfWhole(const int* listed, int n, int k) const {
       kernel(points, inPair, rows, dim_, dots);
       for (int j = 0; j < inPair; ++j) {
         const std::size_t i = static_cast<std::size_t>(listed[first + j]);
-        double* lower = lower_.data() + i * k;
+        double* lower = bounds_ ? lower_.data() + i * k : nullptr;
         for (int c = 0; c < inBlock; ++c) {
           const int centre = b * kLanes + c;
           const std::int64_t d =
               norms_[i] + wholeNorms_[static_cast<std::size_t>(centre)] - 2 * dots[kLanes * j + c];
-          lower[centre] = std::sqrt(static_cast<double>(d)) * kBelow;
+          if (lower) lower[centre] = std::sqrt(static_cast<double>(d)) * kBelow;
           // Strictly nearer replaces: ties go to the lower index.
           if (centre == 0 || d < best[j]) {
             best[j] = d;
@@ -710,7 +720,7 @@ void KMeansByteScan::nearestOfWhole(const int* listed, int n, int k) const {
         }
       }
     }
-    for (int j = 0; j < inPair; ++j) {
+    for (int j = 0; bounds_ && j < inPair; ++j) {
       const std::size_t i = static_cast<std::size_t>(listed[first + j]);
       upper_[i] = std::sqrt(static_cast<double>(best[j])) * kAbove;
     }

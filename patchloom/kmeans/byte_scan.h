@@ -70,7 +70,8 @@ class KMeansByteScan {
   mutable std::vector<double> upper_;
   mutable std::vector<double> lower_;
   mutable std::vector<double> boundCentres_;
-  mutable int boundK_ = 0;  // 0: no bounds held
+  mutable int boundK_ = 0;       // 0: no bounds held
+  mutable bool bounds_ = false;  // whether this pass keeps them
 
   // Per-centre sums of the coordinates and squared norms, and point counts, of the points
   // as totalled_ assigns them; updated by the points that changed centre.

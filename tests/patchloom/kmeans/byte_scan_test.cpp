@@ -251,6 +251,25 @@ TEST(KMeansByteScanTest, PassesAfterMovedCentresEqualBruteForce) {
   }
 }
 
+// So many centres that the passes keep no distance bounds: still every pass exact.
+TEST(KMeansByteScanTest, PassesWithTooManyCentresToBoundEqualBruteForce) {
+  constexpr int kDim = 32, kCount = 4100, kK = 1024;
+  KMeansPointSet points(kDim, kCount);
+  std::vector<double> centres = fillBytes(points, Data::kBytes, kK, 99);
+  points.buildIndex();
+  ASSERT_TRUE(points.scans());
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    if (pass == 1)
+      for (std::size_t i = 0; i < centres.size(); i += 7) centres[i] += 0.375;
+    const PassResult scan = passesOf(points, kK, centres.data());
+    const auto plain = kmeans_test::bruteForce(points, kK, centres.data());
+    EXPECT_EQ(scan.closest, plain.closest);
+    EXPECT_EQ(scan.sums, plain.sums);
+    EXPECT_EQ(scan.weights, plain.weights);
+  }
+}
+
 // The whole search, restarts and all, ends on the same centres whichever pass it runs on.
 TEST(KMeansByteScanTest, SearchFindsTheSameCentresAsOnTheTree) {
   const KMeansTermination termination{100, 0, 0, 0, 0.10, 0.10, 3, 0.50, 10, 0.95};
