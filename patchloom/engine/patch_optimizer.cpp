@@ -157,6 +157,115 @@ void BlendPixel(const RgbPlane& exemplar, const GaussianKernel& kernel, const Pa
       [&](int r, int c) { return cellWeights[static_cast<std::size_t>(r) * columns + c]; }, out);
 }
 
+namespace {
+
+// Red, green, blue and weight; the sums are kept in doubles, four to a pixel, and read
+// through memcpy, since a vector type's alignment does not survive as an element type.
+typedef double ColourSums __attribute__((vector_size(32)));
+
+inline void AddTo(double* sums, const ColourSums& add) {
+  ColourSums s;
+  std::memcpy(&s, sums, sizeof s);
+  s += add;
+  std::memcpy(sums, &s, sizeof s);
+}
+
+// acc[a] += w_a * (red, green, blue, 1) for the n pixels of one window row, w_a =
+// kernelRow[a] * cellWeight: per lane the products and sums BlendPixel forms, rounded alike.
+// `source` is the row's first matched pixel in the exemplar as (red, green, blue, 1)
+// doubles, which must lie on the exemplar with all n.
+__attribute__((target_clones("avx2", "default"))) void AddWindowRow(
+    double* __restrict acc, const double* __restrict kernelRow, double cellWeight,
+    const double* __restrict source, int n) {
+  for (int a = 0; a < n; ++a) {
+    const double w = kernelRow[a] * cellWeight;
+    ColourSums colour;
+    std::memcpy(&colour, source + 4 * a, sizeof colour);
+    AddTo(acc + 4 * a, ColourSums{w, w, w, w} * colour);
+  }
+}
+
+// The same for a window row that reaches off the exemplar, whose pixels there count as
+// black.
+void AddClippedWindowRow(double* acc, const double* kernelRow, double cellWeight,
+                         const RgbPlane& exemplar, int px, int py, int n) {
+  for (int a = 0; a < n; ++a) {
+    const double w = kernelRow[a] * cellWeight;
+    ColourSums colour = {0.0, 0.0, 0.0, 1.0};
+    if (exemplar.Contains(px + a, py)) {
+      const std::uint8_t* p = exemplar.At(px + a, py);
+      colour = ColourSums{static_cast<double>(p[0]), static_cast<double>(p[1]),
+                          static_cast<double>(p[2]), 1.0};
+    }
+    AddTo(acc + 4 * a, ColourSums{w, w, w, w} * colour);
+  }
+}
+
+// The exemplar's pixels as (red, green, blue, 1) doubles, ready to weigh.
+std::vector<double> ColourLanes(const RgbPlane& exemplar) {
+  std::vector<double> lanes(static_cast<std::size_t>(exemplar.width) * exemplar.height * 4);
+  const std::uint8_t* p = exemplar.rgb.data();
+  for (std::size_t i = 0; i < lanes.size(); i += 4, p += 3) {
+    lanes[i] = p[0];
+    lanes[i + 1] = p[1];
+    lanes[i + 2] = p[2];
+    lanes[i + 3] = 1.0;
+  }
+  return lanes;
+}
+
+}  // namespace
+
+void BlendImage(const RgbPlane& exemplar, const GaussianKernel& kernel, const PatchMatchGrid& grid,
+                const std::vector<double>& cellWeights, int n, int width, int height,
+                std::uint8_t* out) {
+  if (width <= 0 || height <= 0) return;
+  const int step = n / 4;
+  const bool windows = step > 0 && kernel.GetSize() >= n;
+  const int rows = grid.GetRows(), columns = grid.GetColumns();
+  // The kernel turned so that one window row reads it in order: turned[b * n + a] is
+  // kernel[a][b].
+  std::vector<double> turned(windows ? static_cast<std::size_t>(n) * n : 0);
+  for (int b = 0; windows && b < n; ++b)
+    for (int a = 0; a < n; ++a) turned[static_cast<std::size_t>(b) * n + a] = kernel[a][b];
+  std::vector<double> acc(static_cast<std::size_t>(width) * 4);
+  const std::vector<double> lanes = windows ? ColourLanes(exemplar) : std::vector<double>();
+  for (int y = 0; y < height; ++y) {
+    std::fill(acc.begin(), acc.end(), 0.0);
+    // Windows in the order BlendPixel visits them for every pixel of the row (rows of
+    // windows outside, columns inside), so each pixel's sums add up in the same order.
+    const int firstRow = (std::max(0, y - n + 1) + step - 1) / std::max(step, 1);
+    for (int r = firstRow; windows && r < rows; ++r) {
+      const int i = r * step;
+      if (i > y || i > height - n) break;
+      const double* kernelRow = turned.data() + static_cast<std::size_t>(y - i) * n;
+      for (int c = 0; c < columns; ++c) {
+        const int j = c * step;
+        if (j > width - n) break;
+        const PatchMatch& m = grid[r][c];
+        const double w = cellWeights[static_cast<std::size_t>(r) * columns + c];
+        const int py = m.y + y - i;
+        double* into = acc.data() + 4 * static_cast<std::size_t>(j);
+        if (exemplar.Contains(m.x, py) && exemplar.Contains(m.x + n - 1, py)) {
+          AddWindowRow(into, kernelRow, w,
+                       lanes.data() + (static_cast<std::size_t>(py) * exemplar.width + m.x) * 4, n);
+        } else {
+          AddClippedWindowRow(into, kernelRow, w, exemplar, m.x, py, n);
+        }
+      }
+    }
+    std::uint8_t* row = out + static_cast<std::size_t>(y) * width * 3;
+    for (int x = 0; x < width; ++x, row += 3) {
+      const double* s = acc.data() + 4 * static_cast<std::size_t>(x);
+      if (s[3] == 0.0) {
+        row[0] = row[1] = row[2] = 0;
+        continue;
+      }
+      for (int k = 0; k < 3; ++k) row[k] = static_cast<std::uint8_t>(static_cast<int>(s[k] / s[3]));
+    }
+  }
+}
+
 void RunIterations(const RgbPlane& exemplar, CImage& image, const CPatchClusterNode& tree,
                    const GaussianKernel& kernel, PatchMatchGrid& grid, int n, int cellStep,
                    int cellDivisor, int iterations, const char* label) {
@@ -169,6 +278,7 @@ void RunIterations(const RgbPlane& exemplar, CImage& image, const CPatchClusterN
   std::vector<std::uint8_t> query(static_cast<std::size_t>(tree.dimension));
   std::vector<std::uint8_t> query2(query.size());
   std::vector<double> cellWeights(static_cast<std::size_t>(rows) * columns);
+  std::vector<std::uint8_t> blended(static_cast<std::size_t>(width) * height * 3);
   for (int it = 0; it < iterations; ++it) {
     platform::ui().progress(std::string(label) + ": iteration " + std::to_string(it + 1) + " of " +
                             std::to_string(iterations));
@@ -192,13 +302,10 @@ void RunIterations(const RgbPlane& exemplar, CImage& image, const CPatchClusterN
       for (int c = 0; c < columns; ++c)
         cellWeights[static_cast<std::size_t>(r) * columns + c] = MatchWeight(grid[r][c].distance);
     // The search above read the whole image first, so writing in place is safe.
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        std::uint8_t rgb[3];
-        BlendPixel(exemplar, kernel, grid, cellWeights, n, width, height, x, y, rgb);
-        image.SetPixelRGB(x, y, rgb[0], rgb[1], rgb[2]);
-      }
-    }
+    BlendImage(exemplar, kernel, grid, cellWeights, n, width, height, blended.data());
+    const std::uint8_t* rgb = blended.data();
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x, rgb += 3) image.SetPixelRGB(x, y, rgb[0], rgb[1], rgb[2]);
   }
 }
 

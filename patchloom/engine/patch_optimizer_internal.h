@@ -135,6 +135,12 @@ void BlendPixel(const RgbPlane& exemplar, const GaussianKernel& kernel, const Pa
                 const std::vector<double>& cellWeights, int n, int width, int height, int x, int y,
                 std::uint8_t out[3]);
 
+// BlendPixel for every pixel of a width x height image at once, into `out` (rows of red,
+// green, blue bytes), with the same results bit for bit.
+void BlendImage(const RgbPlane& exemplar, const GaussianKernel& kernel, const PatchMatchGrid& grid,
+                const std::vector<double>& cellWeights, int n, int width, int height,
+                std::uint8_t* out);
+
 // `iterations` EM iterations on `image` in place: the search step fills `grid` from the
 // image as it stands, the window of cell (r, c) at ((c * cellStep) / cellDivisor,
 // (r * cellStep) / cellDivisor), then the blend step rewrites every pixel. `label` names

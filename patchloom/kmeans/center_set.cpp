@@ -36,11 +36,13 @@ void SideBySideSums(int dim, const double* centres, const double* sums, double* 
 // c = damping * s / w + (1 - damping) * c over dim coordinates; true when a coordinate
 // changed in any bit. Wider instructions where the processor has them, the same roundings.
 __attribute__((target_clones("avx2", "default"))) bool MoveTowardMean(int dim, double damping,
-                                                                      const double* s, int w,
-                                                                      double* c) {
+                                                                      const double* __restrict s,
+                                                                      int w, double* __restrict c) {
+  const double weight = w;
+  const double keep = 1 - damping;
   std::uint64_t changed = 0;
   for (int j = 0; j < dim; ++j) {
-    const double moved = damping * s[j] / w + (1 - damping) * c[j];
+    const double moved = damping * s[j] / weight + keep * c[j];
     std::uint64_t before, after;
     std::memcpy(&before, &c[j], sizeof before);
     std::memcpy(&after, &moved, sizeof after);

@@ -75,13 +75,10 @@ void KMeansPointSet::buildTree() {
 }
 
 void KMeansPointSet::buildIndex() {
-  if (dim_ >= kScanMinDimension && count_ <= KMeansByteScan::kMaxPoints &&
-      KMeansByteScan::holdsBytes(points_.get(), count_, dim_)) {
-    tree_.reset();
-    scan_ = std::make_unique<KMeansByteScan>(points_.get(), count_, dim_);
-    return;
-  }
-  buildTree();
+  tree_.reset();
+  scan_.reset();
+  if (dim_ >= kScanMinDimension) scan_ = KMeansByteScan::ofBytes(points_.get(), count_, dim_);
+  if (!scan_) buildTree();
 }
 
 void KMeansPointSet::filter(int k, const double* centres, double* sums, int* weights,
@@ -105,10 +102,17 @@ void KMeansPointSet::assign(int k, const double* centres, int* closest, double* 
   }
 }
 
+void KMeansPointSet::copyPoint(int i, double* out) const {
+  if (scan_) {
+    scan_->copyPoint(i, out);
+  } else {
+    std::memcpy(out, point(i), sizeof(double) * dim_);
+  }
+}
+
 void KMeansPointSet::samplePoint(double* out) const {
   if (count_ == 0) throw std::logic_error("k-means point set: no point to sample");
-  const double* p = point(KMeansRandomIndex(count_));
-  std::memcpy(out, p, sizeof(double) * dim_);
+  copyPoint(KMeansRandomIndex(count_), out);
 }
 
 void KMeansPointSet::samplePoints(double* out, int k, bool allowDuplicates) const {
@@ -124,6 +128,6 @@ void KMeansPointSet::samplePoints(double* out, int k, bool allowDuplicates) cons
       r = KMeansRandomIndex(count_);
     }
     taken.push_back(r);
-    std::memcpy(out + static_cast<std::size_t>(i) * dim_, point(r), sizeof(double) * dim_);
+    copyPoint(r, out + static_cast<std::size_t>(i) * dim_);
   }
 }

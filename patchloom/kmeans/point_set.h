@@ -70,6 +70,9 @@ class KMeansPointSet {
   virtual ~KMeansPointSet();
 
  private:
+  // Point i into `out` (dim doubles), from the scan's byte copy when there is one.
+  void copyPoint(int i, double* out) const;
+
   int dim_;
   int count_;
   int capacity_;

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "engine_test_images.h"
+#include "patchloom/engine/patch_optimizer_internal.h"
 #include "platform/crt_random.h"
 
 namespace {
@@ -171,6 +172,58 @@ TEST_F(BlendTest, UncoveredPixelIsBlack) {
   Rgb c{1, 2, 3};
   optimizer.BlendNeighbourhoods(exemplar.get(), kernel, grid, n, 10, 10, 3, 3, c.r, c.g, c.b);
   EXPECT_EQ(c, (Rgb{0, 0, 0}));
+}
+
+// The whole-image blend the iterations use against the blend of one pixel, on random
+// grids that also reach off the exemplar, cover the image only in part or not at all.
+TEST_F(BlendTest, WholeImageBlendEqualsThePixelBlendBitForBit) {
+  struct Case {
+    const char* name;
+    int n, kernelSize, width, height, rows, columns;
+    int reach;  // how far matches may lie past the exemplar's edges; -1: every window
+                // matched where it lies, so that each pixel's mean is one colour and the
+                // order of the sums decides its last bit and so its truncation
+  } cases[] = {
+      {"grid as the iterations size it", 16, 16, 32, 32, 5, 5, 0},
+      {"windows matched where they lie", 16, 16, 32, 32, 5, 5, -1},
+      {"matches off the exemplar", 16, 16, 32, 32, 5, 5, 12},
+      {"sides off the grid step", 8, 8, 35, 29, 7, 6, 3},
+      {"grid smaller than the image", 16, 16, 40, 36, 2, 3, 0},
+      {"grid larger than the image", 8, 8, 20, 20, 9, 9, 2},
+      {"image narrower than a window", 16, 16, 10, 40, 3, 3, 0},
+      {"kernel larger than the window", 16, 20, 32, 32, 5, 5, 0},
+      {"kernel smaller than the window", 16, 8, 32, 32, 5, 5, 0},
+      {"no grid step", 3, 3, 12, 12, 4, 4, 0},
+  };
+  const patchloom_detail::RgbPlane colours = patchloom_detail::ReadColours(*exemplar);
+  std::mt19937 random(515);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GaussianKernel k;
+    optimizer.MakeGaussianKernel(k, c.kernelSize, 1, 3);
+    PatchMatchGrid cells(c.rows, c.columns);
+    std::uniform_int_distribution<int> at(-std::max(c.reach, 0), 64 - c.n + std::max(c.reach, 0));
+    std::uniform_real_distribution<double> distance(0.0, 60000.0);
+    std::vector<double> weights;
+    for (int r = 0; r < c.rows; ++r) {
+      for (int col = 0; col < c.columns; ++col) {
+        cells[r][col] = PatchMatch{at(random), at(random), distance(random)};
+        if (c.reach < 0) cells[r][col].x = col * (c.n / 4), cells[r][col].y = r * (c.n / 4);
+        weights.push_back(std::exp(-0.00003 * cells[r][col].distance));
+      }
+    }
+    std::vector<std::uint8_t> whole(static_cast<std::size_t>(c.width) * c.height * 3);
+    patchloom_detail::BlendImage(colours, k, cells, weights, c.n, c.width, c.height, whole.data());
+    int differing = 0;
+    for (int y = 0; y < c.height; ++y) {
+      for (int x = 0; x < c.width; ++x) {
+        std::uint8_t one[3];
+        patchloom_detail::BlendPixel(colours, k, cells, weights, c.n, c.width, c.height, x, y, one);
+        differing += !std::equal(one, one + 3, whole.data() + (y * c.width + x) * 3);
+      }
+    }
+    EXPECT_EQ(differing, 0);
+  }
 }
 
 class RandomPositionTest : public EngineTest {};

@@ -127,6 +127,149 @@ TEST(KMeansByteScanTest, ChosenOnlyForWholeBytesInManyDimensions) {
   EXPECT_THROW(none.filter(1, nullptr, nullptr, nullptr, nullptr), std::logic_error);
 }
 
+// Centres 0 and 1 half a unit either side of point 7 in every coordinate that leaves room
+// (the other centres as they were). With `lean` +1 the second, with -1 the first, moved
+// 2^-10 further out in one coordinate.
+std::vector<double> halfway(const std::vector<double>& last, const KMeansPointSet& points,
+                            int lean) {
+  const int dim = points.dim();
+  std::vector<double> c = last;
+  bool leaned = lean == 0;
+  for (int d = 0; d < dim; ++d) {
+    const double x = points.point(7)[d];
+    const double half = x >= 1 && x <= 254 ? 0.5 : 0.0;
+    c[d] = x + half;
+    c[dim + d] = x - half;
+    if (!leaned && half > 0) {
+      if (lean > 0) c[dim + d] -= 0x1p-10;
+      if (lean < 0) c[d] += 0x1p-10;
+      leaned = true;
+    }
+  }
+  return c;
+}
+
+// The passes keep what they found from one set of centres to the next; every pass must
+// still equal a fresh brute-force one, however the centres moved in between.
+TEST(KMeansByteScanTest, PassesAfterMovedCentresEqualBruteForce) {
+  constexpr int kDim = 192, kCount = 300;
+  using Centres = std::vector<double>;
+  struct Step {
+    const char* name;
+    int k;
+    // The next centres from the last ones and the points.
+    Centres (*next)(const Centres& last, const KMeansPointSet& points);
+  };
+  const auto moveToMeans = [](const Centres& last, const KMeansPointSet& points) {
+    const int k = static_cast<int>(last.size()) / kDim;
+    const auto r = kmeans_test::bruteForce(points, k, last.data());
+    Centres moved = last;
+    for (int c = 0; c < k; ++c)
+      for (int d = 0; d < kDim && r.weights[c] > 0; ++d)
+        moved[c * kDim + d] = r.sums[c * kDim + d] / r.weights[c];
+    return moved;
+  };
+  const Step steps[] = {
+      {"first pass", 4, [](const Centres& last, const KMeansPointSet&) { return last; }},
+      {"onto the means", 4, moveToMeans},
+      {"onto the means again", 4, moveToMeans},
+      {"the same centres", 4, [](const Centres& last, const KMeansPointSet&) { return last; }},
+      {"one coordinate nudged", 4,
+       [](const Centres& last, const KMeansPointSet&) {
+         Centres c = last;
+         c[kDim + 5] += 1e-9;
+         return c;
+       }},
+      {"two centres equal", 4,
+       [](const Centres& last, const KMeansPointSet&) {
+         Centres c = last;
+         std::copy(c.begin(), c.begin() + kDim, c.begin() + 2 * kDim);
+         return c;
+       }},
+      {"a point halfway between two centres", 4,
+       [](const Centres& last, const KMeansPointSet& points) { return halfway(last, points, 0); }},
+      // Nearer one centre by far less than the quick sums can tell: the ordered sums must
+      // decide, one way and then the other.
+      {"a point nearly halfway, nearer the first", 4,
+       [](const Centres& last, const KMeansPointSet& points) { return halfway(last, points, 1); }},
+      {"a point nearly halfway, nearer the second", 4,
+       [](const Centres& last, const KMeansPointSet& points) { return halfway(last, points, -1); }},
+      {"a centre with a negative coordinate", 4,
+       [](const Centres& last, const KMeansPointSet&) {
+         Centres c = last;
+         c[3 * kDim] = -1.0;
+         return c;
+       }},
+      {"back to whole centres", 4, moveToMeans},
+      {"a centre too far off for floats", 4,
+       [](const Centres& last, const KMeansPointSet&) {
+         Centres c = last;
+         c[2 * kDim + 1] = 1e31;
+         return c;
+       }},
+      {"onto the means from far off", 4, moveToMeans},
+      {"fewer centres", 3,
+       [](const Centres& last, const KMeansPointSet&) {
+         return Centres(last.begin(), last.begin() + 3 * kDim);
+       }},
+      {"more centres again", 4,
+       [](const Centres& last, const KMeansPointSet& points) {
+         Centres c = last;
+         c.insert(c.end(), points.point(11), points.point(11) + kDim);
+         return c;
+       }},
+      {"onto the means once more", 4, moveToMeans},
+      // Sampled centres are whole bytes, which the passes take in integers.
+      {"centres sampled from the points, one twice", 4,
+       [](const Centres&, const KMeansPointSet& points) {
+         Centres c;
+         for (const int i : {3, 5, 3, 9})
+           c.insert(c.end(), points.point(i), points.point(i) + kDim);
+         return c;
+       }},
+      {"onto the means from sampled centres", 4, moveToMeans},
+  };
+  for (const Data kind : {Data::kBytes, Data::kBlobs}) {
+    const std::uint32_t seed = 4242u + static_cast<std::uint32_t>(kind);
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    KMeansPointSet points(kDim, kCount);
+    Centres centres = fillBytes(points, kind, 4, seed);
+    points.buildIndex();
+    ASSERT_TRUE(points.scans());
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.name);
+      centres = step.next(centres, points);
+      ASSERT_EQ(centres.size(), static_cast<std::size_t>(step.k) * kDim);
+      const PassResult scan = passesOf(points, step.k, centres.data());
+      const auto plain = kmeans_test::bruteForce(points, step.k, centres.data());
+      EXPECT_EQ(scan.closest, plain.closest);
+      EXPECT_EQ(scan.sqDist, plain.sqDist);
+      EXPECT_EQ(scan.sums, plain.sums);
+      EXPECT_EQ(scan.weights, plain.weights);
+      EXPECT_EQ(scan.sumSqs, plain.sumSqs);
+    }
+  }
+}
+
+// So many centres that the passes keep no distance bounds: still every pass exact.
+TEST(KMeansByteScanTest, PassesWithTooManyCentresToBoundEqualBruteForce) {
+  constexpr int kDim = 32, kCount = 4100, kK = 1024;
+  KMeansPointSet points(kDim, kCount);
+  std::vector<double> centres = fillBytes(points, Data::kBytes, kK, 99);
+  points.buildIndex();
+  ASSERT_TRUE(points.scans());
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    if (pass == 1)
+      for (std::size_t i = 0; i < centres.size(); i += 7) centres[i] += 0.375;
+    const PassResult scan = passesOf(points, kK, centres.data());
+    const auto plain = kmeans_test::bruteForce(points, kK, centres.data());
+    EXPECT_EQ(scan.closest, plain.closest);
+    EXPECT_EQ(scan.sums, plain.sums);
+    EXPECT_EQ(scan.weights, plain.weights);
+  }
+}
+
 // The whole search, restarts and all, ends on the same centres whichever pass it runs on.
 TEST(KMeansByteScanTest, SearchFindsTheSameCentresAsOnTheTree) {
   const KMeansTermination termination{100, 0, 0, 0, 0.10, 0.10, 3, 0.50, 10, 0.95};
